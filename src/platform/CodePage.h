@@ -1,0 +1,18 @@
+// Conversions between the process's narrow text and the other encodings it meets.
+// Narrow text is the ANSI code page on Windows and UTF-8 on Linux. "Legacy bytes" are
+// the Windows-1252 bytes the desktop application stores (scrambled values): on Windows
+// they are the narrow text itself, on Linux they are converted.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zirvo::platform {
+
+std::u16string AnsiToWide(std::string_view text);
+std::string WideToAnsi(std::u16string_view text);
+
+std::string LegacyBytesToAnsi(std::string_view bytes);
+std::string AnsiToLegacyBytes(std::string_view text);
+
+}  // namespace zirvo::platform

@@ -1,0 +1,23 @@
+// File operations whose behaviour differs between the OSes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zirvo::platform {
+
+// The separator of directory names in paths ('\' on Windows, '/' on Linux).
+char PathDelimiter();
+
+// True when the file exists and carries the read-only mark (Windows attribute; on Linux
+// no write permission bit at all, which holds even for root).
+bool IsReadOnlyFile(const std::string& path);
+
+// Replaces the whole content of a file so that a crash leaves either the old or the new
+// content, never a mix: the data go to a temporary file in the same directory, reach the
+// disk, and the temporary file then takes the place of the old one. An existing file
+// keeps its permissions; a new file is readable by its owner only. A read-only file is
+// refused. Returns 0, or the system error code of the step that failed.
+int ReplaceFileContents(const std::string& path, std::string_view data);
+
+}  // namespace zirvo::platform

@@ -1,0 +1,88 @@
+#include "platform/Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace zirvo::platform {
+
+namespace {
+
+int WriteAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(fd, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data.remove_prefix(static_cast<size_t>(written));
+  }
+  return 0;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Makes the rename itself durable; a failure here loses nothing already replaced.
+void SyncDirectory(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+}  // namespace
+
+char PathDelimiter() { return '/'; }
+
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+int ReplaceFileContents(const std::string& path, std::string_view data) {
+  struct stat existing {};
+  const bool exists = ::stat(path.c_str(), &existing) == 0;
+  if (exists && IsReadOnlyFile(path)) return EACCES;
+  if (exists && !S_ISREG(existing.st_mode)) return EISDIR;
+
+  const std::string directory = DirectoryOf(path);
+  std::string pattern = path + ".XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  const std::string tempPath(name.data());
+
+  int error = 0;
+  if (exists) {
+    if (::fchmod(fd, existing.st_mode & 07777) != 0) error = errno;
+    if (!error && ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+      // Keeping the owner matters only when root edits an operator's file; an ordinary
+      // user cannot give the file away and loses nothing by keeping it.
+    }
+  } else if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
+    error = errno;
+  }
+  if (!error) error = WriteAll(fd, data);
+  if (!error && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && !error) error = errno;
+  if (!error && ::rename(tempPath.c_str(), path.c_str()) != 0) error = errno;
+  if (error) {
+    ::unlink(tempPath.c_str());
+    return error;
+  }
+  SyncDirectory(directory);
+  return 0;
+}
+
+}  // namespace zirvo::platform

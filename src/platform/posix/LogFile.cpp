@@ -1,0 +1,66 @@
+#include "platform/LogFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/Files.h"
+
+namespace zirvo::platform {
+
+namespace {
+
+class PosixAppendFile final : public AppendFile {
+ public:
+  explicit PosixAppendFile(int fd) : fd_(fd) {}
+  ~PosixAppendFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  PosixAppendFile(const PosixAppendFile&) = delete;
+  PosixAppendFile& operator=(const PosixAppendFile&) = delete;
+
+  int Write(std::string_view data) override {
+    while (!data.empty()) {
+      const ssize_t written = ::write(fd_, data.data(), data.size());
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      data.remove_prefix(static_cast<size_t>(written));
+    }
+    return 0;
+  }
+
+  int Close() override {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendFile> OpenLogFileForAppend(const std::string& path) {
+  // Root ignores permission bits, so the read-only mark is checked by hand: an operator
+  // who made the log read-only means it.
+  if (IsReadOnlyFile(path)) return nullptr;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  // An open-file-description lock plays the Windows share mode: one writer at a time,
+  // readers welcome. Only "held by someone else" counts as a failed open; a file system
+  // without lock support must not silence the log.
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixAppendFile>(fd);
+}
+
+}  // namespace zirvo::platform

@@ -1,0 +1,33 @@
+#include "platform/CodePage.h"
+
+#include <windows.h>
+
+namespace zirvo::platform {
+
+std::u16string AnsiToWide(std::string_view text) {
+  if (text.empty()) return std::u16string();
+  const int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::u16string result(static_cast<size_t>(length), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                      reinterpret_cast<wchar_t*>(result.data()), length);
+  return result;
+}
+
+std::string WideToAnsi(std::u16string_view text) {
+  if (text.empty()) return std::string();
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, nullptr);
+  std::string result(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), result.data(), length,
+                      nullptr, nullptr);
+  return result;
+}
+
+// The desktop application runs under the same ANSI code page: its bytes are our text.
+std::string LegacyBytesToAnsi(std::string_view bytes) { return std::string(bytes); }
+
+std::string AnsiToLegacyBytes(std::string_view text) { return std::string(text); }
+
+}  // namespace zirvo::platform

@@ -1,0 +1,53 @@
+#include "platform/LogFile.h"
+
+#include <windows.h>
+
+namespace zirvo::platform {
+
+namespace {
+
+class Win32AppendFile final : public AppendFile {
+ public:
+  explicit Win32AppendFile(HANDLE handle) : handle_(handle) {}
+  ~Win32AppendFile() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  Win32AppendFile(const Win32AppendFile&) = delete;
+  Win32AppendFile& operator=(const Win32AppendFile&) = delete;
+
+  int Write(std::string_view data) override {
+    while (!data.empty()) {
+      DWORD written = 0;
+      if (!WriteFile(handle_, data.data(), static_cast<DWORD>(data.size()), &written, nullptr)) {
+        return static_cast<int>(GetLastError());
+      }
+      data.remove_prefix(written);
+    }
+    return 0;
+  }
+
+  int Close() override {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return CloseHandle(handle) ? 0 : static_cast<int>(GetLastError());
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendFile> OpenLogFileForAppend(const std::string& path) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (SetFilePointer(handle, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
+      GetLastError() != NO_ERROR) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  return std::make_unique<Win32AppendFile>(handle);
+}
+
+}  // namespace zirvo::platform

@@ -1,0 +1,66 @@
+#include "service/DiagnosticLog.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "base/Errors.h"
+#include "base/StringUtils.h"
+#include "platform/Clock.h"
+#include "platform/LogFile.h"
+#include "platform/Process.h"
+#include "platform/SystemError.h"
+
+namespace zirvo::service {
+
+namespace {
+
+std::mutex& LogMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+[[noreturn]] void RaiseWriteError(const std::string& path, int code) {
+  throw EInOutError("Erreur d'écriture dans le journal " + path + " : " +
+                        platform::SystemErrorText(static_cast<std::uint32_t>(code)),
+                    code);
+}
+
+}  // namespace
+
+std::string FormatLogLine(const LocalDateTime& at, const std::string& message) {
+  return DateTimeToStr(at) + " : " + message + "\r\n";
+}
+
+void LogWriter::WriteLog(const std::string& message) const {
+  // One lock for every log of the process: in practice they are one file, and a second
+  // open from this process while the first holds the file would lose its line.
+  std::lock_guard<std::mutex> lock(LogMutex());
+  auto file = platform::OpenLogFileForAppend(path_);
+  if (!file) return;
+  const std::string line = FormatLogLine(platform::LocalNow(), message);
+  const int writeError = file->Write(line);
+  const int closeError = file->Close();
+  if (writeError != 0) RaiseWriteError(path_, writeError);
+  if (closeError != 0) RaiseWriteError(path_, closeError);
+}
+
+std::string DefaultLogFilePath() { return ChangeFileExt(platform::ExecutablePath(), ".log"); }
+
+void WriteLog(const std::string& message) { LogWriter(DefaultLogFilePath()).WriteLog(message); }
+
+void WaitSeconds(int seconds, const LogWriter& log, bool debugMode) {
+  const std::string count = std::to_string(seconds);
+  if (debugMode) log.WriteLog("Attente de " + count + " seconde(s).");
+  if (seconds < 0 || seconds > 59) {
+    throw EConvertError("Durée d'attente invalide : " + count +
+                        " seconde(s), une valeur de 0 à 59 est attendue.");
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (debugMode) log.WriteLog("Attente de " + count + " seconde(s) terminée.");
+}
+
+}  // namespace zirvo::service

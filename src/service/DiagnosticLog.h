@@ -1,0 +1,43 @@
+// The diagnostic log: one plain-text line per call, "date time : message" with CR LF, in
+// a file beside the executable named after it with ".log". The file is opened and closed
+// for every line, so each line has reached the operating system when WriteLog returns.
+#pragma once
+
+#include <string>
+
+#include "base/DateTime.h"
+
+namespace zirvo::service {
+
+// The log line for a message at a given local time, with its CR LF.
+std::string FormatLogLine(const LocalDateTime& at, const std::string& message);
+
+// A log at a fixed path. WriteLog may be called from any thread: lines written at the
+// same moment by threads of this process are serialised so that none is lost. A file
+// that cannot be opened (read-only, no rights, held by another process's writer) loses
+// the line silently; a write or close that fails after a successful open raises
+// EInOutError.
+class LogWriter {
+ public:
+  explicit LogWriter(std::string path) : path_(std::move(path)) {}
+  const std::string& Path() const { return path_; }
+  void WriteLog(const std::string& message) const;
+
+ private:
+  std::string path_;
+};
+
+// The running executable's path with ".log" in place of its extension, worked out anew
+// at every call.
+std::string DefaultLogFilePath();
+
+// Writes one line to the default log.
+void WriteLog(const std::string& message);
+
+// Blocks the calling thread for 0 to 59 seconds, logging before and after when debugMode
+// is set. A number outside 0 to 59 raises EConvertError after the first line and before
+// any wait. The wait is measured on a steady clock: setting the wall clock back or forth
+// does not change its length.
+void WaitSeconds(int seconds, const LogWriter& log, bool debugMode);
+
+}  // namespace zirvo::service

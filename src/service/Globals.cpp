@@ -1,0 +1,7 @@
+#include "service/Globals.h"
+
+namespace zirvo::service {
+
+std::atomic<bool> DebugMode{false};
+
+}  // namespace zirvo::service
