@@ -1,0 +1,24 @@
+#include "base/Paths.h"
+
+#include "base/StringUtils.h"
+#include "platform/Files.h"
+
+namespace zirvo {
+
+std::string ExtractFilePath(std::string_view path) {
+  const char delimiter = platform::PathDelimiter();
+  // Windows also accepts '/' and a drive colon; Linux only '/'.
+  const std::string_view separators = delimiter == '\\' ? std::string_view("\\/:") : "/";
+  const auto last = path.find_last_of(separators);
+  return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last + 1));
+}
+
+std::string AddTrailingBackslash(std::string_view path) {
+  if (TrimControl(path).empty()) return std::string();
+  const char delimiter = platform::PathDelimiter();
+  std::string result(path);
+  if (result.back() != delimiter) result += delimiter;
+  return result;
+}
+
+}  // namespace zirvo

@@ -1,0 +1,37 @@
+// The values a settings read leaves in memory for the rest of the service.
+#pragma once
+
+#include <string>
+
+namespace zirvo::config {
+
+// The SQL Server login. Password holds the scrambled text as read until the settings read
+// unscrambles it.
+struct TSQLServerSettings {
+  std::u16string ServerName;
+  std::u16string DatabaseName;
+  std::u16string UserName;
+  std::u16string Password;
+};
+
+// The process-wide record of settings strings. A settings read replaces a field only when
+// it reaches the step that reads it, so a run that stops early keeps earlier values.
+struct TServiceSettings {
+  std::string ZirvoServiceName;
+  std::string MySQLDBPwd;
+  std::string MySQLDBPort;
+  std::string DataBaseDir;
+  std::string HTTPServer;
+  std::string HTTPUserName;
+  std::string HTTPPassword;
+  std::string HTTPPort;
+  bool HTTPBasicAuthentification = false;
+  // ODBC driver for the SQL Server connection: empty for automatic, "SQLite3" for the
+  // embedded database.
+  std::string SQLServerDriver;
+  // "host" or "host:port" of the SMS gateway and of the remote access code endpoint.
+  std::string GatewayHost;
+  std::string AccessCodeHost;
+};
+
+}  // namespace zirvo::config

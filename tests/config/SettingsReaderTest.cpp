@@ -1,0 +1,317 @@
+#include "config/SettingsReader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <vector>
+
+#include "base/Errors.h"
+#include "config/Common.h"
+#include "platform/CodePage.h"
+#include "support/TempDir.h"
+
+namespace zirvo::config {
+namespace {
+
+using test::ReadFileBytes;
+using test::TempDir;
+using test::WriteFileBytes;
+
+// Plays the service object: records what the read does to it, and the progress marker
+// the settings file shows at each of those moments.
+class FakeTarget : public SettingsTarget {
+ public:
+  FakeTarget(const TSQLServerSettings& sc, std::string settingsFile)
+      : sc_(sc), settingsFile_(std::move(settingsFile)) {}
+
+  void SetTimerInterval(std::uint32_t milliseconds) override {
+    Seen("SetTimerInterval");
+    interval = milliseconds;
+  }
+  std::uint32_t TimerInterval() const override { return interval; }
+  bool SqlServerConnected() override {
+    Seen("SqlServerConnected");
+    return connected;
+  }
+  void CloseSqlServerConnection() override {
+    Seen("Close");
+    connected = false;
+  }
+  std::u16string BuildSQLServerConnectionString() override {
+    Seen("Build");
+    if (failBuild) throw Exception("construction impossible");
+    std::u16string text = u"Provider=MSOLEDBSQL.1;Data Source=" + sc_.ServerName;
+    if (!sc_.Password.empty()) text += u";Password=" + sc_.Password;
+    return text + u";User ID=" + sc_.UserName;
+  }
+  void SetSqlServerConnectionString(const std::u16string& text) override {
+    Seen("SetConnectionString");
+    connectionString = text;
+  }
+  std::u16string SqlServerConnectionString() override { return connectionString; }
+  void SetServiceStartName(const std::string& name) override {
+    Seen("SetServiceStartName");
+    if (failStartName) throw Exception("compte refusé");
+    startNames.push_back(name);
+  }
+
+  std::uint32_t interval = 1000;
+  bool connected = false;
+  bool failBuild = false;
+  bool failStartName = false;
+  std::u16string connectionString = u"initial";
+  std::vector<std::string> startNames;
+  // "call: marker in the file at that moment"
+  std::vector<std::string> calls;
+
+ private:
+  void Seen(const std::string& call) {
+    calls.push_back(call + ": " + IniFile(settingsFile_).ReadString("Execution", "LastMessage2", "-"));
+  }
+  const TSQLServerSettings& sc_;
+  std::string settingsFile_;
+};
+
+class SettingsReaderTest : public ::testing::Test {
+ protected:
+  SettingsReaderTest()
+      : exe_(dir_.File("ZirvoSrv")),
+        target_(sc_, dir_.File("ZirvoSrv.ini")),
+        reader_(exe_, [this](const std::string& line) { log_.push_back(line); }, target_, sc_,
+                settings_, debugMode_) {}
+
+  IniFile Own() { return IniFile(dir_.File("ZirvoSrv.ini")); }
+  void WriteOwn(const std::string& content) { WriteFileBytes(dir_.File("ZirvoSrv.ini"), content); }
+  bool Logged(const std::string& line) const {
+    return std::find(log_.begin(), log_.end(), line) != log_.end();
+  }
+  std::string Marker() { return Own().ReadString("Execution", "LastMessage2", "(absent)"); }
+
+  TempDir dir_;
+  std::string exe_;
+  TSQLServerSettings sc_;
+  TServiceSettings settings_;
+  std::atomic<bool> debugMode_{false};
+  std::vector<std::string> log_;
+  FakeTarget target_;
+  SettingsReader reader_;
+};
+
+TEST_F(SettingsReaderTest, FirstRunOnAnEmptyFolderWritesEveryKeyWithItsDefault) {
+  reader_.LireConfiguration();
+  std::string content = ReadFileBytes(dir_.File("ZirvoSrv.ini"));
+  content = std::regex_replace(content, std::regex("LireConfiguration=[^\r]*"),
+                               "LireConfiguration=<now>");
+  const std::string privateDir = dir_.File("Private") + "/";
+  EXPECT_EQ(content,
+            "[Main]\r\nDebugMode=0\r\nInterval=3600\r\nUseVarnox_ini=0\r\n"
+            "ZirvoServiceName=ZirvoService\r\n"
+            "[DBConnexion]\r\nMySQLDBPwd=" + std::string(kDefaultMySQLDBPwd) + "\r\nMySQLDBPort=3306\r\n"
+            "[ODBC]\r\nSQLServerDriver=\r\n"
+            "[Endpoints]\r\nGatewayHost=" + std::string(kDefaultGatewayHost) + "\r\n"
+            "AccessCodeHost=" + std::string(kDefaultAccessCodeHost) + "\r\n"
+            "[Execution]\r\nLastMessage2=LireConfiguration() terminée.\r\n"
+            "LireConfiguration=<now>\r\n"
+            "[DBKERNEL]\r\nServerName=\r\nDatabaseName=\r\nUserName=sa\r\nSAPW=\r\n"
+            "DataBaseDir=" + privateDir + "\r\n"
+            "[MyDBKERNEL]\r\nQuenzarMySQLDB=QuenzarMySQLDB\r\n");
+  EXPECT_TRUE(std::filesystem::is_directory(dir_.File("Private")));
+  EXPECT_EQ(log_, std::vector<std::string>{
+                      "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage"});
+  EXPECT_EQ(target_.interval, 3600000u);
+  EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=;User ID=sa");
+  EXPECT_TRUE(target_.startNames.empty()) << "the default name leaves the start name alone";
+  EXPECT_EQ(UnscramblePassword(kDefaultMySQLDBPwd).size(), 12u);
+  EXPECT_EQ(settings_.DataBaseDir, privateDir);
+}
+
+TEST_F(SettingsReaderTest, MarkersAdvanceInOrderThroughTheOwnBranch) {
+  target_.connected = true;
+  reader_.LireConfiguration();
+  EXPECT_EQ(target_.calls,
+            (std::vector<std::string>{
+                "SetTimerInterval: modification de l'intervale...",
+                "SqlServerConnected: modification de DataBaseDir...",
+                "Close: modification de DataBaseDir...",
+                "Build: La connexion MSSQL était ouverte !",
+                "SetConnectionString: La connexion MSSQL était ouverte !",
+            }));
+  EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
+}
+
+TEST_F(SettingsReaderTest, AFailureAfterTheFilePartLeavesItsMarkerAndReachesTheCaller) {
+  target_.failBuild = true;
+  EXPECT_THROW(reader_.LireConfiguration(), Exception);
+  EXPECT_EQ(Marker(), "modification de DataBaseDir...");
+  EXPECT_NE(Own().ReadString("Execution", "LireConfiguration", ""), "");
+}
+
+TEST_F(SettingsReaderTest, StoredPasswordIsUnscrambledAndKeptScrambledInTheFile) {
+  const std::string scrambled = ScramblePassword("Sécret!");
+  WriteOwn("[DBKERNEL]\r\nServerName=srv\\SQLEXPRESS\r\nSAPW=" + scrambled + "\r\n");
+  debugMode_ = false;
+  reader_.LireConfiguration();
+  EXPECT_EQ(platform::WideToAnsi(sc_.Password), "Sécret!");
+  EXPECT_EQ(Own().ReadString("DBKERNEL", "SAPW", ""), scrambled);
+  reader_.LireConfiguration();
+  EXPECT_EQ(platform::WideToAnsi(sc_.Password), "Sécret!") << "the second run reads the same";
+  EXPECT_EQ(Own().ReadString("DBKERNEL", "SAPW", ""), scrambled);
+
+  for (const char* bad : {"ABC", "0a0b"}) {
+    WriteOwn(std::string("[DBKERNEL]\r\nSAPW=") + bad + "\r\n");
+    reader_.LireConfiguration();
+    EXPECT_EQ(sc_.Password, u"_") << bad;
+    EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=;Password=_;User ID=sa");
+  }
+}
+
+TEST_F(SettingsReaderTest, DebugModeSwitchesBetweenRunsAndShowsOnlyTwoPasswordCharacters) {
+  WriteOwn("[Main]\r\nDebugMode=1\r\n[DBKERNEL]\r\nServerName=srv\r\nSAPW=" +
+           ScramblePassword("motdepasse") + "\r\n");
+  reader_.LireConfiguration();
+  EXPECT_FALSE(Logged("Exécution de LireConfiguration...")) << "debug was off before this run";
+  EXPECT_TRUE(Logged("Chargement des paramètres de démarrage du service SMS. Mode debug actif."));
+  EXPECT_TRUE(Logged("Les paramètres de la connexion MSSQL ont été actualisés."));
+  EXPECT_TRUE(Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString="
+                     "Provider=MSOLEDBSQL.1;Data Source=srv;Password=mo..."));
+  EXPECT_TRUE(std::any_of(log_.begin(), log_.end(), [](const std::string& line) {
+    return line.rfind("Lecture de la configuration effectuée à ", 0) == 0;
+  }));
+
+  log_.clear();
+  Own().WriteString("Main", "DebugMode", "0");
+  Own().WriteString("DBKERNEL", "SAPW", "");
+  reader_.LireConfiguration();
+  EXPECT_EQ(log_, (std::vector<std::string>{
+                      "Exécution de LireConfiguration...",
+                      "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage"}));
+  log_.clear();
+  Own().WriteString("Main", "DebugMode", "1");
+  reader_.LireConfiguration();
+  EXPECT_TRUE(Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString="
+                     "Provider=MSOLEDBSQL.1;Data Source=srv;User ID=sa - AUCUN MOT DE PASSE"));
+  Own().WriteString("Main", "DebugMode", "yes");
+  reader_.LireConfiguration();
+  EXPECT_FALSE(debugMode_);
+  EXPECT_EQ(Own().ReadString("Main", "DebugMode", ""), "0");
+}
+
+TEST_F(SettingsReaderTest, IntervalEdgeValues) {
+  const struct {
+    const char* stored;
+    std::uint32_t periodMs;
+    const char* writtenBack;
+    bool logged;
+  } cases[] = {
+      {"0", 0, "0", false},           {"0x10", 16000, "16", false},
+      {"abc", 3600000, "3600", false}, {"$3C", 60000, "60", false},
+      {"-5", 3600000, "3600", true},   {"2147483", 2147483000u, "2147483", false},
+      {"2147484", 2147483000u, "2147483", true}, {"4294968", 2147483000u, "2147483", true},
+  };
+  for (const auto& c : cases) {
+    log_.clear();
+    WriteOwn(std::string("[Main]\r\nInterval=") + c.stored + "\r\n");
+    reader_.LireConfiguration();
+    EXPECT_EQ(target_.interval, c.periodMs) << c.stored;
+    EXPECT_EQ(Own().ReadString("Main", "Interval", ""), c.writtenBack) << c.stored;
+    EXPECT_EQ(log_.size(), c.logged ? 2u : 1u) << c.stored;
+  }
+}
+
+TEST_F(SettingsReaderTest, ServiceStartNameIsSetForAnyOtherNameAndItsFailureIsLogged) {
+  WriteOwn("[Main]\r\nZirvoServiceName=\r\n");
+  reader_.LireConfiguration();
+  EXPECT_EQ(target_.startNames, std::vector<std::string>{""});
+  WriteOwn("[Main]\r\nZirvoServiceName=zirvoservice\r\n");
+  target_.failStartName = true;
+  reader_.LireConfiguration();
+  EXPECT_TRUE(Logged("Echec lors du paramétrage de ZirvoService.ServiceStartName : compte refusé"));
+  EXPECT_EQ(Marker(), "LireConfiguration() terminée.") << "the run goes on";
+}
+
+TEST_F(SettingsReaderTest, EmptyPrivateDirectoryIsAbsorbedAsAStepOneError) {
+  WriteOwn("[DBKERNEL]\r\nPrivate= \t \r\nServerName=srv\r\n");
+  reader_.LireConfiguration();
+  EXPECT_TRUE(Logged("Erreur lors de la lecture de la configuration - étape 1 : "
+                     "Unable to create directory"));
+  EXPECT_EQ(sc_.ServerName, u"srv") << "what was read before the error stays";
+  EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=srv;User ID=sa");
+  EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
+}
+
+TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedAndLeavesTheRunToTheCaller) {
+  WriteOwn("[Main]\r\nDebugMode=0\r\n");
+  test::MakeReadOnly(dir_.File("ZirvoSrv.ini"));
+  EXPECT_THROW(reader_.LireConfiguration(), Exception);
+  ASSERT_FALSE(log_.empty());
+  EXPECT_EQ(log_.front(), "Erreur lors de la lecture de la configuration - étape 1 : Unable to write to " +
+                              dir_.File("ZirvoSrv.ini"));
+  EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")), "[Main]\r\nDebugMode=0\r\n");
+}
+
+class VarnoxBranchTest : public SettingsReaderTest {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir_.File("sqlserver"));
+    WriteOwn("[Main]\r\nUseVarnox_ini=1\r\nDebugMode=1\r\n");
+  }
+  void WriteVarnoxIni(const std::string& server) {
+    WriteFileBytes(dir_.File("Varnox.ini"), "[Database]\r\nPrivate=" + dir_.File("Priv") +
+                                                "\r\nServer=" + server + "\r\n");
+  }
+};
+
+TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
+  WriteVarnoxIni(dir_.File("sqlserver"));  // no trailing separator
+  WriteFileBytes(dir_.File("sqlserver/Varnox.ver"),
+                 "[DBKERNEL]\r\nServerName=CABINET\\SQL\r\nDatabaseName=VARNOX\r\nSAPW=" +
+                     ScramblePassword("pw") + "\r\n");
+  reader_.LireConfiguration();
+  EXPECT_EQ(sc_.ServerName, u"CABINET\\SQL");
+  EXPECT_EQ(sc_.DatabaseName, u"VARNOX");
+  EXPECT_EQ(sc_.UserName, u"sa");
+  EXPECT_EQ(sc_.Password, u"pw");
+  IniFile own = Own();
+  EXPECT_EQ(own.ReadString("DBKERNEL", "ServerName", ""), "CABINET\\SQL");
+  EXPECT_EQ(own.ReadString("DBKERNEL", "SAPW", ""), ScramblePassword("pw"));
+  EXPECT_EQ(own.ReadString("DBKERNEL", "DataBaseDir", ""), dir_.File("Priv") + "/");
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("Priv"))) << "this branch creates no directory";
+  EXPECT_EQ(target_.calls[1], "SqlServerConnected: Leture de Varnox.ver terminée.");
+  EXPECT_TRUE(Logged("DatabaseDir=" + dir_.File("Priv") + "/\r" + std::string(22, ' ') +
+                     "SQLServerDir=" + dir_.File("sqlserver")));
+  for (const char* line : {"Lecture de Varnox.ini...", "Lecture de Varnox.ini terminée.",
+                           "Lecture de Varnox.ver...", "SC.ServerName=CABINET\\SQL",
+                           "SC.DatabaseName=VARNOX", "SC.UserName=sa"}) {
+    EXPECT_TRUE(Logged(line)) << line;
+  }
+  EXPECT_TRUE(Logged("SC.Password=" + ScramblePassword("pw")));
+}
+
+TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
+  sc_.ServerName = u"previous";
+  WriteVarnoxIni("");
+  reader_.LireConfiguration();
+  EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
+                     "(SQLServerDir=[]). Abandon de la procédure."));
+  EXPECT_FALSE(Own().SectionExists("Execution"));
+  EXPECT_EQ(sc_.ServerName, u"previous");
+  EXPECT_EQ(target_.connectionString, u"initial") << "nothing after the abort runs";
+
+  log_.clear();
+  WriteVarnoxIni(dir_.File("sqlserver"));
+  reader_.LireConfiguration();
+  EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
+                     "(SQLServerDir=[" + dir_.File("sqlserver") + "]). Abandon de la procédure."));
+}
+
+TEST_F(SettingsReaderTest, UseVarnoxIniWithoutVarnoxIniTakesTheOwnBranchSilently) {
+  WriteOwn("[Main]\r\nUseVarnox_ini=1\r\n[DBKERNEL]\r\nServerName=own\r\n");
+  reader_.LireConfiguration();
+  EXPECT_EQ(sc_.ServerName, u"own");
+  EXPECT_EQ(log_.size(), 1u) << "only the empty-password line";
+}
+
+}  // namespace
+}  // namespace zirvo::config
