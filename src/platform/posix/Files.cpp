@@ -7,21 +7,11 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/posix/WriteAll.h"
+
 namespace zirvo::platform {
 
 namespace {
-
-int WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data.remove_prefix(static_cast<size_t>(written));
-  }
-  return 0;
-}
 
 std::string DirectoryOf(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -73,7 +63,7 @@ int ReplaceFileContents(const std::string& path, std::string_view data) {
   } else if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
     error = errno;
   }
-  if (!error) error = WriteAll(fd, data);
+  if (!error) error = posix::WriteAll(fd, data);
   if (!error && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && !error) error = errno;
   if (!error && ::rename(tempPath.c_str(), path.c_str()) != 0) error = errno;

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/Files.h"
+#include "platform/posix/WriteAll.h"
 
 namespace zirvo::platform {
 
@@ -20,17 +21,7 @@ class PosixAppendFile final : public AppendFile {
   PosixAppendFile(const PosixAppendFile&) = delete;
   PosixAppendFile& operator=(const PosixAppendFile&) = delete;
 
-  int Write(std::string_view data) override {
-    while (!data.empty()) {
-      const ssize_t written = ::write(fd_, data.data(), data.size());
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      data.remove_prefix(static_cast<size_t>(written));
-    }
-    return 0;
-  }
+  int Write(std::string_view data) override { return posix::WriteAll(fd_, data); }
 
   int Close() override {
     const int fd = fd_;
