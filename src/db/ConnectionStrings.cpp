@@ -1,6 +1,7 @@
 #include "db/ConnectionStrings.h"
 
 #include "base/Errors.h"
+#include "db/Connection.h"
 #include "platform/CodePage.h"
 
 namespace zirvo::db {
@@ -197,6 +198,14 @@ std::u16string MySQLConnectionString(std::u16string_view password) {
   return u"Provider=MSDASQL.1;Password=" + std::u16string(password) +
          u";Persist Security Info=True;User ID=quenzar;Data Source=QuenzarMySQLDB;"
          u"Initial Catalog=Quenzar";
+}
+
+void InitMySQLDB(Connection& mySqlConnection, std::u16string_view password, bool debugMode,
+                 const LogLineWriter& writeLog) {
+  mySqlConnection.Close();
+  if (mySqlConnection.Connected()) mySqlConnection.SetConnected(false);
+  mySqlConnection.SetConnectionString(MySQLConnectionString(password));
+  if (debugMode) writeLog("InitMySQLDB terminé.");
 }
 
 std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view text) {

@@ -10,6 +10,8 @@
 
 namespace zirvo::db {
 
+class Connection;
+
 // The SQL Server login the settings give (`SC`): wide strings, the password unscrambled.
 struct TSQLServerSettings {
   std::u16string ServerName;
@@ -36,6 +38,12 @@ std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, bool
 // The connection string of the maker's MySQL database through the data source
 // "QuenzarMySQLDB" for an access code, inserted verbatim.
 std::u16string MySQLConnectionString(std::u16string_view password);
+
+// InitMySQLDB: closes the MySQL connection (ADO_MySQLConnection) and gives it the
+// connection string for `password`; logs "InitMySQLDB terminé." when debugMode is set.
+// The string itself is never logged. Same thread contract as Connection.
+void InitMySQLDB(Connection& mySqlConnection, std::u16string_view password, bool debugMode,
+                 const LogLineWriter& writeLog);
 
 // One key and value of an OLE DB connection string.
 struct ConnectionStringEntry {
