@@ -14,10 +14,14 @@ std::string FormatOdbcDiagnostics(const std::vector<OdbcDiagnostic>& diagnostics
                                   const std::string& function) {
   if (diagnostics.empty()) return "Échec de l'appel ODBC " + function + " sans diagnostic";
   std::string message;
-  for (const auto& record : diagnostics) {
+  for (std::size_t i = 0; i < diagnostics.size(); ++i) {
+    const auto& record = diagnostics[i];
+    std::string text = record.text + " (SQLSTATE " + record.sqlState + ", code natif " +
+                       std::to_string(record.nativeCode) + ")";
+    // Some drivers (FreeTDS) post the same record twice; once is enough for the log.
+    if (message.find(text) != std::string::npos) continue;
     if (!message.empty()) message += " | ";
-    message += record.text + " (SQLSTATE " + record.sqlState + ", code natif " +
-               std::to_string(record.nativeCode) + ")";
+    message += text;
   }
   return message;
 }
