@@ -42,8 +42,8 @@ std::vector<OdbcDiagnostic> CollectDiagnostics(SQLSMALLINT handleType, SQLHANDLE
                               static_cast<SQLSMALLINT>(text.size()), &length);
     }
     if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) break;
-    const auto shown = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)),
-                                             text.size() - 1);
+    const auto shown = std::min<std::size_t>(
+        static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), text.size() - 1);
     std::u16string message = FromWide(text.data(), shown);
     while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r')) {
       message.pop_back();
@@ -68,8 +68,9 @@ EnvHandle NewEnvironment() {
     throw EOdbcError("Impossible d'initialiser ODBC (gestionnaire de pilotes absent ?)", {});
   }
   EnvHandle environment(raw);
-  CheckOdbc(SQLSetEnvAttr(raw, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
-            SQL_HANDLE_ENV, raw, "SQLSetEnvAttr");
+  CheckOdbc(
+      SQLSetEnvAttr(raw, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+      SQL_HANDLE_ENV, raw, "SQLSetEnvAttr");
   return environment;
 }
 
@@ -84,7 +85,8 @@ std::vector<std::u16string> InstalledDrivers(SQLHENV environment) {
     const SQLRETURN result = SQLDriversW(environment, direction, name, 512, &nameLength, attributes,
                                          2048, &attributesLength);
     if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) break;
-    names.push_back(FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(nameLength), 511)));
+    names.push_back(
+        FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(nameLength), 511)));
     direction = SQL_FETCH_NEXT;
   }
   return names;
@@ -147,9 +149,10 @@ void Connection::Open() {
   std::u16string driver = core.sqlServerDriver;
   if (driver.empty()) {
     const auto candidates = platform::SqlServerDriverCandidates();
-    driver = ResolveSqlServerDriver(
-        driver, candidates.size() > 1 ? InstalledDrivers(core.environment.get()) : std::vector<std::u16string>{},
-        candidates);
+    driver = ResolveSqlServerDriver(driver,
+                                    candidates.size() > 1 ? InstalledDrivers(core.environment.get())
+                                                          : std::vector<std::u16string>{},
+                                    candidates);
   }
   std::u16string odbcString = TranslateToOdbc(core.connectionString, driver);
 
@@ -159,17 +162,15 @@ void Connection::Open() {
   // Freed without SQLDisconnect while the connect has not succeeded.
   std::unique_ptr<std::remove_pointer_t<SQLHDBC>, void (*)(SQLHDBC)> pending(
       raw, [](SQLHDBC handle) { SQLFreeHandle(SQL_HANDLE_DBC, handle); });
-  // Both time-outs matter: drivers differ in which one bounds the TCP connect and the
-  // login exchange, and an unreachable server must not hold the cycle for minutes.
+  // An unreachable server must not hold the cycle for minutes. The connection-wide
+  // time-out is left alone: it would bound every later request too, long statements
+  // included, which the statement time-out governs instead.
   SQLSetConnectAttrW(raw, SQL_ATTR_LOGIN_TIMEOUT,
-                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(core.loginTimeout)), 0);
-  SQLSetConnectAttrW(raw, SQL_ATTR_CONNECTION_TIMEOUT,
                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(core.loginTimeout)), 0);
   SQLWCHAR completed[1024];
   SQLSMALLINT completedLength = 0;
-  const SQLRETURN result =
-      SQLDriverConnectW(raw, nullptr, Wide(odbcString), SQL_NTS, completed, 1024, &completedLength,
-                        SQL_DRIVER_NOPROMPT);
+  const SQLRETURN result = SQLDriverConnectW(raw, nullptr, Wide(odbcString), SQL_NTS, completed,
+                                             1024, &completedLength, SQL_DRIVER_NOPROMPT);
   // The translated string may hold the password: wipe it before anything can fail.
   std::fill(odbcString.begin(), odbcString.end(), u'\0');
   std::fill(std::begin(completed), std::end(completed), SQLWCHAR{0});
@@ -179,9 +180,10 @@ void Connection::Open() {
   SQLWCHAR dbmsName[256] = {};
   SQLSMALLINT dbmsLength = 0;
   core.sqlServer = false;
-  if (SQL_SUCCEEDED(SQLGetInfoW(opened.get(), SQL_DBMS_NAME, dbmsName, sizeof dbmsName, &dbmsLength))) {
-    const std::u16string name = FromWide(dbmsName, std::min<std::size_t>(
-                                                        static_cast<std::size_t>(dbmsLength) / 2, 255));
+  if (SQL_SUCCEEDED(
+          SQLGetInfoW(opened.get(), SQL_DBMS_NAME, dbmsName, sizeof dbmsName, &dbmsLength))) {
+    const std::u16string name =
+        FromWide(dbmsName, std::min<std::size_t>(static_cast<std::size_t>(dbmsLength) / 2, 255));
     core.sqlServer = name.find(u"SQL Server") != std::u16string::npos;
   }
   core.connection = std::move(opened);

@@ -11,7 +11,9 @@ namespace {
 constexpr std::u16string_view kEmptyOptions =
     u"Initial File Name=\"\";Server SPN=\"\";Authentication=\"\";Access Token=\"\";";
 
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+char16_t FoldAscii(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 std::u16string_view TrimBlanks(std::u16string_view text) {
   while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
@@ -182,13 +184,15 @@ std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, bool
   result += u"Data Source=" + sc.ServerName + u";";
   if (!sc.DatabaseName.empty()) result += u"Initial Catalog=" + sc.DatabaseName + u";";
   if (!sc.Password.empty()) {
-    result += sc.UserName.empty() ? std::u16string(u"User ID=sa;") : u"User ID=" + sc.UserName + u";";
+    result +=
+        sc.UserName.empty() ? std::u16string(u"User ID=sa;") : u"User ID=" + sc.UserName + u";";
     result += u"Password=" + sc.Password + u";";
   }
   if (debugMode) {
     constexpr std::u16string_view kKey = u"Password=";
     const auto at = result.find(kKey);
-    const std::u16string shown = at == std::u16string::npos ? result : result.substr(0, at + kKey.size());
+    const std::u16string shown =
+        at == std::u16string::npos ? result : result.substr(0, at + kKey.size());
     writeLog("ConnStr=[" + platform::WideToAnsi(shown) + "]");
   }
   return result;
@@ -236,7 +240,8 @@ std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view tex
   return entries;
 }
 
-std::u16string TranslateToOdbc(std::u16string_view oleDbString, std::u16string_view sqlServerDriver) {
+std::u16string TranslateToOdbc(std::u16string_view oleDbString,
+                               std::u16string_view sqlServerDriver) {
   const EntryMap entries(ParseConnectionString(oleDbString));
   const std::u16string provider = entries.Value(u"Provider");
   if (SameTextAscii(provider, u"MSOLEDBSQL.1")) return SqlServerToOdbc(entries, sqlServerDriver);

@@ -67,7 +67,8 @@ std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view tex
 // "DSN=" + Data Source. Values that need it are enclosed in braces, so no value can add
 // a key of its own. An unknown provider, an unknown key or a missing Data Source raise
 // Exception with a French message.
-std::u16string TranslateToOdbc(std::u16string_view oleDbString, std::u16string_view sqlServerDriver);
+std::u16string TranslateToOdbc(std::u16string_view oleDbString,
+                               std::u16string_view sqlServerDriver);
 
 // The SQL Server driver to use: `configured` when it is not empty; otherwise the first of
 // `candidates` (best first) that `installed` lists, without regard to ASCII case; the

@@ -25,7 +25,8 @@ void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
   days += 719468;
   const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
   const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
   const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
   const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
   day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
@@ -38,9 +39,9 @@ const std::int64_t kEpochDays = DaysFromCivil(1899, 12, 30);
 }  // namespace
 
 double DateTimeToSerial(const LocalDateTime& value) {
-  const std::int64_t days =
-      DaysFromCivil(value.year, static_cast<unsigned>(value.month), static_cast<unsigned>(value.day)) -
-      kEpochDays;
+  const std::int64_t days = DaysFromCivil(value.year, static_cast<unsigned>(value.month),
+                                          static_cast<unsigned>(value.day)) -
+                            kEpochDays;
   const std::int64_t milliseconds =
       ((value.hour * 60LL + value.minute) * 60LL + value.second) * 1000LL + value.millisecond;
   return static_cast<double>(days) +

@@ -195,8 +195,9 @@ std::optional<std::string> ReadCell(SQLHSTMT statement, SQLUSMALLINT column) {
   std::vector<SQLWCHAR> chunk(2048);
   for (;;) {
     SQLLEN indicator = 0;
-    const SQLRETURN result = SQLGetData(statement, column, SQL_C_WCHAR, chunk.data(),
-                                        static_cast<SQLLEN>(chunk.size() * sizeof(SQLWCHAR)), &indicator);
+    const SQLRETURN result =
+        SQLGetData(statement, column, SQL_C_WCHAR, chunk.data(),
+                   static_cast<SQLLEN>(chunk.size() * sizeof(SQLWCHAR)), &indicator);
     if (result == SQL_NO_DATA) break;
     CheckOdbc(result, SQL_HANDLE_STMT, statement, "SQLGetData");
     if (indicator == SQL_NULL_DATA) return std::nullopt;
@@ -272,7 +273,8 @@ void Query::Open() {
                 "SQLNumResultCols");
       if (columnCount > 0) break;
       result = SQLMoreResults(statement.get());
-      if (result != SQL_NO_DATA) CheckOdbc(result, SQL_HANDLE_STMT, statement.get(), "SQLMoreResults");
+      if (result != SQL_NO_DATA)
+        CheckOdbc(result, SQL_HANDLE_STMT, statement.get(), "SQLMoreResults");
     }
     if (columnCount <= 0) throw Exception("La requête ne renvoie aucun enregistrement");
     for (SQLUSMALLINT column = 1; column <= columnCount; ++column) {
@@ -285,8 +287,9 @@ void Query::Open() {
       CheckOdbc(SQLDescribeColW(statement.get(), column, name, 256, &nameLength, &dataType, &size,
                                 &digits, &nullable),
                 SQL_HANDLE_STMT, statement.get(), "SQLDescribeColW");
-      columns.push_back(platform::WideToAnsi(
-          FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255))));
+      columns.push_back(platform::WideToAnsi(FromWide(
+          name, std::min<std::size_t>(
+                    static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255))));
     }
     for (;;) {
       result = SQLFetch(statement.get());
@@ -313,7 +316,8 @@ void Query::Execute() {
   // A failure in a later part of a batch is only reported while its results are read.
   while (result != SQL_NO_DATA) {
     result = SQLMoreResults(statement.get());
-    if (result != SQL_NO_DATA) CheckOdbc(result, SQL_HANDLE_STMT, statement.get(), "SQLMoreResults");
+    if (result != SQL_NO_DATA)
+      CheckOdbc(result, SQL_HANDLE_STMT, statement.get(), "SQLMoreResults");
   }
 }
 
@@ -343,7 +347,8 @@ const std::optional<std::string>& Query::Cell(std::string_view name) const {
   for (std::size_t column = 0; column < columns_.size(); ++column) {
     if (SameName(columns_[column], name)) {
       if (current_ >= rowCount_) {
-        throw Exception("Lecture du champ « " + std::string(name) + " » après le dernier enregistrement");
+        throw Exception("Lecture du champ « " + std::string(name) +
+                        " » après le dernier enregistrement");
       }
       return cells_[current_ * columns_.size() + column];
     }

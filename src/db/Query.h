@@ -85,10 +85,10 @@ class Query {
   void Close() noexcept;
 
   bool Active() const { return active_; }
-  long RecordCount() const;       // rows of the open result
-  bool Eof() const;               // past the last row, or closed
-  void Next();                    // past the end it stays there
-  long RecNo() const;             // 1-based position of the current row; -1 without one
+  long RecordCount() const;  // rows of the open result
+  bool Eof() const;          // past the last row, or closed
+  void Next();               // past the end it stays there
+  long RecNo() const;        // 1-based position of the current row; -1 without one
 
   // The current row's field of that name (ASCII case ignored, the first of equal names):
   // NULL reads as empty text, and as 0 for an integer. A text that is no integer raises

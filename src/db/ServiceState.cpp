@@ -59,19 +59,22 @@ void ActualizeSQLServiceState(const StateReportContext& context) {
     count.Open();
     const long long records = count.FieldAsInteger("NbRecords");
     if (records > kCountLogThreshold && context.debugMode()) {
-      context.writeLog("La table SMS_SENDED contient " + std::to_string(records) + " enregistrements.");
+      context.writeLog("La table SMS_SENDED contient " + std::to_string(records) +
+                       " enregistrements.");
     }
   } else if (context.debugMode()) {
-    const std::string status = ServiceStatusText(context.serviceName(), std::string(), context.stateQuery);
+    const std::string status =
+        ServiceStatusText(context.serviceName(), std::string(), context.stateQuery);
     context.writeLog(
-        "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat du service : " +
+        "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat du service "
+        ": " +
         status);
     context.writeLog(std::string("État du timer : ") + timerText());
   }
 }
 
-void RecordServiceState(Connection& connection, std::uint8_t stateNumber, const std::string& stateText,
-                        const std::string& failurePrefix,
+void RecordServiceState(Connection& connection, std::uint8_t stateNumber,
+                        const std::string& stateText, const std::string& failurePrefix,
                         const std::function<void(const std::string&)>& writeLog) {
   Query insert(connection);
   insert.ClearLines();

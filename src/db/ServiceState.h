@@ -19,8 +19,8 @@ class Connection;
 // handle closed at once) then QueryServiceStatus, the service handle closed in every
 // case. On Linux: the runtime status record of the service. Must not raise for a missing
 // service or refused access.
-using ServiceStateQuery =
-    std::function<std::optional<std::uint32_t>(const std::string& serviceName, const std::string& machineName)>;
+using ServiceStateQuery = std::function<std::optional<std::uint32_t>(
+    const std::string& serviceName, const std::string& machineName)>;
 
 // The text for a state code; nullopt (the query failed) gives "Le service est inexistant !".
 std::string ServiceStateText(std::optional<std::uint32_t> state);
@@ -32,11 +32,11 @@ std::string ServiceStatusText(const std::string& serviceName, const std::string&
 
 // What the state report needs of the service object.
 struct StateReportContext {
-  Connection& connection;                             // ADO_MSSQLConnection
-  std::function<void(const std::string&)> writeLog;   // one log line
-  std::function<bool()> debugMode;                    // DebugMode, read at each use
-  std::function<bool()> timerEnabled;                 // TimerService.Enabled
-  std::function<std::string()> serviceName;           // "ZirvoServiceName" setting
+  Connection& connection;                            // ADO_MSSQLConnection
+  std::function<void(const std::string&)> writeLog;  // one log line
+  std::function<bool()> debugMode;                   // DebugMode, read at each use
+  std::function<bool()> timerEnabled;                // TimerService.Enabled
+  std::function<std::string()> serviceName;          // "ZirvoServiceName" setting
   ServiceStateQuery stateQuery;
 };
 
@@ -53,8 +53,8 @@ void ActualizeSQLServiceState(const StateReportContext& context);
 // RecordServiceState: appends one SrvState row (now, the state number, the state text).
 // An error of the insertion is logged as `failurePrefix` + its message and not raised.
 // The caller has checked that `connection` is open.
-void RecordServiceState(Connection& connection, std::uint8_t stateNumber, const std::string& stateText,
-                        const std::string& failurePrefix,
+void RecordServiceState(Connection& connection, std::uint8_t stateNumber,
+                        const std::string& stateText, const std::string& failurePrefix,
                         const std::function<void(const std::string&)>& writeLog);
 
 }  // namespace zirvo::db

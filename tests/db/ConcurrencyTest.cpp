@@ -29,7 +29,8 @@ void Fill(Connection& connection) {
   fill.ParamByName("rows").SetFloat(kMessages);
   fill.Execute();
   fill.SetText(
-      "INSERT INTO SMS_SENDED_DELIVERY (SMS_SENDED_ID, DELIVERED) SELECT SMS_SENDED_ID, 0 FROM SMS_SENDED");
+      "INSERT INTO SMS_SENDED_DELIVERY (SMS_SENDED_ID, DELIVERED) SELECT SMS_SENDED_ID, 0 FROM "
+      "SMS_SENDED");
   fill.Execute();
 }
 
@@ -71,7 +72,8 @@ TEST(DatabaseConcurrency, StateReportsAndStateRowsDuringARunningSelectionStayCon
   std::thread serviceThread([&] {
     StateReportContext context{*connection,
                                [&](const std::string& line) {
-                                 if (line.find("enregistrements") != std::string::npos) ++countLines;
+                                 if (line.find("enregistrements") != std::string::npos)
+                                   ++countLines;
                                },
                                [] { return true; },
                                [] { return true; },
@@ -80,14 +82,15 @@ TEST(DatabaseConcurrency, StateReportsAndStateRowsDuringARunningSelectionStayCon
     for (int i = 0; i < kReports; ++i) {
       try {
         ActualizeSQLServiceState(context);
-        RecordServiceState(*connection, 7, "Le service est en pause", "échec : ",
-                           [&](const std::string&) { ++reportErrors; });
+        RecordServiceState(*connection, 7, "Le service est en pause",
+                           "échec : ", [&](const std::string&) { ++reportErrors; });
       } catch (const Exception&) {
         ++reportErrors;
       }
     }
   });
-  for (int round = 0; round < 20; ++round) EXPECT_EQ(SelectAndUpdate(*connection, round), kMessages);
+  for (int round = 0; round < 20; ++round)
+    EXPECT_EQ(SelectAndUpdate(*connection, round), kMessages);
   serviceThread.join();
 
   EXPECT_EQ(reportErrors.load(), 0);
@@ -106,8 +109,12 @@ TEST(DatabaseConcurrency, ClosingWhileTheOtherThreadReportsGivesErrorsNeverCrash
   std::atomic<bool> done{false};
   std::atomic<int> reports{0};
   std::thread serviceThread([&] {
-    StateReportContext context{*connection, [](const std::string&) {}, [] { return true; },
-                               [] { return false; }, [] { return std::string("ZirvoService"); }, {}};
+    StateReportContext context{*connection,
+                               [](const std::string&) {},
+                               [] { return true; },
+                               [] { return false; },
+                               [] { return std::string("ZirvoService"); },
+                               {}};
     while (!done) {
       try {
         ActualizeSQLServiceState(context);

@@ -21,8 +21,8 @@ struct Built {
 
 Built Build(TSQLServerSettings sc, bool debugMode = true) {
   Built built;
-  built.text = BuildSQLServerConnectionString(sc, debugMode,
-                                              [&](const std::string& line) { built.log.push_back(line); });
+  built.text = BuildSQLServerConnectionString(
+      sc, debugMode, [&](const std::string& line) { built.log.push_back(line); });
   return built;
 }
 
@@ -30,11 +30,13 @@ TEST(SQLServerConnectionString, SegmentsFollowTheLoginAndTheLogNeverShowsThePass
   Built empty = Build({});
   EXPECT_EQ(empty.text, kSegment1 + u"Data Source=;");
   ASSERT_EQ(empty.log.size(), 1u);
-  EXPECT_EQ(empty.log[0], "ConnStr=[" + std::string(kSegment1.begin(), kSegment1.end()) + "Data Source=;]");
+  EXPECT_EQ(empty.log[0],
+            "ConnStr=[" + std::string(kSegment1.begin(), kSegment1.end()) + "Data Source=;]");
 
   Built noUser = Build({u"SRV\\SQLEXPRESS", u"Varnox", u"", u"s3cr;et"});
-  EXPECT_EQ(noUser.text, kSegment1 + u"Data Source=SRV\\SQLEXPRESS;Initial Catalog=Varnox;User ID=sa;"
-                                     u"Password=s3cr;et;");
+  EXPECT_EQ(noUser.text, kSegment1 +
+                             u"Data Source=SRV\\SQLEXPRESS;Initial Catalog=Varnox;User ID=sa;"
+                             u"Password=s3cr;et;");
   ASSERT_EQ(noUser.log.size(), 1u);
   EXPECT_EQ(noUser.log[0].substr(noUser.log[0].size() - 10), "Password=]");
   EXPECT_EQ(noUser.log[0].find("s3cr"), std::string::npos);
@@ -44,7 +46,8 @@ TEST(SQLServerConnectionString, SegmentsFollowTheLoginAndTheLogNeverShowsThePass
   EXPECT_TRUE(userWithoutPassword.log.empty());
 
   Built full = Build({u"srv", u"db", u"docteur", u"pw"});
-  EXPECT_EQ(full.text, kSegment1 + u"Data Source=srv;Initial Catalog=db;User ID=docteur;Password=pw;");
+  EXPECT_EQ(full.text,
+            kSegment1 + u"Data Source=srv;Initial Catalog=db;User ID=docteur;Password=pw;");
 }
 
 TEST(MySQLConnectionString, PasswordIsInsertedVerbatimAndCreationStringsAreComplete) {
@@ -54,20 +57,23 @@ TEST(MySQLConnectionString, PasswordIsInsertedVerbatimAndCreationStringsAreCompl
   EXPECT_EQ(MySQLConnectionString(u"a b"),
             u"Provider=MSDASQL.1;Password=a b;Persist Security Info=True;User ID=quenzar;"
             u"Data Source=QuenzarMySQLDB;Initial Catalog=Quenzar");
-  EXPECT_EQ(kSQLServerCreationConnectionString.rfind(
-                u"Provider=MSOLEDBSQL.1;Persist Security Info=False;User ID=sa;Initial Catalog=", 0),
-            0u);
-  EXPECT_NE(kSQLServerCreationConnectionString.find(
-                u";Data Source=localhost;Initial File Name=\"\";Server SPN=\"\";Authentication=\"\";"
-                u"Access Token=\"\";"),
-            std::u16string::npos);
+  EXPECT_EQ(
+      kSQLServerCreationConnectionString.rfind(
+          u"Provider=MSOLEDBSQL.1;Persist Security Info=False;User ID=sa;Initial Catalog=", 0),
+      0u);
+  EXPECT_NE(
+      kSQLServerCreationConnectionString.find(
+          u";Data Source=localhost;Initial File Name=\"\";Server SPN=\"\";Authentication=\"\";"
+          u"Access Token=\"\";"),
+      std::u16string::npos);
   EXPECT_NO_THROW(TranslateToOdbc(kSQLServerCreationConnectionString, u"FreeTDS"));
   EXPECT_NO_THROW(TranslateToOdbc(kMySQLCreationConnectionString, u"FreeTDS"));
 }
 
 TEST(OdbcTranslation, EachProviderBecomesItsDriverWithValuesThatCannotAddKeys) {
-  EXPECT_EQ(TranslateToOdbc(Build({u"127.0.0.1,1433", u"Varnox", u"", u"pw"}, false).text, u"FreeTDS"),
-            u"DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=1433;DATABASE=Varnox;UID=sa;PWD=pw;");
+  EXPECT_EQ(
+      TranslateToOdbc(Build({u"127.0.0.1,1433", u"Varnox", u"", u"pw"}, false).text, u"FreeTDS"),
+      u"DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=1433;DATABASE=Varnox;UID=sa;PWD=pw;");
   EXPECT_EQ(TranslateToOdbc(Build({u"SRV\\INST", u"", u"", u""}, false).text,
                             u"ODBC Driver 18 for SQL Server"),
             u"DRIVER=ODBC Driver 18 for SQL Server;SERVER=SRV\\INST;Encrypt=no;");
@@ -91,8 +97,9 @@ TEST(OdbcTranslation, BrokenStringsGiveFrenchMessagesThatHideWhatFollowsThePassw
   };
   // A semicolon inside the password cuts it; the rest must not leak into the message.
   const std::string cut = messageOf(Build({u"srv", u"", u"", u"abc;defsecret"}, false).text);
-  EXPECT_EQ(cut, "Chaîne de connexion invalide : segment sans signe égal après la clé « Password » "
-                 "(une valeur contient-elle un point-virgule ?)");
+  EXPECT_EQ(cut,
+            "Chaîne de connexion invalide : segment sans signe égal après la clé « Password » "
+            "(une valeur contient-elle un point-virgule ?)");
   const std::string injected = messageOf(Build({u"srv", u"", u"", u"x;User ID=admin"}, false).text);
   EXPECT_NE(injected.find("clé répétée après la clé « Password »"), std::string::npos) << injected;
   EXPECT_EQ(injected.find("admin"), std::string::npos);
@@ -101,8 +108,10 @@ TEST(OdbcTranslation, BrokenStringsGiveFrenchMessagesThatHideWhatFollowsThePassw
   EXPECT_EQ(unknown.find("Encrypt"), std::string::npos);
   EXPECT_EQ(messageOf(u"Provider=SQLOLEDB.1;Data Source=x"),
             "Fournisseur de base de données « SQLOLEDB.1 » non pris en charge");
-  EXPECT_NE(messageOf(u"Provider=MSOLEDBSQL.1;Initial Catalog=x").find("Data Source"), std::string::npos);
-  EXPECT_NE(messageOf(u"Provider=MSDASQL.1;Password=x").find("source de données"), std::string::npos);
+  EXPECT_NE(messageOf(u"Provider=MSOLEDBSQL.1;Initial Catalog=x").find("Data Source"),
+            std::string::npos);
+  EXPECT_NE(messageOf(u"Provider=MSDASQL.1;Password=x").find("source de données"),
+            std::string::npos);
   EXPECT_NE(messageOf(kSegment1 + u"Data Source=s;Server SPN=MSSQLSvc/x").find("clé répétée"),
             std::string::npos);
 }
@@ -113,7 +122,8 @@ TEST(SqlServerDriver, ConfiguredNameWinsElseBestInstalledElseLastCandidate) {
   EXPECT_EQ(ResolveSqlServerDriver(u"SQLite3", {}, windows), u"SQLite3");
   EXPECT_EQ(ResolveSqlServerDriver(u"", {u"SQL Server", u"odbc driver 17 for sql server"}, windows),
             u"ODBC Driver 17 for SQL Server");
-  EXPECT_EQ(ResolveSqlServerDriver(u"", {u"Microsoft Access Driver (*.mdb)"}, windows), u"SQL Server");
+  EXPECT_EQ(ResolveSqlServerDriver(u"", {u"Microsoft Access Driver (*.mdb)"}, windows),
+            u"SQL Server");
   EXPECT_EQ(ResolveSqlServerDriver(u"", {}, {u"FreeTDS"}), u"FreeTDS");
 }
 

@@ -32,7 +32,8 @@ Lines OpenFailureLines(Connection& connection) {
     ADD_FAILURE() << "the open was expected to fail";
   } catch (const Exception& error) {
     HandleDatabaseError(
-        error, [&](const std::string& line) { lines.push_back(line); }, [&] { lines.push_back("<state>"); });
+        error, [&](const std::string& line) { lines.push_back(line); },
+        [&] { lines.push_back("<state>"); });
   }
   EXPECT_FALSE(connection.Connected());
   return lines;
@@ -85,8 +86,8 @@ TEST(Connection, MySQLDataSourceOpensWithTheAccessCodeAndRefusesAWrongOne) {
 TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndClearly) {
   // FreeTDS against a loopback port nobody listens on: the driver's own attempt fails.
   const int closedPort = test::FreeLoopbackPort();
-  TSQLServerSettings sc{u"127.0.0.1," + platform::AnsiToWide(std::to_string(closedPort)), u"Varnox", u"",
-                        u"pw"};
+  TSQLServerSettings sc{u"127.0.0.1," + platform::AnsiToWide(std::to_string(closedPort)), u"Varnox",
+                        u"", u"pw"};
   Connection sqlServer(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
   sqlServer.SetSqlServerDriver(u"FreeTDS");
   sqlServer.SetLoginTimeout(3);
@@ -121,7 +122,8 @@ TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndC
             "(une valeur contient-elle un point-virgule ?)");
 
   test::TempDir missingFolder;
-  TSQLServerSettings sqlite{platform::AnsiToWide(missingFolder.File("nowhere/Varnox.db")), u"", u"", u""};
+  TSQLServerSettings sqlite{platform::AnsiToWide(missingFolder.File("nowhere/Varnox.db")), u"", u"",
+                            u""};
   Connection noFile(BuildSQLServerConnectionString(sqlite, false, [](const std::string&) {}));
   noFile.SetSqlServerDriver(u"SQLite3");
   lines = OpenFailureLines(noFile);

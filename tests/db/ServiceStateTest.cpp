@@ -20,7 +20,8 @@ using Lines = std::vector<std::string>;
 
 // A service manager that knows some services; the others are not installed.
 ServiceStateQuery Manager(std::map<std::string, std::uint32_t> services) {
-  return [services](const std::string& name, const std::string& machine) -> std::optional<std::uint32_t> {
+  return [services](const std::string& name,
+                    const std::string& machine) -> std::optional<std::uint32_t> {
     if (!machine.empty()) return std::nullopt;
     auto found = services.find(name);
     if (found == services.end()) return std::nullopt;
@@ -33,13 +34,16 @@ TEST(ServiceStatusText, EveryStateCodeMissingServicesAndFailingQueries) {
   EXPECT_EQ(ServiceStatusText("ZirvoService", "", manager), "Le service est démarré");
   EXPECT_EQ(ServiceStatusText("Paused", "", manager), "Le service est en pause");
   EXPECT_EQ(ServiceStatusText("Missing", "", manager), "Le service est inexistant !");
-  EXPECT_EQ(ServiceStatusText("Odd", "", manager), "Etat du service inconnu ou service inexistant !");
-  EXPECT_EQ(ServiceStatusText("Zero", "", manager), "Etat du service inconnu ou service inexistant !");
-  EXPECT_EQ(ServiceStatusText("ZirvoService", "", [](const std::string&, const std::string&)
-                                                      -> std::optional<std::uint32_t> {
-              throw Exception("Accès refusé");
-            }),
-            "Le service est inexistant !");
+  EXPECT_EQ(ServiceStatusText("Odd", "", manager),
+            "Etat du service inconnu ou service inexistant !");
+  EXPECT_EQ(ServiceStatusText("Zero", "", manager),
+            "Etat du service inconnu ou service inexistant !");
+  EXPECT_EQ(
+      ServiceStatusText("ZirvoService", "",
+                        [](const std::string&, const std::string&) -> std::optional<std::uint32_t> {
+                          throw Exception("Accès refusé");
+                        }),
+      "Le service est inexistant !");
   const Lines expected = {"Le service est stoppé",
                           "Le service est en cours de démarrage",
                           "Le service est en cours d'arrêt",
@@ -47,7 +51,8 @@ TEST(ServiceStatusText, EveryStateCodeMissingServicesAndFailingQueries) {
                           "Le service est en train d'être relancé après une opération continue",
                           "Le service est en train d'être relancé après une opération pause",
                           "Le service est en pause"};
-  for (std::uint32_t code = 1; code <= 7; ++code) EXPECT_EQ(ServiceStateText(code), expected[code - 1]);
+  for (std::uint32_t code = 1; code <= 7; ++code)
+    EXPECT_EQ(ServiceStateText(code), expected[code - 1]);
 }
 
 class StateReport : public ::testing::Test {
@@ -64,7 +69,8 @@ class StateReport : public ::testing::Test {
     Query fill(*connection_);
     fill.SetText(
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < :rows) "
-        "INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME) SELECT 'id' || i, '2025-06-01 00:00:00' FROM n");
+        "INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME) SELECT 'id' || i, '2025-06-01 00:00:00' "
+        "FROM n");
     fill.ParamByName("rows").SetFloat(rows);
     fill.Execute();
   }
@@ -78,19 +84,21 @@ class StateReport : public ::testing::Test {
 
 TEST_F(StateReport, ClosedConnectionReportsTheServiceStatusInDebugModeOnly) {
   ActualizeSQLServiceState(Context(true));
-  EXPECT_EQ(log_, (Lines{"ActualizeSQLServiceState : état du timer : actif",
-                         "ActualizeSQLServiceState : ADO_MSSQLConnection.Connected=False",
-                         "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat "
-                         "du service : Le service est démarré",
-                         "État du timer : actif"}));
+  EXPECT_EQ(log_,
+            (Lines{"ActualizeSQLServiceState : état du timer : actif",
+                   "ActualizeSQLServiceState : ADO_MSSQLConnection.Connected=False",
+                   "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat "
+                   "du service : Le service est démarré",
+                   "État du timer : actif"}));
   log_.clear();
   timerEnabled_ = false;
   serviceName_ = "AutreService";
   ActualizeSQLServiceState(Context(true));
   EXPECT_EQ(log_[0], "ActualizeSQLServiceState : état du timer : inactif");
-  EXPECT_EQ(log_[2],
-            "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat du service "
-            ": Le service est inexistant !");
+  EXPECT_EQ(
+      log_[2],
+      "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat du service "
+      ": Le service est inexistant !");
   EXPECT_EQ(log_[3], "État du timer : inactif");
   log_.clear();
   ActualizeSQLServiceState(Context(false));
@@ -122,11 +130,14 @@ TEST_F(StateReport, FailedStateRowIsLoggedWithItsPrefixAndNotRaised) {
   Query drop(*connection_);
   drop.SetText("DROP TABLE SrvState");
   drop.Execute();
-  RecordServiceState(*connection_, 7, "Le service des SMS est en pause",
-                     "Impossible d'enregistrer l'état du service des SMS dans la base de données : ",
-                     [this](const std::string& line) { log_.push_back(line); });
+  RecordServiceState(
+      *connection_, 7, "Le service des SMS est en pause",
+      "Impossible d'enregistrer l'état du service des SMS dans la base de données : ",
+      [this](const std::string& line) { log_.push_back(line); });
   ASSERT_EQ(log_.size(), 1u);
-  EXPECT_EQ(log_[0].rfind("Impossible d'enregistrer l'état du service des SMS dans la base de données : ", 0), 0u);
+  EXPECT_EQ(log_[0].rfind(
+                "Impossible d'enregistrer l'état du service des SMS dans la base de données : ", 0),
+            0u);
   EXPECT_NE(log_[0].find("SrvState"), std::string::npos) << log_[0];
 }
 

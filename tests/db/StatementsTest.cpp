@@ -35,14 +35,16 @@ struct Message {
 
 Message Msg(std::string smsId, LocalDateTime sent, std::string member = "M1",
             std::string password = "P1", std::uint8_t provider = 1, int deliveryRows = 1,
-            std::optional<bool> delivered = false, std::optional<std::string> outcome = std::nullopt) {
-  return Message{std::move(smsId), sent, std::move(member), std::move(password), provider,
-                 deliveryRows, delivered, std::move(outcome)};
+            std::optional<bool> delivered = false,
+            std::optional<std::string> outcome = std::nullopt) {
+  return Message{std::move(smsId), sent,         std::move(member), std::move(password),
+                 provider,         deliveryRows, delivered,         std::move(outcome)};
 }
 
 void Insert(Connection& connection, const Message& message) {
   Query insert(connection);
-  insert.AddLine("INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME, FOURNISSEUR, MEMBER_ID, PASSWORD)");
+  insert.AddLine(
+      "INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME, FOURNISSEUR, MEMBER_ID, PASSWORD)");
   insert.AddLine("VALUES (:sms_id, :sent, :provider, :member, :password)");
   insert.ParamByName("sms_id").SetText(message.smsId);
   insert.ParamByName("sent").SetDateTime(message.sent);
@@ -120,7 +122,8 @@ TEST_P(Statements, SelectionTakesOpenMessagesOfTheWindowInAccountOrderWithExactP
   Insert(*connection_, Msg("attheend", now));
   Insert(*connection_, Msg("delivered", At(2025, 6, 1), "M1", "P1", 1, 1, true));
   Insert(*connection_, Msg("nulldelivered", At(2025, 6, 1), "M1", "P1", 1, 1, std::nullopt));
-  Insert(*connection_, Msg("hasoutcome", At(2025, 6, 1), "M1", "P1", 1, 1, false, "Message non livré"));
+  Insert(*connection_,
+         Msg("hasoutcome", At(2025, 6, 1), "M1", "P1", 1, 1, false, "Message non livré"));
   Insert(*connection_, Msg("provider2", At(2025, 6, 1), "M1", "P1", 2));
   Insert(*connection_, Msg("", At(2025, 6, 1)));
   Insert(*connection_, Msg("norow", At(2025, 6, 1), "M1", "P1", 1, 0));
@@ -139,7 +142,8 @@ TEST_P(Statements, SelectionTakesOpenMessagesOfTheWindowInAccountOrderWithExactP
     EXPECT_EQ(selection.FieldAsInteger("FOURNISSEUR"), 1);
     selection.Next();
   }
-  EXPECT_EQ(ids, (std::vector<std::string>{"a-otherpw", "a-first", "a-twice", "a-twice", "b-late"}));
+  EXPECT_EQ(ids,
+            (std::vector<std::string>{"a-otherpw", "a-first", "a-twice", "a-twice", "b-late"}));
   EXPECT_EQ(positions, (std::vector<long>{1, 2, 3, 4, 5}));
   EXPECT_EQ(selection.RecNo(), -1);
   selection.Next();  // past the end it stays there
@@ -169,7 +173,9 @@ TEST_P(Statements, UpdateWritesEveryDeliveryRowOfTheIdWithBooleansDatesTextsAndN
 
   Query rows(*connection_);
   rows.AddLine("select SMS_ID, DELIVERED, DELIVERED_DATE_TIME, DELIVERED_MESSAGE from SMS_SENDED");
-  rows.AddLine("INNER JOIN SMS_SENDED_DELIVERY on SMS_SENDED.SMS_SENDED_ID=SMS_SENDED_DELIVERY.SMS_SENDED_ID");
+  rows.AddLine(
+      "INNER JOIN SMS_SENDED_DELIVERY on "
+      "SMS_SENDED.SMS_SENDED_ID=SMS_SENDED_DELIVERY.SMS_SENDED_ID");
   rows.AddLine("order by SMS_SENDED_DELIVERY.SMS_SENDED_DELIVERY_ID");
   rows.Open();
   ASSERT_EQ(rows.RecordCount(), 5);
@@ -192,7 +198,8 @@ TEST_P(Statements, UpdateWritesEveryDeliveryRowOfTheIdWithBooleansDatesTextsAndN
 TEST_P(Statements, ValuesOfEveryKindComeBackAsTextAndMisuseGivesClearErrors) {
   Query query(*connection_);
   query.SetText("select :b as b, :f as f, :t as t, :n as n, :y as y, :t as again, 'x:y' as lit");
-  EXPECT_EQ(query.Text(), "select :b as b, :f as f, :t as t, :n as n, :y as y, :t as again, 'x:y' as lit\r\n");
+  EXPECT_EQ(query.Text(),
+            "select :b as b, :f as f, :t as t, :n as n, :y as y, :t as again, 'x:y' as lit\r\n");
   EXPECT_THROW(query.Open(), Exception) << "unbound parameters";
   query.ParamByName("B").SetBoolean(true);
   query.ParamByName("f").SetFloat(2.5);
@@ -224,8 +231,9 @@ TEST_P(Statements, StateHistoryCountAndServerErrorsThroughTheStateReport) {
   const LocalDateTime before = platform::LocalNow();
   std::vector<std::string> log;
   auto writeLog = [&](const std::string& line) { log.push_back(line); };
-  RecordServiceState(*connection_, 7, "Le service est en pause",
-                     "Impossible d'enregistrer l'état du service dans la base de données : ", writeLog);
+  RecordServiceState(
+      *connection_, 7, "Le service est en pause",
+      "Impossible d'enregistrer l'état du service dans la base de données : ", writeLog);
   EXPECT_TRUE(log.empty());
   Query state(*connection_);
   state.SetText("select * from SrvState");
@@ -235,7 +243,8 @@ TEST_P(Statements, StateHistoryCountAndServerErrorsThroughTheStateReport) {
   EXPECT_EQ(state.FieldAsText("ServiceSState"), "Le service est en pause");
   const std::string stamp = state.FieldAsText("Execution_date_time");
   char expectedDay[11];
-  std::snprintf(expectedDay, sizeof expectedDay, "%04d-%02d-%02d", before.year, before.month, before.day);
+  std::snprintf(expectedDay, sizeof expectedDay, "%04d-%02d-%02d", before.year, before.month,
+                before.day);
   EXPECT_EQ(stamp.substr(0, 4), std::string(expectedDay).substr(0, 4)) << stamp;
 
   for (int i = 0; i < 3; ++i) Insert(*connection_, Msg("c" + std::to_string(i), At(2025, 6, 1)));
