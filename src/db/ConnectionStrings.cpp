@@ -118,7 +118,12 @@ std::u16string SqlServerToOdbc(const EntryMap& entries, std::u16string_view driv
   std::u16string odbc;
   Append(odbc, u"DRIVER", driver);
   if (SameTextAscii(driver, u"SQLite3")) {
+    if (dataSource->empty()) {
+      throw Exception(InvalidString("le fichier de la base SQLite (Data Source) manque"));
+    }
     Append(odbc, u"Database", *dataSource);
+    // A mistyped path must fail, not leave a new empty database behind.
+    Append(odbc, u"NoCreat", u"1");
     // Another process (the desktop application, an operator's tool) may hold a write
     // lock for a moment: wait for it rather than fail at once.
     Append(odbc, u"Timeout", u"5000");

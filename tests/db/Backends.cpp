@@ -29,6 +29,7 @@ void RunScript(db::Connection& connection, const std::string& path) {
 }
 
 SqliteDatabase::SqliteDatabase(bool withSchema) {
+  WriteFileBytes(File(), "");  // an empty file is an empty database
   if (withSchema) {
     auto connection = NewConnection();
     connection->Open();

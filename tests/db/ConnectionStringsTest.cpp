@@ -79,7 +79,7 @@ TEST(OdbcTranslation, EachProviderBecomesItsDriverWithValuesThatCannotAddKeys) {
             u"DRIVER=ODBC Driver 18 for SQL Server;SERVER=SRV\\INST;Encrypt=no;");
   EXPECT_EQ(TranslateToOdbc(Build({u"C:\\base de test\\Varnox.db", u"x", u"u", u"p"}, false).text,
                             u"SQLite3"),
-            u"DRIVER=SQLite3;Database=C:\\base de test\\Varnox.db;Timeout=5000;");
+            u"DRIVER=SQLite3;Database=C:\\base de test\\Varnox.db;NoCreat=1;Timeout=5000;");
   EXPECT_EQ(TranslateToOdbc(MySQLConnectionString(u"p{a}ss=w"), u"ignored"),
             u"DSN=QuenzarMySQLDB;DATABASE=Quenzar;UID=quenzar;PWD={p{a}}ss=w};");
   EXPECT_EQ(TranslateToOdbc(u"Provider=MSDASQL.1;Data Source=\"My DSN\";Password=", u""),

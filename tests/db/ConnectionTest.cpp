@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,18 @@ TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndC
   EXPECT_EQ(lines[0],
             "! Chaîne de connexion invalide : segment sans signe égal après la clé « Password » "
             "(une valeur contient-elle un point-virgule ?)");
+
+  test::TempDir folder;
+  TSQLServerSettings mistyped{platform::AnsiToWide(folder.File("Varnx.db")), u"", u"", u""};
+  Connection noDatabase(BuildSQLServerConnectionString(mistyped, false, [](const std::string&) {}));
+  noDatabase.SetSqlServerDriver(u"SQLite3");
+  lines = OpenFailureLines(noDatabase);
+  EXPECT_NE(lines[0].find("SQLSTATE"), std::string::npos) << lines[0];
+  EXPECT_FALSE(std::filesystem::exists(folder.File("Varnx.db"))) << "no empty database left behind";
+  mistyped.ServerName.clear();
+  Connection noPath(BuildSQLServerConnectionString(mistyped, false, [](const std::string&) {}));
+  noPath.SetSqlServerDriver(u"SQLite3");
+  EXPECT_NE(OpenFailureLines(noPath)[0].find("Data Source"), std::string::npos);
 
   test::TempDir missingFolder;
   TSQLServerSettings sqlite{platform::AnsiToWide(missingFolder.File("nowhere/Varnox.db")), u"", u"",

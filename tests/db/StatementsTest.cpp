@@ -9,6 +9,7 @@
 #include "db/Backends.h"
 #include "db/DatabaseError.h"
 #include "db/DateSerial.h"
+#include "db/NamedParameters.h"
 #include "db/Query.h"
 #include "db/ServiceState.h"
 #include "db/Statements.h"
@@ -267,6 +268,39 @@ TEST_P(Statements, StateHistoryCountAndServerErrorsThroughTheStateReport) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, Statements, ::testing::Values("sqlite", "mariadb"),
                          [](const auto& backend) { return backend.param; });
+
+}  // namespace
+}  // namespace zirvo::db
+
+namespace zirvo::db {
+namespace {
+
+// The form's insert statements are never run by the service, but the tables the schema
+// makes for them must take them as written (SQLite reads [names] as SQL Server does).
+TEST(FormStatements, DatasAndEmailsInsertsFitTheirTables) {
+  test::SqliteDatabase database;
+  auto connection = database.NewConnection();
+  connection->Open();
+  for (auto statement : {kAddDatasStatement, kAddEmailsStatement}) {
+    Query insert(*connection);
+    insert.SetText(std::string(statement));
+    for (const auto& name : MarkParameters(statement).names) {
+      auto& parameter = insert.ParamByName(name);
+      if (name.size() > 3 && name.substr(name.size() - 3) == "_ID") {
+        parameter.SetFloat(1);
+      } else if (name == "VISITEDATE") {
+        parameter.SetDateTime({2025, 1, 2});
+      } else {
+        parameter.SetNull();
+      }
+    }
+    insert.Execute();
+  }
+  Query rows(*connection);
+  rows.SetText("select (select count(*) from Datas) + (select count(*) from Emails) as n");
+  rows.Open();
+  EXPECT_EQ(rows.FieldAsInteger("n"), 2);
+}
 
 }  // namespace
 }  // namespace zirvo::db
