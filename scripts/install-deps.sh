@@ -8,7 +8,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix
   libssl-dev openssl
-  unixodbc unixodbc-dev libsqliteodbc odbc-mariadb tdsodbc mariadb-server
+  unixodbc unixodbc-dev libsqliteodbc odbc-mariadb tdsodbc mariadb-server mariadb-client
   squid apache2-utils iproute2
 )
 

@@ -1,0 +1,270 @@
+#include "db/ConnectionStrings.h"
+
+#include "base/Errors.h"
+#include "db/Connection.h"
+#include "platform/CodePage.h"
+
+namespace zirvo::db {
+
+namespace {
+
+constexpr std::u16string_view kEmptyOptions =
+    u"Initial File Name=\"\";Server SPN=\"\";Authentication=\"\";Access Token=\"\";";
+
+char16_t FoldAscii(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
+
+std::u16string_view TrimBlanks(std::u16string_view text) {
+  while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
+  return text;
+}
+
+std::u16string Unquote(std::u16string_view value) {
+  if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+      value.back() == value.front()) {
+    const char16_t quote = value.front();
+    std::u16string result;
+    const std::u16string_view inner = value.substr(1, value.size() - 2);
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+      result += inner[i];
+      if (inner[i] == quote && i + 1 < inner.size() && inner[i + 1] == quote) ++i;
+    }
+    return result;
+  }
+  return std::u16string(value);
+}
+
+std::string InvalidString(const std::string& detail) {
+  return "Chaîne de connexion invalide : " + detail;
+}
+
+std::string Where(const std::u16string& previousKey) {
+  return previousKey.empty() ? std::string("au début de la chaîne")
+                             : "après la clé « " + platform::WideToAnsi(previousKey) + " »";
+}
+
+// ODBC reads a value up to the next semicolon unless it is enclosed in braces; inside
+// braces a closing brace is written twice.
+std::u16string OdbcValue(std::u16string_view value) {
+  bool needsBraces = !value.empty() && (value.front() == u' ' || value.back() == u' ');
+  for (char16_t c : value) {
+    if (c == u';' || c == u'{' || c == u'}' || c == u'=') needsBraces = true;
+  }
+  if (!needsBraces) return std::u16string(value);
+  std::u16string result = u"{";
+  for (char16_t c : value) {
+    result += c;
+    if (c == u'}') result += u'}';
+  }
+  return result + u"}";
+}
+
+void Append(std::u16string& odbc, std::u16string_view key, std::u16string_view value) {
+  odbc.append(key).append(u"=").append(OdbcValue(value)).append(u";");
+}
+
+class EntryMap {
+ public:
+  explicit EntryMap(std::vector<ConnectionStringEntry> entries) : entries_(std::move(entries)) {}
+  const std::u16string* Find(std::u16string_view key) const {
+    for (const auto& entry : entries_) {
+      if (SameTextAscii(entry.key, key)) return &entry.value;
+    }
+    return nullptr;
+  }
+  std::u16string Value(std::u16string_view key) const {
+    const std::u16string* value = Find(key);
+    return value ? *value : std::u16string();
+  }
+  const std::vector<ConnectionStringEntry>& Entries() const { return entries_; }
+
+ private:
+  std::vector<ConnectionStringEntry> entries_;
+};
+
+bool IsOneOf(std::u16string_view key, std::initializer_list<std::u16string_view> names) {
+  for (auto name : names) {
+    if (SameTextAscii(key, name)) return true;
+  }
+  return false;
+}
+
+void CheckKeys(const EntryMap& entries, std::initializer_list<std::u16string_view> allowed) {
+  std::u16string previous;
+  for (const auto& entry : entries.Entries()) {
+    if (!IsOneOf(entry.key, allowed)) {
+      throw Exception(InvalidString("clé inconnue " + Where(previous) +
+                                    " (une valeur contient-elle un point-virgule ?)"));
+    }
+    previous = entry.key;
+  }
+}
+
+std::u16string SqlServerToOdbc(const EntryMap& entries, std::u16string_view driver) {
+  CheckKeys(entries, {u"Provider", u"Persist Security Info", u"Initial File Name", u"Server SPN",
+                      u"Authentication", u"Access Token", u"Data Source", u"Initial Catalog",
+                      u"User ID", u"Password"});
+  for (auto option : {u"Initial File Name", u"Server SPN", u"Authentication", u"Access Token"}) {
+    if (!entries.Value(option).empty()) {
+      throw Exception("Option de connexion « " + platform::WideToAnsi(option) +
+                      " » non prise en charge par la couche ODBC");
+    }
+  }
+  const std::u16string* dataSource = entries.Find(u"Data Source");
+  if (dataSource == nullptr) throw Exception(InvalidString("la clé « Data Source » manque"));
+
+  std::u16string odbc;
+  Append(odbc, u"DRIVER", driver);
+  if (SameTextAscii(driver, u"SQLite3")) {
+    if (dataSource->empty()) {
+      throw Exception(InvalidString("le fichier de la base SQLite (Data Source) manque"));
+    }
+    Append(odbc, u"Database", *dataSource);
+    // A mistyped path must fail, not leave a new empty database behind.
+    Append(odbc, u"NoCreat", u"1");
+    // Another process (the desktop application, an operator's tool) may hold a write
+    // lock for a moment: wait for it rather than fail at once.
+    Append(odbc, u"Timeout", u"5000");
+    return odbc;
+  }
+  std::u16string server = *dataSource;
+  std::u16string port;
+  if (driver.find(u"FreeTDS") != std::u16string_view::npos ||
+      driver.find(u"freetds") != std::u16string_view::npos) {
+    const auto comma = server.rfind(u',');
+    if (comma != std::u16string::npos) {
+      port = std::u16string(TrimBlanks(std::u16string_view(server).substr(comma + 1)));
+      server = std::u16string(TrimBlanks(std::u16string_view(server).substr(0, comma)));
+    }
+  }
+  Append(odbc, u"SERVER", server);
+  if (!port.empty()) Append(odbc, u"PORT", port);
+  if (const auto* catalog = entries.Find(u"Initial Catalog"); catalog && !catalog->empty()) {
+    Append(odbc, u"DATABASE", *catalog);
+  }
+  if (const auto* user = entries.Find(u"User ID")) Append(odbc, u"UID", *user);
+  if (const auto* password = entries.Find(u"Password")) Append(odbc, u"PWD", *password);
+  if (driver.substr(0, 12) == u"ODBC Driver ") Append(odbc, u"Encrypt", u"no");
+  return odbc;
+}
+
+std::u16string DataSourceToOdbc(const EntryMap& entries) {
+  CheckKeys(entries, {u"Provider", u"Persist Security Info", u"Data Source", u"Initial Catalog",
+                      u"User ID", u"Password"});
+  const std::u16string dataSource = entries.Value(u"Data Source");
+  if (dataSource.empty()) throw Exception(InvalidString("la source de données ODBC manque"));
+  std::u16string odbc;
+  Append(odbc, u"DSN", dataSource);
+  if (const auto* catalog = entries.Find(u"Initial Catalog"); catalog && !catalog->empty()) {
+    Append(odbc, u"DATABASE", *catalog);
+  }
+  if (const auto* user = entries.Find(u"User ID")) Append(odbc, u"UID", *user);
+  if (const auto* password = entries.Find(u"Password")) Append(odbc, u"PWD", *password);
+  return odbc;
+}
+
+}  // namespace
+
+const std::u16string kSQLServerCreationConnectionString =
+    u"Provider=MSOLEDBSQL.1;Persist Security Info=False;User ID=sa;Initial Catalog=VarnoxDemo;"
+    u"Data Source=localhost;" +
+    std::u16string(kEmptyOptions);
+
+const std::u16string kMySQLCreationConnectionString = MySQLConnectionString(u"demo");
+
+bool SameTextAscii(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, bool debugMode,
+                                              const LogLineWriter& writeLog) {
+  std::u16string result = u"Provider=MSOLEDBSQL.1;Persist Security Info=True;";
+  result += kEmptyOptions;
+  result += u"Data Source=" + sc.ServerName + u";";
+  if (!sc.DatabaseName.empty()) result += u"Initial Catalog=" + sc.DatabaseName + u";";
+  if (!sc.Password.empty()) {
+    result +=
+        sc.UserName.empty() ? std::u16string(u"User ID=sa;") : u"User ID=" + sc.UserName + u";";
+    result += u"Password=" + sc.Password + u";";
+  }
+  if (debugMode) {
+    constexpr std::u16string_view kKey = u"Password=";
+    const auto at = result.find(kKey);
+    const std::u16string shown =
+        at == std::u16string::npos ? result : result.substr(0, at + kKey.size());
+    writeLog("ConnStr=[" + platform::WideToAnsi(shown) + "]");
+  }
+  return result;
+}
+
+std::u16string MySQLConnectionString(std::u16string_view password) {
+  return u"Provider=MSDASQL.1;Password=" + std::u16string(password) +
+         u";Persist Security Info=True;User ID=quenzar;Data Source=QuenzarMySQLDB;"
+         u"Initial Catalog=Quenzar";
+}
+
+void InitMySQLDB(Connection& mySqlConnection, std::u16string_view password, bool debugMode,
+                 const LogLineWriter& writeLog) {
+  mySqlConnection.Close();
+  if (mySqlConnection.Connected()) mySqlConnection.SetConnected(false);
+  mySqlConnection.SetConnectionString(MySQLConnectionString(password));
+  if (debugMode) writeLog("InitMySQLDB terminé.");
+}
+
+std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view text) {
+  std::vector<ConnectionStringEntry> entries;
+  std::u16string previous;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    auto end = text.find(u';', start);
+    if (end == std::u16string_view::npos) end = text.size();
+    const std::u16string_view segment = text.substr(start, end - start);
+    start = end + 1;
+    if (TrimBlanks(segment).empty()) continue;
+    const auto equals = segment.find(u'=');
+    if (equals == std::u16string_view::npos) {
+      throw Exception(InvalidString("segment sans signe égal " + Where(previous) +
+                                    " (une valeur contient-elle un point-virgule ?)"));
+    }
+    std::u16string key(TrimBlanks(segment.substr(0, equals)));
+    for (const auto& entry : entries) {
+      if (SameTextAscii(entry.key, key)) {
+        throw Exception(InvalidString("clé répétée " + Where(previous) +
+                                      " (une valeur contient-elle un point-virgule ?)"));
+      }
+    }
+    entries.push_back({key, Unquote(segment.substr(equals + 1))});
+    previous = std::move(key);
+  }
+  return entries;
+}
+
+std::u16string TranslateToOdbc(std::u16string_view oleDbString,
+                               std::u16string_view sqlServerDriver) {
+  const EntryMap entries(ParseConnectionString(oleDbString));
+  const std::u16string provider = entries.Value(u"Provider");
+  if (SameTextAscii(provider, u"MSOLEDBSQL.1")) return SqlServerToOdbc(entries, sqlServerDriver);
+  if (SameTextAscii(provider, u"MSDASQL.1")) return DataSourceToOdbc(entries);
+  throw Exception("Fournisseur de base de données « " + platform::WideToAnsi(provider) +
+                  " » non pris en charge");
+}
+
+std::u16string ResolveSqlServerDriver(std::u16string_view configured,
+                                      const std::vector<std::u16string>& installed,
+                                      const std::vector<std::u16string>& candidates) {
+  if (!configured.empty()) return std::u16string(configured);
+  for (const auto& candidate : candidates) {
+    for (const auto& name : installed) {
+      if (SameTextAscii(candidate, name)) return candidate;
+    }
+  }
+  return candidates.back();
+}
+
+}  // namespace zirvo::db

@@ -1,0 +1,83 @@
+// The two connection strings of the service, in the OLE DB form the desktop installation
+// knows, and their translation into ODBC connection strings. Pure text functions: they
+// touch no database and may run on any thread.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zirvo::db {
+
+class Connection;
+
+// The SQL Server login the settings give (`SC`): wide strings, the password unscrambled.
+struct TSQLServerSettings {
+  std::u16string ServerName;
+  std::u16string DatabaseName;
+  std::u16string UserName;
+  std::u16string Password;
+};
+
+// Writes one line to the diagnostic log.
+using LogLineWriter = std::function<void(const std::string& message)>;
+
+// What ADO_MSSQLConnection holds before the first settings read: a demonstration catalog
+// on the local machine.
+extern const std::u16string kSQLServerCreationConnectionString;
+// What ADO_MySQLConnection holds before InitMySQLDB first runs; never used to connect.
+extern const std::u16string kMySQLCreationConnectionString;
+
+// The SQL Server connection string for a login, values inserted verbatim. When debugMode
+// is set it logs "ConnStr=[" + the string up to and including the first "Password=" + "]"
+// (the whole string when there is no password), so the password never reaches the log.
+std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, bool debugMode,
+                                              const LogLineWriter& writeLog);
+
+// The connection string of the maker's MySQL database through the data source
+// "QuenzarMySQLDB" for an access code, inserted verbatim.
+std::u16string MySQLConnectionString(std::u16string_view password);
+
+// InitMySQLDB: closes the MySQL connection (ADO_MySQLConnection) and gives it the
+// connection string for `password`; logs "InitMySQLDB terminé." when debugMode is set.
+// The string itself is never logged. Same thread contract as Connection.
+void InitMySQLDB(Connection& mySqlConnection, std::u16string_view password, bool debugMode,
+                 const LogLineWriter& writeLog);
+
+// One key and value of an OLE DB connection string.
+struct ConnectionStringEntry {
+  std::u16string key;
+  std::u16string value;
+};
+
+// Splits an OLE DB connection string at its semicolons. Keys lose surrounding blanks;
+// a value wholly enclosed in double (or single) quotes loses them, a doubled quote inside
+// standing for one. Empty segments are skipped. A segment without "=" or a key given
+// twice raises Exception with a French message; since the strings are built verbatim,
+// both usually mean that a value holds a semicolon. Messages never quote text that
+// follows a key, so a password cut by a semicolon does not reach the log.
+std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view text);
+
+// The ODBC connection string for an OLE DB one. "Provider=MSOLEDBSQL.1" becomes the SQL
+// Server driver `sqlServerDriver` (already resolved, never empty): "SQLite3" selects the
+// embedded default where Data Source is the database file; "FreeTDS" gets a "host,port"
+// Data Source split into its server and port; the Microsoft drivers get "Encrypt=no",
+// the default of the OLE DB provider they replace. "Provider=MSDASQL.1" becomes
+// "DSN=" + Data Source. Values that need it are enclosed in braces, so no value can add
+// a key of its own. An unknown provider, an unknown key or a missing Data Source raise
+// Exception with a French message.
+std::u16string TranslateToOdbc(std::u16string_view oleDbString,
+                               std::u16string_view sqlServerDriver);
+
+// The SQL Server driver to use: `configured` when it is not empty; otherwise the first of
+// `candidates` (best first) that `installed` lists, without regard to ASCII case; the
+// last candidate when none is installed. `candidates` must not be empty.
+std::u16string ResolveSqlServerDriver(std::u16string_view configured,
+                                      const std::vector<std::u16string>& installed,
+                                      const std::vector<std::u16string>& candidates);
+
+// True when two texts are equal without regard to ASCII case.
+bool SameTextAscii(std::u16string_view a, std::u16string_view b);
+
+}  // namespace zirvo::db

@@ -1,0 +1,148 @@
+// Opening and closing connections for real, and how real ODBC failures reach the log:
+// each gives a clear message through the error handler and none makes the caller wait.
+#include "db/Connection.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/Errors.h"
+#include "db/Backends.h"
+#include "db/ConnectionStrings.h"
+#include "db/DatabaseError.h"
+#include "db/DatabaseErrorHandler.h"
+#include "db/Query.h"
+#include "peers/MariaDbServer.h"
+#include "peers/OdbcTestSetup.h"
+#include "platform/CodePage.h"
+
+namespace zirvo::db {
+namespace {
+
+using Lines = std::vector<std::string>;
+using std::chrono::steady_clock;
+
+// The log lines the error handler writes for what opening `connection` raises.
+Lines OpenFailureLines(Connection& connection) {
+  Lines lines;
+  try {
+    connection.Open();
+    ADD_FAILURE() << "the open was expected to fail";
+  } catch (const Exception& error) {
+    HandleDatabaseError(
+        error, [&](const std::string& line) { lines.push_back(line); },
+        [&] { lines.push_back("<state>"); });
+  }
+  EXPECT_FALSE(connection.Connected());
+  return lines;
+}
+
+TEST(Connection, OpenCloseAndTheStringFollowTheirRules) {
+  test::SqliteDatabase database;
+  auto connection = database.NewConnection();
+  const std::u16string text = connection->ConnectionString();
+  EXPECT_FALSE(connection->Connected());
+  connection->Close();  // closing a closed connection does nothing
+  connection->SetConnected(true);
+  EXPECT_TRUE(connection->Connected());
+  EXPECT_FALSE(connection->IsSqlServer());
+  connection->Open();  // already open: nothing happens
+  EXPECT_THROW(connection->SetConnectionString(u"Provider=MSDASQL.1;Data Source=x"), Exception);
+  EXPECT_EQ(connection->ConnectionString(), text);
+  connection->SetConnected(false);
+  EXPECT_FALSE(connection->Connected());
+  Query query(*connection);
+  query.SetText("select 1 as one");
+  EXPECT_THROW(query.Open(), Exception) << "a closed connection runs nothing";
+  connection->Open();
+  query.Open();
+  EXPECT_EQ(query.FieldAsInteger("one"), 1);
+}
+
+TEST(Connection, MySQLDataSourceOpensWithTheAccessCodeAndRefusesAWrongOne) {
+  test::SharedMariaDb();
+  Connection mySql(kMySQLCreationConnectionString);
+  Lines log;
+  const auto writeLog = [&](const std::string& line) { log.push_back(line); };
+  InitMySQLDB(mySql, platform::AnsiToWide(test::MariaDbServer::kPassword), true, writeLog);
+  EXPECT_EQ(log, Lines{"InitMySQLDB terminé."});
+  mySql.SetLoginTimeout(5);
+  mySql.Open();
+  EXPECT_TRUE(mySql.Connected());
+  // InitMySQLDB closes an open connection before replacing its string.
+  InitMySQLDB(mySql, u"wrong", false, writeLog);
+  EXPECT_FALSE(mySql.Connected());
+  EXPECT_EQ(mySql.ConnectionString(), MySQLConnectionString(u"wrong"));
+  const Lines lines = OpenFailureLines(mySql);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("! ", 0), 0u);
+  EXPECT_NE(lines[0].find("Access denied for user 'quenzar'"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("(SQLSTATE 28000, code natif 1045)"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1], "<state>");
+}
+
+TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndClearly) {
+  // FreeTDS against a loopback port nobody listens on: the driver's own attempt fails.
+  const int closedPort = test::FreeLoopbackPort();
+  TSQLServerSettings sc{u"127.0.0.1," + platform::AnsiToWide(std::to_string(closedPort)), u"Varnox",
+                        u"", u"pw"};
+  Connection sqlServer(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  sqlServer.SetSqlServerDriver(u"FreeTDS");
+  sqlServer.SetLoginTimeout(3);
+  const auto started = steady_clock::now();
+  Lines lines = OpenFailureLines(sqlServer);
+  EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(15));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("! [", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("[FreeTDS]"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("(SQLSTATE 08001"), std::string::npos) << lines[0];
+
+  // On Linux the automatic SQL Server driver is FreeTDS.
+  Connection automatic(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  automatic.SetLoginTimeout(3);
+  EXPECT_NE(OpenFailureLines(automatic)[0].find("[FreeTDS]"), std::string::npos);
+
+  Connection noSource(u"Provider=MSDASQL.1;Password=x;User ID=u;Data Source=NoSuchSource");
+  lines = OpenFailureLines(noSource);
+  EXPECT_NE(lines[0].find("(SQLSTATE IM002"), std::string::npos) << lines[0];
+
+  Connection noDriver(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  noDriver.SetSqlServerDriver(u"ODBC Driver 18 for SQL Server");
+  lines = OpenFailureLines(noDriver);
+  EXPECT_NE(lines[0].find("(SQLSTATE 01000"), std::string::npos) << lines[0];
+
+  // A semicolon in the password: refused before any driver sees the string.
+  sc.Password = u"ab;cd";
+  Connection semicolon(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  lines = OpenFailureLines(semicolon);
+  EXPECT_EQ(lines[0],
+            "! Chaîne de connexion invalide : segment sans signe égal après la clé « Password » "
+            "(une valeur contient-elle un point-virgule ?)");
+
+  test::TempDir folder;
+  TSQLServerSettings mistyped{platform::AnsiToWide(folder.File("Varnx.db")), u"", u"", u""};
+  Connection noDatabase(BuildSQLServerConnectionString(mistyped, false, [](const std::string&) {}));
+  noDatabase.SetSqlServerDriver(u"SQLite3");
+  lines = OpenFailureLines(noDatabase);
+  EXPECT_NE(lines[0].find("SQLSTATE"), std::string::npos) << lines[0];
+  EXPECT_FALSE(std::filesystem::exists(folder.File("Varnx.db"))) << "no empty database left behind";
+  mistyped.ServerName.clear();
+  Connection noPath(BuildSQLServerConnectionString(mistyped, false, [](const std::string&) {}));
+  noPath.SetSqlServerDriver(u"SQLite3");
+  EXPECT_NE(OpenFailureLines(noPath)[0].find("Data Source"), std::string::npos);
+
+  test::TempDir missingFolder;
+  TSQLServerSettings sqlite{platform::AnsiToWide(missingFolder.File("nowhere/Varnox.db")), u"", u"",
+                            u""};
+  Connection noFile(BuildSQLServerConnectionString(sqlite, false, [](const std::string&) {}));
+  noFile.SetSqlServerDriver(u"SQLite3");
+  lines = OpenFailureLines(noFile);
+  EXPECT_EQ(lines[0].rfind("! ", 0), 0u);
+  EXPECT_NE(lines[0].find("SQLSTATE"), std::string::npos) << lines[0];
+}
+
+}  // namespace
+}  // namespace zirvo::db
