@@ -3,16 +3,12 @@
 
 #include <string>
 
+#include "db/ConnectionStrings.h"
+
 namespace zirvo::config {
 
-// The SQL Server login. Password holds the scrambled text as read until the settings read
-// unscrambles it.
-struct TSQLServerSettings {
-  std::u16string ServerName;
-  std::u16string DatabaseName;
-  std::u16string UserName;
-  std::u16string Password;
-};
+// The SQL Server login (`SC`), shared with the connection-string builder.
+using db::TSQLServerSettings;
 
 // The process-wide record of settings strings. A settings read replaces a field only when
 // it reaches the step that reads it, so a run that stops early keeps earlier values.
