@@ -62,6 +62,7 @@ std::size_t Connection::ReadSome(char* buffer, std::size_t size) {
     got = *received;
   }
   if (got == 0) peerClosed_ = true;
+  bytesReceived_ += got;
   return got;
 }
 

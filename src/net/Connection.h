@@ -46,6 +46,8 @@ class Connection : public ByteSource {
   ReplyReader& Reader() { return reader_; }
   // Whether the peer has closed its side (seen by a read).
   bool PeerClosed() const { return peerClosed_; }
+  // Bytes received over the connection's whole life.
+  std::uint64_t BytesReceived() const { return bytesReceived_; }
   // Whether the connection can carry a next request: not closed by the peer and with
   // nothing unread (unexpected bytes would put the next reply out of step).
   bool StillUsable();
@@ -57,6 +59,7 @@ class Connection : public ByteSource {
   const WaitSettings& settings_;
   ReplyReader reader_;
   bool peerClosed_ = false;
+  std::uint64_t bytesReceived_ = 0;
 };
 
 }  // namespace zirvo::net

@@ -146,6 +146,7 @@ std::string HttpClient::Request(std::string_view urlText, const std::string* for
 
   if (post) Disconnect();
   if (connection_ && (!(place == place_) || !connection_->StillUsable())) Disconnect();
+  const bool reused = connection_ != nullptr;
   if (!connection_) Connect(place, url, port, version);
 
   RequestHead head;
@@ -169,19 +170,33 @@ std::string HttpClient::Request(std::string_view urlText, const std::string* for
   }
   const std::string target = RequestTarget(url);
   head.cookie = cookies_.HeaderFor(url.host, target, tls, std::chrono::system_clock::now());
+  std::string message = WriteRequestHead(head);
+  if (post) message += *formBody;
 
   ReplyHead reply;
   std::string body;
+  for (bool firstAttempt = true;; firstAttempt = false) {
+    const std::uint64_t receivedBefore = connection_->BytesReceived();
+    try {
+      connection_->Write(message);
+      reply = ReadReplyHead(connection_->Reader());
+      break;
+    } catch (const Exception&) {
+      // A server may close an idle kept-alive connection just as the next request goes
+      // out. A GET that got no byte of answer on such a connection is sent once more
+      // on a fresh one.
+      const bool stale = reused && firstAttempt && !post &&
+                         connection_->BytesReceived() == receivedBefore;
+      Disconnect();
+      if (!stale) throw;
+    }
+    Connect(place, url, port, version);
+  }
   try {
-    std::string message = WriteRequestHead(head);
-    if (post) message += *formBody;
-    connection_->Write(message);
-    ReplyReader& reader = connection_->Reader();
-    reply = ReadReplyHead(reader);
     for (const auto& value : reply.headers.Values("Set-Cookie")) {
       cookies_.Store(value, url.host, target, std::chrono::system_clock::now());
     }
-    body = ReadReplyBody(reader, reply, false);
+    body = ReadReplyBody(connection_->Reader(), reply, false);
   } catch (...) {
     Disconnect();
     throw;
