@@ -25,7 +25,26 @@ std::unique_ptr<Connection> Connection::Open(const platform::Ipv4Address& addres
 }
 
 void Connection::StartTls(TlsLibrary& library) {
-  tls_ = std::make_unique<TlsSession>(library, socket_->NativeHandle());
+  // The handshake waits for the server like a read: in steps, with the loop running,
+  // within the read bound.
+  const auto deadline = std::chrono::steady_clock::now() + settings_.readTimeout;
+  const auto waitForSocket = [this, deadline](bool wantWrite) {
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) throw ESocketError(platform::TimedOutErrorCode());
+      std::uint32_t errorCode = 0;
+      const auto wait = std::min(settings_.readStep, left);
+      const auto result = wantWrite ? socket_->WaitWritable(wait, errorCode)
+                                    : socket_->WaitReadable(wait, errorCode);
+      if (result == platform::WaitResult::kReady) return;
+      if (result == platform::WaitResult::kFailed) throw ESocketError(errorCode);
+      if (settings_.pump) settings_.pump();
+    }
+  };
+  socket_->SetNonBlocking(true);
+  tls_ = std::make_unique<TlsSession>(library, socket_->NativeHandle(), waitForSocket);
+  socket_->SetNonBlocking(false);
 }
 
 void Connection::Write(std::string_view bytes) {

@@ -15,6 +15,21 @@ constexpr std::size_t kReadSize = 16384;
                   " octets.");
 }
 
+// Counts the head lines of a reply against their bound.
+class HeadBudget {
+ public:
+  void Spend(const std::string& line) {
+    spent_ += line.size() + 2;
+    if (spent_ > kMaxHeadBytes) {
+      throw Exception("En-têtes de réponse HTTP trop volumineux : plus de " +
+                      std::to_string(kMaxHeadBytes) + " octets.");
+    }
+  }
+
+ private:
+  std::size_t spent_ = 0;
+};
+
 void CheckBodySize(const std::string& body) {
   if (body.size() > kMaxBodyBytes) ThrowTooLarge();
 }
@@ -97,13 +112,16 @@ void ReplyReader::ReadToEnd(std::string& out) {
 }
 
 ReplyHead ReadReplyHead(ReplyReader& reader) {
+  HeadBudget budget;
   for (;;) {
     ReplyHead head;
     auto status = reader.ReadLine();
     if (!status) throw Exception("Connection Closed Gracefully.");
+    budget.Spend(*status);
     head.statusLine = std::move(*status);
     head.code = StatusCodeOf(head.statusLine);
     while (auto line = reader.ReadLine()) {
+      budget.Spend(*line);
       if (line->empty()) break;
       head.headers.AddLine(*line);
     }
@@ -127,7 +145,9 @@ std::string ReadReplyBody(ReplyReader& reader, ReplyHead& head, bool headRequest
       if (!reader.ReadBytes(size, body)) throw Exception("Connection Closed Gracefully.");
       reader.ReadLine();  // the line end after the chunk's data
     }
+    HeadBudget budget;
     while (auto trailer = reader.ReadLine()) {
+      budget.Spend(*trailer);
       if (trailer->empty()) break;
       head.headers.AddLine(*trailer);
     }

@@ -16,6 +16,8 @@ inline constexpr std::size_t kMaxLineLength = 16384;
 // No reply of the two servers comes near this; it keeps a runaway peer from eating the
 // machine's memory.
 inline constexpr std::uint64_t kMaxBodyBytes = 64ull * 1024 * 1024;
+// Status lines and header lines of one reply (continue replies and trailers included).
+inline constexpr std::size_t kMaxHeadBytes = 1024 * 1024;
 
 class ByteSource {
  public:
@@ -59,14 +61,16 @@ struct ReplyHead {
 
 // Reads status line and header lines, skipping every reply with status 100. Raises
 // Exception("Connection Closed Gracefully.") when the peer closes while the status line
-// is awaited; a close during the header lines ends them.
+// is awaited; a close during the header lines ends them. More than kMaxHeadBytes of
+// head lines raise Exception.
 ReplyHead ReadReplyHead(ReplyReader& reader);
 
 // Reads the body that the head announces: chunks (trailer lines are added to the
 // head's headers), a Content-Length, or everything until the peer closes. A reply to
 // HEAD, with status 204 or 304, or a 1xx has none. A close in the middle of a chunk
 // raises Exception("Connection Closed Gracefully."); a close during a Content-Length
-// body just ends it. A body larger than kMaxBodyBytes raises Exception.
+// body just ends it. A body larger than kMaxBodyBytes, or trailers beyond
+// kMaxHeadBytes, raise Exception.
 std::string ReadReplyBody(ReplyReader& reader, ReplyHead& head, bool headRequest);
 
 }  // namespace zirvo::net

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "base/Errors.h"
 #include "net/NetErrors.h"
@@ -35,6 +36,19 @@ constexpr unsigned long kReasonUnexpectedEof = 294;
 std::mutex& LoadLock() {
   static std::mutex lock;
   return lock;
+}
+
+// OpenSSL before 1.1 leaves the locking of its shared state to the program. The locks
+// live as long as the process, as the library does once loaded.
+std::vector<std::mutex>* libraryLocks = nullptr;
+
+void LockingCallback(int mode, int index, const char*, int) {
+  constexpr int kLock = 1;
+  if ((mode & kLock) != 0) {
+    (*libraryLocks)[static_cast<std::size_t>(index)].lock();
+  } else {
+    (*libraryLocks)[static_cast<std::size_t>(index)].unlock();
+  }
 }
 
 }  // namespace
@@ -91,6 +105,13 @@ std::unique_ptr<TlsFunctions> FindFunctions(const platform::SharedLibraries& fil
       Find(files, "ERR_error_string_n", f->errErrorStringN) &&
       Find(files, "ERR_clear_error", f->errClearError);
   if (!complete) return nullptr;
+  int (*numLocks)() = nullptr;
+  void (*setLockingCallback)(void (*)(int, int, const char*, int)) = nullptr;
+  if (Find(files, "CRYPTO_num_locks", numLocks) &&
+      Find(files, "CRYPTO_set_locking_callback", setLockingCallback) && libraryLocks == nullptr) {
+    libraryLocks = new std::vector<std::mutex>(static_cast<std::size_t>(std::max(numLocks(), 1)));
+    setLockingCallback(LockingCallback);
+  }
   if (f->initSsl != nullptr) {
     f->initSsl(0, nullptr);
   } else {
@@ -159,7 +180,8 @@ bool IsUnexpectedEof(unsigned long code) {
 
 }  // namespace
 
-TlsSession::TlsSession(TlsLibrary& library, std::intptr_t socketHandle)
+TlsSession::TlsSession(TlsLibrary& library, std::intptr_t socketHandle,
+                       const SocketWait& waitForSocket)
     : functions_(library.Require()), handles_(std::make_unique<Handles>()) {
   const TlsFunctions& f = functions_;
   f.errClearError();
@@ -186,9 +208,16 @@ TlsSession::TlsSession(TlsLibrary& library, std::intptr_t socketHandle)
   if (f.setFd(session, static_cast<int>(socketHandle)) != 1) {
     throw Exception("Error setting File Descriptor for SSL");
   }
-  const int result = f.connect(session);
-  if (result == 1) return;
-  const int error = f.getError(session, result);
+  int result = 0;
+  int error = 0;
+  for (;;) {
+    f.errClearError();
+    result = f.connect(session);
+    if (result == 1) return;
+    error = f.getError(session, result);
+    if (error != kSslErrorWantRead && error != kSslErrorWantWrite) break;
+    waitForSocket(error == kSslErrorWantWrite);
+  }
   const std::uint32_t systemError = platform::LastSocketError();
   unsigned long code = 0;
   std::string text = LibraryErrorText(f, code);

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -50,7 +51,11 @@ class TlsSession {
   // verification, no client certificate) and the session, then runs the handshake at
   // once, without server name indication. Raises Exception with the client's TLS
   // failure texts ("Error connecting with SSL." + CR LF + the library's text, ...).
-  TlsSession(TlsLibrary& library, std::intptr_t socketHandle);
+  // During the handshake the socket may be non-blocking: whenever the library needs
+  // the socket, `waitForSocket(wantWrite)` is called and must return when it is ready
+  // or raise (a time-out).
+  using SocketWait = std::function<void(bool wantWrite)>;
+  TlsSession(TlsLibrary& library, std::intptr_t socketHandle, const SocketWait& waitForSocket);
   ~TlsSession();
   TlsSession(const TlsSession&) = delete;
   TlsSession& operator=(const TlsSession&) = delete;

@@ -55,6 +55,11 @@ class TcpSocket {
 
   // Waits at most `wait` until data (or the peer's close) can be read.
   WaitResult WaitReadable(std::chrono::milliseconds wait, std::uint32_t& errorCode);
+  // Waits at most `wait` until bytes can be sent.
+  WaitResult WaitWritable(std::chrono::milliseconds wait, std::uint32_t& errorCode);
+
+  // Switches between blocking calls (the default) and calls that return at once.
+  void SetNonBlocking(bool nonBlocking);
 
   // Sends all bytes; returns 0 or the system code of the failure.
   std::uint32_t SendAll(std::string_view bytes);

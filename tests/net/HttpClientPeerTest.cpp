@@ -7,6 +7,7 @@
 #include "base/Errors.h"
 #include "net/HttpClient.h"
 #include "net/NetErrors.h"
+#include "platform/SystemError.h"
 #include "net/PeerFixtures.h"
 
 namespace zirvo::net {
@@ -190,6 +191,7 @@ TEST_F(HttpClientPeer, BrokenPeersEndInTheClientsErrorTexts) {
                      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n20\r\npart", "close"},
                      {"HTTP/1.1 200 OK\r\nX-Long: {big:100000}\r\n\r\n", "close"},
                      {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab", "reset"},
+                     {"", "reset"},
                      {"NOT HTTP AT ALL\r\n\r\n", "close"},
                      {Ok("fine"), "close"}});
   ASSERT_NE(peer.Port(), 0);
@@ -204,8 +206,22 @@ TEST_F(HttpClientPeer, BrokenPeersEndInTheClientsErrorTexts) {
   if (reset != "(no error)") {
     EXPECT_EQ(reset.substr(0, 15), "Socket Error # ") << reset;
   }
-  EXPECT_EQ(ErrorOf([&] { client.HttpGet(base + "/5"); }), "NOT HTTP AT ALL");
-  EXPECT_EQ(client.HttpGet(base + "/6"), "fine") << "the client stays usable";
+  try {
+    client.HttpGet(base + "/5");
+    ADD_FAILURE() << "no error from a reset";
+  } catch (const ESocketError& error) {
+    EXPECT_NE(error.Code(), platform::TimedOutErrorCode());
+    EXPECT_EQ(error.Message(), "Socket Error # " + std::to_string(error.Code()) + "\r\n" +
+                                   platform::SystemErrorText(error.Code()));
+  }
+  try {
+    client.HttpGet(base + "/6");
+    ADD_FAILURE() << "no error from a garbage status line";
+  } catch (const HttpProtocolError& error) {
+    EXPECT_EQ(error.Message(), "NOT HTTP AT ALL");
+    EXPECT_EQ(error.Code(), -1);
+  }
+  EXPECT_EQ(client.HttpGet(base + "/7"), "fine") << "the client stays usable";
 }
 
 TEST_F(HttpClientPeer, AStalledPeerIsBoundedByTheReadTimeoutWhileTheLoopRuns) {
@@ -228,6 +244,27 @@ TEST_F(HttpClientPeer, AStalledPeerIsBoundedByTheReadTimeoutWhileTheLoopRuns) {
   EXPECT_GE(waited, std::chrono::milliseconds(1100));
   EXPECT_LT(waited, std::chrono::seconds(5));
   EXPECT_GE(pumps.load(), 3) << "the main loop runs every read step while waiting";
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST_F(HttpClientPeer, AStalledTlsHandshakeIsBoundedWhileTheLoopRuns) {
+  Exchange silent;
+  silent.stallOnAccept = true;
+  ScriptedPeer peer({silent}, PeerOptions{.tls = cert_, .timeLimitSeconds = 10});
+  ASSERT_NE(peer.Port(), 0);
+  std::atomic<int> pumps{0};
+  HttpClientOptions options = TestOptions(&pumps);
+  options.waits.readTimeout = std::chrono::milliseconds(1000);
+  HttpClient client(options);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    client.HttpPostForm("https://" + peer.Base() + "/x", {"a=b"});
+    FAIL() << "no error";
+  } catch (const ESocketError& error) {
+    EXPECT_EQ(error.Code(), platform::TimedOutErrorCode());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_GE(pumps.load(), 3);
   EXPECT_FALSE(client.Connected());
 }
 

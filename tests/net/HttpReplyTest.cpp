@@ -118,5 +118,18 @@ TEST(ReplyReading, LinesAreLimitedTo16384Characters) {
   EXPECT_EQ(ErrorOf(std::string(20000, 's')), "Max line length exceeded.");
 }
 
+TEST(ReplyReading, EndlessHeadsAndContinuesAreBounded) {
+  std::string manyHeaders = "HTTP/1.1 200 OK\r\n";
+  while (manyHeaders.size() <= kMaxHeadBytes) manyHeaders += "X-Filler: " + std::string(200, 'f') + "\r\n";
+  EXPECT_NE(ErrorOf(manyHeaders + "\r\n").find("trop volumineux"), std::string::npos);
+  std::string continues;
+  while (continues.size() <= kMaxHeadBytes) continues += "HTTP/1.1 100 Continue\r\n\r\n";
+  EXPECT_NE(ErrorOf(continues + "HTTP/1.1 200 OK\r\n\r\n").find("trop volumineux"),
+            std::string::npos);
+  std::string trailers = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n";
+  while (trailers.size() <= 2 * kMaxHeadBytes) trailers += "T: " + std::string(100, 't') + "\r\n";
+  EXPECT_NE(ErrorOf(trailers + "\r\n").find("trop volumineux"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zirvo::net

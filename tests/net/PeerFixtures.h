@@ -112,6 +112,7 @@ struct Exchange {
   double delaySeconds = 0;
   bool closeOnAccept = false;
   bool sendOnAccept = false;
+  bool stallOnAccept = false;
 };
 
 struct PeerOptions {
@@ -133,6 +134,7 @@ class ScriptedPeer {
               JsonString(exchange.then) + ",\"delay\":" + std::to_string(exchange.delaySeconds);
       if (exchange.closeOnAccept) json += ",\"on_accept\":\"close\"";
       if (exchange.sendOnAccept) json += ",\"on_accept\":\"send\"";
+      if (exchange.stallOnAccept) json += ",\"on_accept\":\"stall\"";
       json += "}";
     }
     json += "]";

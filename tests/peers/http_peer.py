@@ -15,7 +15,8 @@ An exchange is a JSON object:
             lets a tunnel through to itself)
   delay     seconds to wait before the reply
   on_accept "close" to close the connection as soon as the client's first bytes are in,
-            without answering; "send" to send the reply at once, unasked, and close
+            without answering; "send" to send the reply at once, unasked, and close;
+            "stall" to do nothing at all (no TLS handshake either)
 """
 import argparse
 import json
@@ -118,6 +119,10 @@ class Peer:
                 except OSError:
                     pass
                 conn.close()
+                return
+            if first is not None and first.get("on_accept") == "stall":
+                self.take_exchange()
+                time.sleep(self.args.time_limit)
                 return
             if first is not None and first.get("on_accept") == "send":
                 self.take_exchange()

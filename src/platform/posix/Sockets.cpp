@@ -163,6 +163,22 @@ WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds wait, std::uint32_t
   return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
 }
 
+WaitResult TcpSocket::WaitWritable(std::chrono::milliseconds wait, std::uint32_t& errorCode) {
+  short revents = 0;
+  const int ready = PollOne(impl_->descriptor.Get(), POLLOUT, wait, revents);
+  if (ready < 0) {
+    errorCode = static_cast<std::uint32_t>(errno);
+    return WaitResult::kFailed;
+  }
+  return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
+}
+
+void TcpSocket::SetNonBlocking(bool nonBlocking) {
+  const int fd = impl_->descriptor.Get();
+  const int flags = ::fcntl(fd, F_GETFL);
+  ::fcntl(fd, F_SETFL, nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
+}
+
 std::uint32_t TcpSocket::SendAll(std::string_view bytes) {
   while (!bytes.empty()) {
     // MSG_NOSIGNAL: a peer that has gone must give an error code, not kill the process.

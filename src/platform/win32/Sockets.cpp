@@ -172,6 +172,24 @@ WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds wait, std::uint32_t
   return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
 }
 
+WaitResult TcpSocket::WaitWritable(std::chrono::milliseconds wait, std::uint32_t& errorCode) {
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(impl_->socket.Get(), &writable);
+  timeval waitValue = ToTimeval(wait);
+  const int ready = select(0, nullptr, &writable, nullptr, &waitValue);
+  if (ready == SOCKET_ERROR) {
+    errorCode = LastSocketError();
+    return WaitResult::kFailed;
+  }
+  return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
+}
+
+void TcpSocket::SetNonBlocking(bool nonBlocking) {
+  u_long value = nonBlocking ? 1 : 0;
+  ioctlsocket(impl_->socket.Get(), FIONBIO, &value);
+}
+
 std::uint32_t TcpSocket::SendAll(std::string_view bytes) {
   while (!bytes.empty()) {
     const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20));
