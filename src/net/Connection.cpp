@@ -14,9 +14,9 @@ std::unique_ptr<Connection> Connection::Open(const platform::Ipv4Address& addres
                                              std::uint16_t port, const WaitSettings& settings) {
   std::uint32_t errorCode = 0;
   bool timedOut = false;
-  auto socket = platform::TcpSocket::Connect(address, port, settings.connectTimeout,
-                                             settings.connectStep, settings.pump, errorCode,
-                                             timedOut);
+  auto socket =
+      platform::TcpSocket::Connect(address, port, settings.connectTimeout, settings.connectStep,
+                                   settings.pump, errorCode, timedOut);
   if (!socket) {
     if (timedOut) throw Exception("Connect timed out.");
     throw ESocketError(errorCode);

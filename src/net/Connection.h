@@ -30,8 +30,8 @@ class Connection : public ByteSource {
  public:
   // Resolves nothing: connects to an address. Raises Exception("Connect timed out.")
   // after the connect bound and ESocketError for a refused or failed connect.
-  static std::unique_ptr<Connection> Open(const platform::Ipv4Address& address,
-                                          std::uint16_t port, const WaitSettings& settings);
+  static std::unique_ptr<Connection> Open(const platform::Ipv4Address& address, std::uint16_t port,
+                                          const WaitSettings& settings);
 
   // Runs the TLS handshake over the open socket (see TlsSession for its failures).
   void StartTls(TlsLibrary& library);

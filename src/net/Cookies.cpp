@@ -73,7 +73,8 @@ std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string
     if (hour < 0 && token.size() >= 5 && token.find(':') != std::string_view::npos) {
       const auto parts = std::string(token);
       if (std::sscanf(parts.c_str(), "%d:%d:%d", &hour, &minute, &second) != 3) return std::nullopt;
-    } else if (month < 0 && token.size() >= 3 && std::isalpha(static_cast<unsigned char>(token[0]))) {
+    } else if (month < 0 && token.size() >= 3 &&
+               std::isalpha(static_cast<unsigned char>(token[0]))) {
       const std::string prefix = Lower(token.substr(0, 3));
       for (int i = 0; i < 12; ++i) {
         if (prefix == kMonths[i]) month = i + 1;
@@ -116,14 +117,15 @@ void CookieStore::Store(std::string_view setCookie, std::string_view host,
   std::size_t position = firstSemicolon;
   while (position != std::string_view::npos) {
     const auto next = setCookie.find(';', position + 1);
-    const std::string_view attribute = setCookie.substr(
-        position + 1, next == std::string_view::npos ? std::string_view::npos : next - position - 1);
+    const std::string_view attribute =
+        setCookie.substr(position + 1, next == std::string_view::npos ? std::string_view::npos
+                                                                      : next - position - 1);
     position = next;
     const auto attributeEquals = attribute.find('=');
     const std::string name = Lower(Trim(attribute.substr(0, attributeEquals)));
-    const std::string_view value =
-        attributeEquals == std::string_view::npos ? std::string_view()
-                                                  : Trim(attribute.substr(attributeEquals + 1));
+    const std::string_view value = attributeEquals == std::string_view::npos
+                                       ? std::string_view()
+                                       : Trim(attribute.substr(attributeEquals + 1));
     if (name == "domain" && !value.empty()) {
       std::string domain = Lower(value);
       if (domain.front() == '.') domain.erase(0, 1);

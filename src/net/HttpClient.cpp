@@ -181,11 +181,13 @@ std::string HttpClient::Request(std::string_view urlText, const std::string* for
       connection_->Write(message);
       reply = ReadReplyHead(connection_->Reader());
       break;
-    } catch (const Exception&) {
+    } catch (const Exception& error) {
       // A server may close an idle kept-alive connection just as the next request goes
       // out. A GET that got no byte of answer on such a connection is sent once more
-      // on a fresh one.
-      const bool stale = reused && firstAttempt && !post &&
+      // on a fresh one; a server that is merely silent is not asked twice.
+      const auto* socketError = dynamic_cast<const ESocketError*>(&error);
+      const bool silent = socketError && socketError->Code() == platform::TimedOutErrorCode();
+      const bool stale = reused && firstAttempt && !post && !silent &&
                          connection_->BytesReceived() == receivedBefore;
       Disconnect();
       if (!stale) throw;

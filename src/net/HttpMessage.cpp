@@ -36,9 +36,8 @@ std::string HeaderParameter(std::string_view value, std::string_view name) {
   std::size_t start = value.find(';');
   while (start != std::string_view::npos) {
     const std::size_t end = value.find(';', start + 1);
-    const std::string_view part = value.substr(start + 1, end == std::string_view::npos
-                                                              ? std::string_view::npos
-                                                              : end - start - 1);
+    const std::string_view part = value.substr(
+        start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1);
     const auto equals = part.find('=');
     if (equals != std::string_view::npos && SameText(TrimSpaces(part.substr(0, equals)), name)) {
       return Unquote(part.substr(equals + 1));
@@ -79,12 +78,10 @@ std::string HtmlMetaCharset(std::string_view body) {
   const std::string head = Lower(body.substr(0, 65536));
   const auto headEnd = head.find("</head");
   std::size_t position = 0;
-  while ((position = head.find("<meta", position)) != std::string::npos &&
-         position < headEnd) {
+  while ((position = head.find("<meta", position)) != std::string::npos && position < headEnd) {
     const auto close = head.find('>', position);
-    const std::string_view element =
-        std::string_view(head).substr(position, close == std::string::npos ? std::string::npos
-                                                                          : close - position);
+    const std::string_view element = std::string_view(head).substr(
+        position, close == std::string::npos ? std::string::npos : close - position);
     const auto charset = element.find("charset");
     if (charset != std::string_view::npos) {
       auto rest = TrimSpaces(element.substr(charset + 7));

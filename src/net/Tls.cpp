@@ -87,10 +87,9 @@ bool Find(const platform::SharedLibraries& files, const char* name, Function& ta
 
 std::unique_ptr<TlsFunctions> FindFunctions(const platform::SharedLibraries& files) {
   auto f = std::make_unique<TlsFunctions>();
-  const bool initialiser =
-      Find(files, "OPENSSL_init_ssl", f->initSsl) ||
-      (Find(files, "SSL_library_init", f->libraryInit) &&
-       Find(files, "SSL_load_error_strings", f->loadErrorStrings));
+  const bool initialiser = Find(files, "OPENSSL_init_ssl", f->initSsl) ||
+                           (Find(files, "SSL_library_init", f->libraryInit) &&
+                            Find(files, "SSL_load_error_strings", f->loadErrorStrings));
   Find(files, "SSL_CTX_set_options", f->ctxSetOptions);
   const bool complete =
       initialiser && Find(files, "TLSv1_2_client_method", f->clientMethod) &&

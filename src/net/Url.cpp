@@ -80,8 +80,8 @@ std::uint16_t EffectivePort(const Url& url) {
     return port;
   }
   const auto number = TryStrToInt(url.port);
-  if (!number || *number < 1 || *number > 65535 || url.port.find_first_not_of("0123456789") !=
-                                                        std::string::npos) {
+  if (!number || *number < 1 || *number > 65535 ||
+      url.port.find_first_not_of("0123456789") != std::string::npos) {
     throw EConvertError("Port invalide dans l'adresse : \"" + url.port + "\".");
   }
   return static_cast<std::uint16_t>(*number);

@@ -7,8 +7,8 @@
 #include <random>
 
 #include "net/Connectivity.h"
-#include "platform/Process.h"
 #include "net/PeerFixtures.h"
+#include "platform/Process.h"
 
 namespace zirvo::net {
 namespace {

@@ -7,8 +7,8 @@
 #include "base/Errors.h"
 #include "net/HttpClient.h"
 #include "net/NetErrors.h"
-#include "platform/SystemError.h"
 #include "net/PeerFixtures.h"
+#include "platform/SystemError.h"
 
 namespace zirvo::net {
 namespace {
@@ -75,13 +75,29 @@ TEST_F(HttpClientPeer, GetSendsTheExactRequestAndReusesTheKeptConnection) {
 
   const auto requests = peer.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0], "GET /connexion HTTP/1.1\r\n"
-                         "Content-Type: text/html\r\n"
-                         "Host: " + peer.Base() + "\r\n" + kCommonHeaders + "\r\n");
+  EXPECT_EQ(requests[0],
+            "GET /connexion HTTP/1.1\r\n"
+            "Content-Type: text/html\r\n"
+            "Host: " +
+                peer.Base() + "\r\n" + kCommonHeaders + "\r\n");
   EXPECT_EQ(requests[1].substr(0, 30), "GET /connexionport HTTP/1.1\r\nC");
   EXPECT_EQ(peer.ConnectionsOfRequests(), (std::vector<std::string>{"c01", "c01"}))
       << "an HTTP/1.1 GET reuses the kept-alive connection";
   EXPECT_TRUE(client.Connected());
+}
+
+TEST_F(HttpClientPeer, AKeptConnectionClosedUnansweredIsReplacedOnceForAGet) {
+  ScriptedPeer peer(
+      {{Ok("one"), "keep"}, {"", "close"}, {Ok("two"), "keep"}, {"", "close"}, {"", "close"}});
+  ASSERT_NE(peer.Port(), 0);
+  HttpClient client(TestOptions());
+  const std::string base = "http://" + peer.Base();
+  EXPECT_EQ(client.HttpGet(base + "/a"), "one");
+  EXPECT_EQ(client.HttpGet(base + "/b"), "two");
+  EXPECT_EQ(peer.ConnectionsOfRequests(), (std::vector<std::string>{"c01", "c01", "c02"}));
+  // Only once: a fresh connection closed unanswered is a failure.
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet(base + "/c"); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(peer.Requests().size(), 5u);
 }
 
 TEST_F(HttpClientPeer, PostOverTlsIsExactOnANewConnectionAndSwitchesTheContentType) {
@@ -100,22 +116,28 @@ TEST_F(HttpClientPeer, PostOverTlsIsExactOnANewConnectionAndSwitchesTheContentTy
   const auto requests = peer.Requests();
   ASSERT_EQ(requests.size(), 3u);
   const std::string body = "u=acc&p=p+w&lstidmsg=101%0D%0A102%0D%0A";
-  EXPECT_EQ(requests[0], "POST /envoi/sms/export.php HTTP/1.0\r\n"
-                         "Content-Type: application/x-www-form-urlencoded\r\n"
-                         "Content-Length: " + std::to_string(body.size()) + "\r\n"
-                         "Host: " + peer.Base() + "\r\n" + kCommonHeaders + "\r\n" + body);
-  EXPECT_EQ(requests[2], "GET /after HTTP/1.1\r\n"
-                         "Content-Type: application/x-www-form-urlencoded\r\n"
-                         "Host: " + peer.Base() + "\r\n" + kCommonHeaders + "\r\n")
+  EXPECT_EQ(requests[0],
+            "POST /envoi/sms/export.php HTTP/1.0\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Content-Length: " +
+                std::to_string(body.size()) +
+                "\r\n"
+                "Host: " +
+                peer.Base() + "\r\n" + kCommonHeaders + "\r\n" + body);
+  EXPECT_EQ(requests[2],
+            "GET /after HTTP/1.1\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Host: " +
+                peer.Base() + "\r\n" + kCommonHeaders + "\r\n")
       << "the first form POST changes the content type of later requests";
   EXPECT_EQ(peer.ConnectionsOfRequests(), (std::vector<std::string>{"c01", "c02", "c03"}))
       << "every POST opens a new connection, even to a kept-alive place";
 }
 
 TEST_F(HttpClientPeer, PostOverPlainHttpCarriesConnectionKeepAlive) {
-  ScriptedPeer peer({{"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n\r\nA",
-                      "keep"},
-                     {Ok("B"), "keep"}});
+  ScriptedPeer peer(
+      {{"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n\r\nA", "keep"},
+       {Ok("B"), "keep"}});
   ASSERT_NE(peer.Port(), 0);
   HttpClient client(TestOptions());
   EXPECT_EQ(client.HttpPostForm("http://" + peer.Base() + "/f", {"a=1"}), "A");
@@ -285,8 +307,8 @@ TEST_F(HttpClientPeer, ConnectFailuresAndBadUrls) {
     client.HttpGet("http://127.0.0.1:" + std::to_string(closedPort) + "/");
     FAIL() << "no error";
   } catch (const ESocketError& error) {
-    EXPECT_EQ(error.Message(), "Socket Error # " + std::to_string(error.Code()) + "\r\n" +
-                                   "Connection refused");
+    EXPECT_EQ(error.Message(),
+              "Socket Error # " + std::to_string(error.Code()) + "\r\n" + "Connection refused");
   }
   EXPECT_EQ(ErrorOf([&] { client.HttpGet("http:///nohost"); }), "Host not found.");
   EXPECT_EQ(ErrorOf([&] { client.HttpGet("gopher://127.0.0.1/x"); }), "Unknown Protocol");
@@ -301,9 +323,9 @@ TEST_F(HttpClientPeer, AConnectThatHangsEndsAfterTheBoundWithTheLoopRunning) {
   for (int i = 0; i < 4; ++i) {
     std::uint32_t error = 0;
     bool timedOut = false;
-    auto socket = platform::TcpSocket::Connect({127, 0, 0, 1}, peer.Port(),
-                                               std::chrono::milliseconds(300),
-                                               std::chrono::milliseconds(50), {}, error, timedOut);
+    auto socket =
+        platform::TcpSocket::Connect({127, 0, 0, 1}, peer.Port(), std::chrono::milliseconds(300),
+                                     std::chrono::milliseconds(50), {}, error, timedOut);
     if (!socket) break;
     fillers.push_back(std::move(socket));
   }

@@ -96,18 +96,18 @@ TEST(ReplyReading, BadFramingEndsInTheClientsTexts) {
   EXPECT_NE(ErrorOf("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7FFFFFFFFFFFFFF\r\nab")
                 .find("trop volumineuse"),
             std::string::npos);
-  EXPECT_NE(ErrorOf("HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\nab")
-                .find("trop volumineuse"),
-            std::string::npos);
+  EXPECT_NE(
+      ErrorOf("HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\nab").find("trop volumineuse"),
+      std::string::npos);
 }
 
 TEST(ReplyReading, LinesAreLimitedTo16384Characters) {
   const std::string longest(kMaxLineLength, 'v');
-  EXPECT_EQ(Read("HTTP/1.1 200 OK\r\nX: " + longest.substr(3) + "\r\nContent-Length: 0\r\n\r\n",
-                 4096)
-                .head.headers.Value("X")
-                .size(),
-            kMaxLineLength - 3);
+  EXPECT_EQ(
+      Read("HTTP/1.1 200 OK\r\nX: " + longest.substr(3) + "\r\nContent-Length: 0\r\n\r\n", 4096)
+          .head.headers.Value("X")
+          .size(),
+      kMaxLineLength - 3);
   EXPECT_EQ(ErrorOf("HTTP/1.1 200 OK\r\nX: " + longest.substr(2) + "\r\n\r\n"),
             "Max line length exceeded.");
   // A 100 000-character line is refused without being read whole.
@@ -120,7 +120,8 @@ TEST(ReplyReading, LinesAreLimitedTo16384Characters) {
 
 TEST(ReplyReading, EndlessHeadsAndContinuesAreBounded) {
   std::string manyHeaders = "HTTP/1.1 200 OK\r\n";
-  while (manyHeaders.size() <= kMaxHeadBytes) manyHeaders += "X-Filler: " + std::string(200, 'f') + "\r\n";
+  while (manyHeaders.size() <= kMaxHeadBytes)
+    manyHeaders += "X-Filler: " + std::string(200, 'f') + "\r\n";
   EXPECT_NE(ErrorOf(manyHeaders + "\r\n").find("trop volumineux"), std::string::npos);
   std::string continues;
   while (continues.size() <= kMaxHeadBytes) continues += "HTTP/1.1 100 Continue\r\n\r\n";

@@ -146,11 +146,12 @@ TEST(ReplyText, ChoosesTheCharsetAndConvertsToOurText) {
   EXPECT_EQ(ReplyCharset("", ""), "");
   EXPECT_EQ(ReplyCharset("application/xml", "<?xml version=\"1.0\" encoding='UTF-8'?><a/>"),
             "utf-8");
+  EXPECT_EQ(
+      ReplyCharset("text/html", "<html><head><meta charset=\"windows-1252\"></head><body/></html>"),
+      "windows-1252");
   EXPECT_EQ(ReplyCharset("text/html",
-                         "<html><head><meta charset=\"windows-1252\"></head><body/></html>"),
-            "windows-1252");
-  EXPECT_EQ(ReplyCharset("text/html", "<head><meta http-equiv=\"Content-Type\" "
-                                      "content=\"text/html; charset=utf-8\"></head>"),
+                         "<head><meta http-equiv=\"Content-Type\" "
+                         "content=\"text/html; charset=utf-8\"></head>"),
             "utf-8");
 
   // Narrow text is UTF-8 here: the same bytes read differently by charset.

@@ -72,8 +72,10 @@ class TestCertificate {
  public:
   explicit TestCertificate(const TempDir& dir)
       : cert_(dir.File("cert.pem")), key_(dir.File("key.pem")) {
-    made_ = RunCommand("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost"
-                       " -keyout " + key_ + " -out " + cert_ + " >/dev/null 2>&1") == 0;
+    made_ = RunCommand(
+                "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost"
+                " -keyout " +
+                key_ + " -out " + cert_ + " >/dev/null 2>&1") == 0;
   }
   bool Made() const { return made_; }
   const std::string& Cert() const { return cert_; }
@@ -130,8 +132,9 @@ class ScriptedPeer {
     std::string json = "[";
     for (const auto& exchange : script) {
       if (json.size() > 1) json += ",";
-      json += "{\"reply\":" + JsonString(exchange.reply) + ",\"then\":" +
-              JsonString(exchange.then) + ",\"delay\":" + std::to_string(exchange.delaySeconds);
+      json += "{\"reply\":" + JsonString(exchange.reply) +
+              ",\"then\":" + JsonString(exchange.then) +
+              ",\"delay\":" + std::to_string(exchange.delaySeconds);
       if (exchange.closeOnAccept) json += ",\"on_accept\":\"close\"";
       if (exchange.sendOnAccept) json += ",\"on_accept\":\"send\"";
       if (exchange.stallOnAccept) json += ",\"on_accept\":\"stall\"";
@@ -176,7 +179,8 @@ class ScriptedPeer {
     std::sort(names.begin(), names.end());
     std::vector<std::string> result;
     for (const auto& name : names) {
-      result.push_back(connectionNames ? name.substr(4, 3) : ReadFileBytes(RecordDir() + "/" + name));
+      result.push_back(connectionNames ? name.substr(4, 3)
+                                       : ReadFileBytes(RecordDir() + "/" + name));
     }
     return result;
   }
@@ -189,8 +193,10 @@ class ScriptedPeer {
 // A free loopback port at the time of the call.
 inline std::uint16_t FreeLoopbackPort(const TempDir& dir) {
   const std::string file = dir.File("free-port");
-  RunCommand("python3 -c \"import socket; s=socket.socket(); s.bind(('127.0.0.1', 0)); "
-             "print(s.getsockname()[1])\" >" + file);
+  RunCommand(
+      "python3 -c \"import socket; s=socket.socket(); s.bind(('127.0.0.1', 0)); "
+      "print(s.getsockname()[1])\" >" +
+      file);
   const std::string text = ReadTextFile(file);
   return text.empty() ? 0 : static_cast<std::uint16_t>(std::stoi(text));
 }
@@ -212,24 +218,31 @@ class SquidProxy {
     port_ = FreeLoopbackPort(dir_);
     const std::string work = dir_.File("squid");
     std::filesystem::create_directories(work);
-    std::string config =
-        "http_port 127.0.0.1:" + std::to_string(port_) + "\n"
-        "dns_nameservers 127.0.0.1\n"
-        "visible_hostname zirvo-test-proxy\n"
-        "cache deny all\n"
-        "cache_mem 8 MB\n"
-        "access_log none\n"
-        "cache_store_log none\n"
-        "cache_log " + work + "/cache.log\n"
-        "pid_filename " + work + "/squid.pid\n"
-        "coredump_dir " + work + "\n"
-        "shutdown_lifetime 0 seconds\n"
-        "pinger_enable off\n"
-        "forward_timeout 20 seconds\n";
+    std::string config = "http_port 127.0.0.1:" + std::to_string(port_) +
+                         "\n"
+                         "dns_nameservers 127.0.0.1\n"
+                         "visible_hostname zirvo-test-proxy\n"
+                         "cache deny all\n"
+                         "cache_mem 8 MB\n"
+                         "access_log none\n"
+                         "cache_store_log none\n"
+                         "cache_log " +
+                         work +
+                         "/cache.log\n"
+                         "pid_filename " +
+                         work +
+                         "/squid.pid\n"
+                         "coredump_dir " +
+                         work +
+                         "\n"
+                         "shutdown_lifetime 0 seconds\n"
+                         "pinger_enable off\n"
+                         "forward_timeout 20 seconds\n";
     if (!user.empty()) {
       RunCommand("htpasswd -b -c " + work + "/passwd " + user + " " + password +
                  " >/dev/null 2>&1");
-      config += "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + work + "/passwd\n"
+      config += "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + work +
+                "/passwd\n"
                 "auth_param basic realm zirvo\n"
                 "acl authenticated proxy_auth REQUIRED\n"
                 "http_access allow authenticated\n"

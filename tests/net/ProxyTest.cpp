@@ -43,11 +43,14 @@ void UseProxy(HttpClient& client, std::uint16_t port, const std::string& user,
 
 std::string ConnectRequest(const std::string& target, const std::string& host,
                            const std::string& version, const std::string& credentials) {
-  return "CONNECT " + target + " HTTP/" + version + "\r\nPragma: no-cache\r\n"
-         "Proxy-Connection: keep-alive\r\nHost: " + host + "\r\n"
+  return "CONNECT " + target + " HTTP/" + version +
+         "\r\nPragma: no-cache\r\n"
+         "Proxy-Connection: keep-alive\r\nHost: " +
+         host +
+         "\r\n"
          "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n" +
-         kUserAgentLine + (credentials.empty() ? "" : "Proxy-Authorization: " + credentials + "\r\n") +
-         "\r\n";
+         kUserAgentLine +
+         (credentials.empty() ? "" : "Proxy-Authorization: " + credentials + "\r\n") + "\r\n";
 }
 
 class ProxyPeer : public ::testing::Test {
@@ -79,9 +82,10 @@ TEST_F(ProxyPeer, PlainGetCarriesTheAbsoluteUrlAndProxyCredentials) {
   const auto requests = proxy.Requests();
   ASSERT_EQ(requests.size(), 2u);
   const std::string credentials = "Proxy-Authorization: " + BasicCredentials("user", "secret");
-  EXPECT_EQ(requests[0], "GET http://localhost/connexion HTTP/1.1\r\nContent-Type: text/html\r\n"
-                         "Host: localhost\r\n" + std::string(kCommonHeaders) + credentials +
-                             "\r\n\r\n");
+  EXPECT_EQ(requests[0],
+            "GET http://localhost/connexion HTTP/1.1\r\nContent-Type: text/html\r\n"
+            "Host: localhost\r\n" +
+                std::string(kCommonHeaders) + credentials + "\r\n\r\n");
   EXPECT_EQ(requests[1].substr(0, 63),
             "GET http://127.0.0.1:8080/connexionport?k=v HTTP/1.1\r\nContent-T");
   EXPECT_NE(requests[1].find("\r\nHost: 127.0.0.1:8080\r\n"), std::string::npos);
@@ -89,9 +93,9 @@ TEST_F(ProxyPeer, PlainGetCarriesTheAbsoluteUrlAndProxyCredentials) {
 }
 
 TEST_F(ProxyPeer, PostGoesThroughATunnelWithExactConnectAndInnerRequest) {
-  ScriptedPeer proxy({{"HTTP/1.1 200 Connection established\r\n\r\n", "starttls"},
-                      {Ok("posted"), "close"}},
-                     PeerOptions{.tunnelTls = cert_});
+  ScriptedPeer proxy(
+      {{"HTTP/1.1 200 Connection established\r\n\r\n", "starttls"}, {Ok("posted"), "close"}},
+      PeerOptions{.tunnelTls = cert_});
   ASSERT_NE(proxy.Port(), 0);
   HttpClient client(TestOptions());
   UseProxy(client, proxy.Port(), "user", "secret", true);
@@ -100,13 +104,17 @@ TEST_F(ProxyPeer, PostGoesThroughATunnelWithExactConnectAndInnerRequest) {
             "posted");
   const auto requests = proxy.Requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0],
-            ConnectRequest("localhost:4443", "localhost:4443", "1.0", BasicCredentials("user", "secret")));
+  EXPECT_EQ(requests[0], ConnectRequest("localhost:4443", "localhost:4443", "1.0",
+                                        BasicCredentials("user", "secret")));
   const std::string body = "u=a&p=b&lstidmsg=7%0D%0A";
-  EXPECT_EQ(requests[1], "POST /envoi/sms/export.php HTTP/1.0\r\n"
-                         "Content-Type: application/x-www-form-urlencoded\r\n"
-                         "Content-Length: " + std::to_string(body.size()) + "\r\n"
-                         "Host: localhost:4443\r\n" + kCommonHeaders + "\r\n" + body)
+  EXPECT_EQ(requests[1],
+            "POST /envoi/sms/export.php HTTP/1.0\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Content-Length: " +
+                std::to_string(body.size()) +
+                "\r\n"
+                "Host: localhost:4443\r\n" +
+                kCommonHeaders + "\r\n" + body)
       << "the proxy's credentials do not travel inside the tunnel";
 }
 
@@ -128,7 +136,8 @@ TEST_F(ProxyPeer, AProxyRefusingForEverCostsAtMostThreeRounds) {
   ASSERT_EQ(requests.size(), 4u);
   EXPECT_EQ(requests[0], ConnectRequest("localhost:443", "localhost", "1.0", ""));
   for (std::size_t i = 1; i < 4; ++i) {
-    EXPECT_EQ(requests[i], ConnectRequest("localhost:443", "localhost", "1.0", BasicCredentials("user", "secret")));
+    EXPECT_EQ(requests[i], ConnectRequest("localhost:443", "localhost", "1.0",
+                                          BasicCredentials("user", "secret")));
   }
   EXPECT_FALSE(client.Connected());
 
@@ -211,15 +220,14 @@ TEST_F(Squid, ForwardsTheGetWithOurHeaders) {
   EXPECT_EQ(requests[0].substr(0, 29), "GET /connexion?k=v HTTP/1.1\r\n");
   for (const std::string& line : std::vector<std::string>{
            "\r\nAuthorization: Basic cXVlbnphcjo=\r\n", "\r\nAccept: text/html, */*\r\n",
-        "\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n",
-        "\r\nHost: " + origin.Base() + "\r\n"}) {
+           "\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n",
+           "\r\nHost: " + origin.Base() + "\r\n"}) {
     EXPECT_NE(requests[0].find(line), std::string::npos) << line;
   }
 }
 
 TEST_F(Squid, AuthenticatesGetsAndTunnelsThePostByteForByte) {
-  ScriptedPeer origin({{Ok("plain"), "close"}, {Ok("101|x|DELIVERED"), "close"}},
-                      PeerOptions{});
+  ScriptedPeer origin({{Ok("plain"), "close"}, {Ok("101|x|DELIVERED"), "close"}}, PeerOptions{});
   ScriptedPeer gateway({{Ok("101|x|DELIVERED"), "close"}}, PeerOptions{.tls = cert_});
   ASSERT_NE(origin.Port(), 0);
   ASSERT_NE(gateway.Port(), 0);
@@ -234,11 +242,14 @@ TEST_F(Squid, AuthenticatesGetsAndTunnelsThePostByteForByte) {
             "101|x|DELIVERED");
   const std::string body = "u=acc&p=pw&lstidmsg=101%0D%0A";
   ASSERT_EQ(gateway.Requests().size(), 1u);
-  EXPECT_EQ(gateway.Requests()[0], "POST /envoi/sms/export.php HTTP/1.0\r\n"
-                                   "Content-Type: application/x-www-form-urlencoded\r\n"
-                                   "Content-Length: " + std::to_string(body.size()) + "\r\n"
-                                   "Host: " + gateway.Base() + "\r\n" + kCommonHeaders +
-                                       "\r\n" + body);
+  EXPECT_EQ(gateway.Requests()[0],
+            "POST /envoi/sms/export.php HTTP/1.0\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Content-Length: " +
+                std::to_string(body.size()) +
+                "\r\n"
+                "Host: " +
+                gateway.Base() + "\r\n" + kCommonHeaders + "\r\n" + body);
 }
 
 TEST_F(Squid, AnswersTheRefusalOfATunnelAndReportsWrongCredentials) {

@@ -1,10 +1,10 @@
 #include "platform/Adapters.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <cerrno>
 
 #include <memory>
 
@@ -52,8 +52,8 @@ std::vector<AdapterAddress> ListAdapterAddresses() {
     } else if (entry->ifa_addr->sa_family == AF_INET6) {
       AdapterAddress item;
       item.ipv6 = true;
-      item.address = AddressText(
-          AF_INET6, &reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr);
+      item.address =
+          AddressText(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr);
       result.push_back(std::move(item));
     }
   }

@@ -1,7 +1,6 @@
 #include "platform/Sockets.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -9,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <csignal>
 #include <cstring>
@@ -200,8 +200,8 @@ std::optional<std::size_t> TcpSocket::Receive(char* buffer, std::size_t size,
     if (received >= 0) return static_cast<std::size_t>(received);
     if (errno == EINTR) continue;
     // A receive time-out shows as EAGAIN; report it as what it is.
-    errorCode = errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT
-                                                        : static_cast<std::uint32_t>(errno);
+    errorCode =
+        errno == EAGAIN || errno == EWOULDBLOCK ? ETIMEDOUT : static_cast<std::uint32_t>(errno);
     return std::nullopt;
   }
 }

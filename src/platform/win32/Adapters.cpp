@@ -1,9 +1,12 @@
 #include "platform/Adapters.h"
 
+// Winsock's headers must come before the IP Helper's and Windows' own.
 #include <winsock2.h>
+// clang-format off
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <windows.h>
+// clang-format on
 
 #include <cstdint>
 #include <memory>
@@ -35,8 +38,8 @@ void* IpHelperFunction(const char* name) {
 std::string SocketAddressText(const SOCKET_ADDRESS& address) {
   char text[64] = {};
   DWORD length = sizeof text;
-  if (WSAAddressToStringA(address.lpSockaddr, static_cast<DWORD>(address.iSockaddrLength),
-                          nullptr, text, &length) != 0) {
+  if (WSAAddressToStringA(address.lpSockaddr, static_cast<DWORD>(address.iSockaddrLength), nullptr,
+                          text, &length) != 0) {
     return std::string();
   }
   std::string result(text);
@@ -48,7 +51,8 @@ std::string SocketAddressText(const SOCKET_ADDRESS& address) {
 
 std::string MaskFromPrefix(unsigned prefixLength) {
   const std::uint32_t mask =
-      prefixLength == 0 ? 0 : (prefixLength >= 32 ? 0xFFFFFFFFu : ~((1u << (32 - prefixLength)) - 1));
+      prefixLength == 0 ? 0
+                        : (prefixLength >= 32 ? 0xFFFFFFFFu : ~((1u << (32 - prefixLength)) - 1));
   return std::to_string(mask >> 24) + "." + std::to_string((mask >> 16) & 0xFF) + "." +
          std::to_string((mask >> 8) & 0xFF) + "." + std::to_string(mask & 0xFF);
 }
@@ -60,7 +64,8 @@ std::vector<AdapterAddress> ListWithAdaptersInfo() {
           IpHelperFunction("GetUniDirectionalAdapterInfo"))) {
     ULONG size = kInitialBufferSize;
     std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[size]);
-    DWORD answer = getUni(reinterpret_cast<PIP_UNIDIRECTIONAL_ADAPTER_ADDRESS>(buffer.get()), &size);
+    DWORD answer =
+        getUni(reinterpret_cast<PIP_UNIDIRECTIONAL_ADAPTER_ADDRESS>(buffer.get()), &size);
     if (answer == ERROR_MORE_DATA) {
       buffer.reset(new std::uint8_t[size]);
       answer = getUni(reinterpret_cast<PIP_UNIDIRECTIONAL_ADAPTER_ADDRESS>(buffer.get()), &size);
@@ -103,8 +108,8 @@ std::vector<AdapterAddress> ListWithAdaptersInfo() {
 }  // namespace
 
 std::vector<AdapterAddress> ListAdapterAddresses() {
-  auto getAddresses = reinterpret_cast<GetAdaptersAddressesFunction>(
-      IpHelperFunction("GetAdaptersAddresses"));
+  auto getAddresses =
+      reinterpret_cast<GetAdaptersAddressesFunction>(IpHelperFunction("GetAdaptersAddresses"));
   if (getAddresses == nullptr) return ListWithAdaptersInfo();
 
   ULONG size = kInitialBufferSize;

@@ -134,8 +134,7 @@ std::unique_ptr<TcpSocket> TcpSocket::Connect(const Ipv4Address& address, std::u
         if (FD_ISSET(handle, &failed)) {
           int socketError = 0;
           int length = sizeof socketError;
-          getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socketError),
-                     &length);
+          getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socketError), &length);
           errorCode = socketError != 0 ? static_cast<std::uint32_t>(socketError)
                                        : static_cast<std::uint32_t>(WSAECONNREFUSED);
           return nullptr;
