@@ -100,10 +100,7 @@ void HttpClient::EstablishTunnel(const Url& url, std::uint16_t port, const std::
     ReplyHead reply;
     reply.statusLine = *statusLine;
     reply.code = StatusCodeOf(reply.statusLine);
-    while (auto line = reader.ReadLine()) {
-      if (line->empty()) break;
-      reply.headers.AddLine(*line);
-    }
+    ReadHeaderLines(reader, reply.headers);
     if (IsSuccess(reply.code)) return;
 
     const std::string body = ReadReplyBody(reader, reply, false);

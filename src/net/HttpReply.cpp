@@ -111,6 +111,15 @@ void ReplyReader::ReadToEnd(std::string& out) {
   }
 }
 
+void ReadHeaderLines(ReplyReader& reader, HeaderList& headers) {
+  HeadBudget budget;
+  while (auto line = reader.ReadLine()) {
+    budget.Spend(*line);
+    if (line->empty()) break;
+    headers.AddLine(*line);
+  }
+}
+
 ReplyHead ReadReplyHead(ReplyReader& reader) {
   HeadBudget budget;
   for (;;) {

@@ -65,6 +65,10 @@ struct ReplyHead {
 // head lines raise Exception.
 ReplyHead ReadReplyHead(ReplyReader& reader);
 
+// Reads the header lines after a status line that the caller has read itself, up to
+// the empty line or the peer's close, within kMaxHeadBytes.
+void ReadHeaderLines(ReplyReader& reader, HeaderList& headers);
+
 // Reads the body that the head announces: chunks (trailer lines are added to the
 // head's headers), a Content-Length, or everything until the peer closes. A reply to
 // HEAD, with status 204 or 304, or a 1xx has none. A close in the middle of a chunk
