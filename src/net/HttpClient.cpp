@@ -111,7 +111,7 @@ void HttpClient::EstablishTunnel(const Url& url, std::uint16_t port, const std::
                               BodyToText(body, reply.headers.Value("Content-Type")));
     }
     sendCredentials = true;
-    if (connection_->PeerClosed() ||
+    if (!connection_->StillUsable() ||
         !KeepsConnection(version == "1.0", reply.headers.Value("Connection"),
                          reply.headers.Value("Proxy-Connection"))) {
       OpenSocketTo(place_.host, place_.port);

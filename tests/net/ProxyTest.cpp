@@ -118,6 +118,37 @@ TEST_F(ProxyPeer, PostGoesThroughATunnelWithExactConnectAndInnerRequest) {
       << "the proxy's credentials do not travel inside the tunnel";
 }
 
+TEST_F(ProxyPeer, AProxyClosingAfterItsRefusalIsReconnectedAndAnEmptyAnswerOpensTheTunnel) {
+  ScriptedPeer proxy({{"HTTP/1.1 407 Proxy Authentication Required\r\nConnection: close\r\n"
+                       "Proxy-Authenticate: Basic realm=\"z\"\r\nContent-Length: 0\r\n\r\n",
+                       "close"},
+                      {"HTTP/1.0 200 Connection established\r\n\r\n", "starttls"},
+                      {Ok("second round"), "keep"},
+                      {"\r\n", "starttls"},
+                      {Ok("empty answer"), "keep"},
+                      {Ok("plain post"), "keep"}},
+                     PeerOptions{.tunnelTls = cert_});
+  ASSERT_NE(proxy.Port(), 0);
+  HttpClient client(TestOptions());
+  UseProxy(client, proxy.Port(), "user", "secret", false);
+  EXPECT_EQ(client.HttpGet("https://localhost/a"), "second round");
+  EXPECT_EQ(client.HttpPostForm("https://localhost/b", {"k=v"}), "empty answer");
+  EXPECT_FALSE(client.Connected()) << "a tunnel opened by an empty answer serves one exchange";
+  EXPECT_EQ(client.HttpPostForm("http://localhost/c", {"k=v"}), "plain post");
+  const auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 6u);
+  EXPECT_EQ(requests[1], ConnectRequest("localhost:443", "localhost", "1.1",
+                                        BasicCredentials("user", "secret")));
+  EXPECT_EQ(requests[5],
+            "POST http://localhost/c HTTP/1.0\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Content-Length: 3\r\nProxy-Connection: keep-alive\r\n"
+            "Host: localhost\r\n" +
+                std::string(kCommonHeaders) + "\r\nk=v");
+  EXPECT_EQ(proxy.ConnectionsOfRequests(),
+            (std::vector<std::string>{"c01", "c02", "c02", "c03", "c03", "c04"}));
+}
+
 TEST_F(ProxyPeer, AProxyRefusingForEverCostsAtMostThreeRounds) {
   ScriptedPeer proxy({{kRefusal, "keep"}}, PeerOptions{.repeatLast = true});
   ASSERT_NE(proxy.Port(), 0);
