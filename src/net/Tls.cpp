@@ -19,7 +19,6 @@ namespace zirvo::net {
 
 namespace {
 
-constexpr int kSslErrorSsl = 1;
 constexpr int kSslErrorWantRead = 2;
 constexpr int kSslErrorWantWrite = 3;
 constexpr int kSslErrorSyscall = 5;
@@ -284,8 +283,12 @@ void TlsSession::Write(std::string_view bytes) {
     if (error == kSslErrorSyscall && code == 0 && systemError != 0) {
       throw ESocketError(systemError);
     }
-    if (error == kSslErrorSsl || !text.empty()) throw Exception(text);
-    throw ESocketError(platform::TimedOutErrorCode());
+    if (!text.empty()) throw Exception(text);
+    // Nothing more specific is known: the peer has ended the session.
+    if (error == kSslErrorZeroReturn || error == kSslErrorSyscall) {
+      throw Exception("Connection Closed Gracefully.");
+    }
+    throw Exception("SSL_write: " + std::to_string(error));
   }
 }
 
