@@ -1,0 +1,182 @@
+#include "net/Cookies.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "base/StringUtils.h"
+
+namespace zirvo::net {
+
+namespace {
+
+// A server that sets cookies without end must not make the store grow without end.
+constexpr std::size_t kMaxCookies = 300;
+
+std::string Lower(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return result;
+}
+
+std::string_view Trim(std::string_view text) { return TrimBlanks(text); }
+
+bool DomainMatches(std::string_view host, std::string_view domain) {
+  if (host == domain) return true;
+  return host.size() > domain.size() && host.substr(host.size() - domain.size()) == domain &&
+         host[host.size() - domain.size() - 1] == '.';
+}
+
+bool PathMatches(std::string_view requestPath, std::string_view cookiePath) {
+  if (requestPath.substr(0, cookiePath.size()) != cookiePath) return false;
+  return requestPath.size() == cookiePath.size() || cookiePath.back() == '/' ||
+         requestPath[cookiePath.size()] == '/';
+}
+
+std::string DefaultPath(std::string_view requestPath) {
+  const auto query = requestPath.find('?');
+  requestPath = requestPath.substr(0, query);
+  const auto lastSlash = requestPath.rfind('/');
+  if (requestPath.empty() || requestPath.front() != '/' || lastSlash == 0 ||
+      lastSlash == std::string_view::npos) {
+    return "/";
+  }
+  return std::string(requestPath.substr(0, lastSlash));
+}
+
+// Days from 1 January 1970 to a civil date (proleptic Gregorian calendar).
+long long DaysFromCivil(long long year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
+}
+
+}  // namespace
+
+std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string_view text) {
+  static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                 "jul", "aug", "sep", "oct", "nov", "dec"};
+  int day = -1, month = -1, year = -1, hour = -1, minute = -1, second = -1;
+  std::size_t position = 0;
+  while (position < text.size()) {
+    const auto start = text.find_first_not_of(" ,-\t", position);
+    if (start == std::string_view::npos) break;
+    auto end = text.find_first_of(" ,-\t", start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view token = text.substr(start, end - start);
+    position = end;
+    if (hour < 0 && token.size() >= 5 && token.find(':') != std::string_view::npos) {
+      const auto parts = std::string(token);
+      if (std::sscanf(parts.c_str(), "%d:%d:%d", &hour, &minute, &second) != 3) return std::nullopt;
+    } else if (month < 0 && token.size() >= 3 &&
+               std::isalpha(static_cast<unsigned char>(token[0]))) {
+      const std::string prefix = Lower(token.substr(0, 3));
+      for (int i = 0; i < 12; ++i) {
+        if (prefix == kMonths[i]) month = i + 1;
+      }
+    } else if (!token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos) {
+      const int number = std::stoi(std::string(token.substr(0, 6)));
+      if (day < 0 && token.size() <= 2) {
+        day = number;
+      } else if (year < 0) {
+        year = token.size() == 2 ? (number < 70 ? 2000 + number : 1900 + number) : number;
+      }
+    }
+  }
+  if (day < 1 || day > 31 || month < 1 || year < 1601 || hour < 0 || hour > 23 || minute < 0 ||
+      minute > 59 || second < 0 || second > 60) {
+    return std::nullopt;
+  }
+  const long long seconds =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+      hour * 3600 + minute * 60 + second;
+  return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+}
+
+void CookieStore::Store(std::string_view setCookie, std::string_view host,
+                        std::string_view requestPath, TimePoint now) {
+  const std::string hostName = Lower(host);
+  const auto firstSemicolon = setCookie.find(';');
+  const std::string_view pair = setCookie.substr(0, firstSemicolon);
+  const auto equals = pair.find('=');
+  if (equals == std::string_view::npos) return;
+  Cookie cookie;
+  cookie.name = std::string(Trim(pair.substr(0, equals)));
+  cookie.value = std::string(Trim(pair.substr(equals + 1)));
+  if (cookie.name.empty()) return;
+  cookie.domain = hostName;
+  cookie.path = DefaultPath(requestPath);
+  bool removal = false;
+  std::optional<long long> maxAge;
+
+  std::size_t position = firstSemicolon;
+  while (position != std::string_view::npos) {
+    const auto next = setCookie.find(';', position + 1);
+    const std::string_view attribute =
+        setCookie.substr(position + 1, next == std::string_view::npos ? std::string_view::npos
+                                                                      : next - position - 1);
+    position = next;
+    const auto attributeEquals = attribute.find('=');
+    const std::string name = Lower(Trim(attribute.substr(0, attributeEquals)));
+    const std::string_view value = attributeEquals == std::string_view::npos
+                                       ? std::string_view()
+                                       : Trim(attribute.substr(attributeEquals + 1));
+    if (name == "domain" && !value.empty()) {
+      std::string domain = Lower(value);
+      if (domain.front() == '.') domain.erase(0, 1);
+      if (!DomainMatches(hostName, domain)) return;
+      cookie.domain = domain;
+      cookie.hostOnly = false;
+    } else if (name == "path" && !value.empty() && value.front() == '/') {
+      cookie.path = std::string(value);
+    } else if (name == "secure") {
+      cookie.secure = true;
+    } else if (name == "max-age") {
+      const auto number = TryStrToInt(value);
+      if (number) maxAge = *number;
+    } else if (name == "expires") {
+      cookie.expires = ParseCookieDate(value);
+    }
+  }
+  if (maxAge) cookie.expires = now + std::chrono::seconds(*maxAge);
+  if (cookie.expires && *cookie.expires <= now) removal = true;
+
+  std::erase_if(cookies_, [&](const Cookie& old) {
+    return old.name == cookie.name && old.domain == cookie.domain && old.path == cookie.path;
+  });
+  std::erase_if(cookies_, [now](const Cookie& old) { return old.expires && *old.expires <= now; });
+  if (removal) return;
+  if (cookies_.size() >= kMaxCookies) cookies_.erase(cookies_.begin());
+  cookies_.push_back(std::move(cookie));
+}
+
+std::string CookieStore::HeaderFor(std::string_view host, std::string_view path, bool secure,
+                                   TimePoint now) const {
+  const std::string hostName = Lower(host);
+  std::vector<const Cookie*> matching;
+  for (const auto& cookie : cookies_) {
+    if (cookie.expires && *cookie.expires <= now) continue;
+    if (cookie.secure && !secure) continue;
+    if (cookie.hostOnly ? hostName != cookie.domain : !DomainMatches(hostName, cookie.domain)) {
+      continue;
+    }
+    if (!PathMatches(path.substr(0, path.find('?')), cookie.path)) continue;
+    matching.push_back(&cookie);
+  }
+  std::stable_sort(matching.begin(), matching.end(), [](const Cookie* a, const Cookie* b) {
+    return a->path.size() > b->path.size();
+  });
+  std::string header;
+  for (const Cookie* cookie : matching) {
+    if (!header.empty()) header += "; ";
+    header += cookie->name + "=" + cookie->value;
+  }
+  return header;
+}
+
+}  // namespace zirvo::net

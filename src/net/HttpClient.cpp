@@ -1,0 +1,216 @@
+#include "net/HttpClient.h"
+
+#include "base/Errors.h"
+#include "base/StringUtils.h"
+#include "net/FormEncoding.h"
+#include "net/HttpMessage.h"
+#include "net/NetErrors.h"
+
+namespace zirvo::net {
+
+namespace {
+
+bool IsSuccess(int code) { return code >= 200 && code <= 299; }
+
+bool OffersBasic(const HeaderList& headers) {
+  for (const auto& value : headers.Values("Proxy-Authenticate")) {
+    if (SameText(TrimBlanks(value).substr(0, 5), "Basic")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+HttpClient::HttpClient(HttpClientOptions options)
+    : options_(std::move(options)),
+      tls_(options_.tlsLibrary ? options_.tlsLibrary : TlsLibrary::Process()) {}
+
+HttpClient::~HttpClient() = default;
+
+void HttpClient::Disconnect() {
+  connection_.reset();
+  closeAfterExchange_ = false;
+}
+
+std::string HttpClient::HttpGet(std::string_view url) { return Request(url, nullptr); }
+
+std::string HttpClient::HttpPostForm(std::string_view url, const std::vector<std::string>& fields) {
+  const std::string body = EncodeFormFields(fields);
+  return Request(url, &body);
+}
+
+bool HttpClient::ProxyCredentialsConfigured() const {
+  return !TrimControl(proxy_.proxyPassword).empty() && !proxy_.proxyUsername.empty();
+}
+
+std::string HttpClient::ProxyAuthorization() const {
+  return BasicCredentials(proxy_.proxyUsername, proxy_.proxyPassword);
+}
+
+void HttpClient::OpenSocketTo(const std::string& host, std::uint16_t port) {
+  const auto address = platform::ResolveIPv4(host);
+  if (!address) throw Exception("Host not found.");
+  connection_ = Connection::Open(*address, port, options_.waits);
+}
+
+void HttpClient::Connect(const Place& place, const Url& url, std::uint16_t port,
+                         const std::string& version) {
+  // The library is loaded with the first connection of the client, also a plain one;
+  // only a TLS connection needs it to be there.
+  if (!firstConnectionMade_) {
+    firstConnectionMade_ = true;
+    tls_->TryLoad();
+  }
+  if (place.tls) tls_->Require();
+  place_ = place;
+  try {
+    OpenSocketTo(place.host, place.port);
+    if (place.route == Route::kTunnel) EstablishTunnel(url, port, version);
+    if (place.tls) connection_->StartTls(*tls_);
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+}
+
+void HttpClient::EstablishTunnel(const Url& url, std::uint16_t port, const std::string& version) {
+  bool sendCredentials = proxy_.basicAuthentication;
+  for (int round = 0;; ++round) {
+    RequestHead head;
+    head.method = "CONNECT";
+    head.target = url.host + ":" + std::to_string(port);
+    head.version = version;
+    head.pragma = "no-cache";
+    head.proxyConnection = "keep-alive";
+    head.host = HostHeaderValue(url, port);
+    head.accept = kConnectAccept;
+    head.userAgent = kUserAgent;
+    if (sendCredentials) head.proxyAuthorization = ProxyAuthorization();
+    connection_->Write(WriteRequestHead(head));
+
+    ReplyReader& reader = connection_->Reader();
+    const auto statusLine = reader.ReadLine();
+    if (!statusLine) throw Exception("Connection Closed Gracefully.");
+    if (statusLine->empty()) {
+      // A proxy that answers with nothing but an empty line lets the tunnel through
+      // for this one exchange.
+      closeAfterExchange_ = true;
+      return;
+    }
+    ReplyHead reply;
+    reply.statusLine = *statusLine;
+    reply.code = StatusCodeOf(reply.statusLine);
+    ReadHeaderLines(reader, reply.headers);
+    if (IsSuccess(reply.code)) return;
+
+    const std::string body = ReadReplyBody(reader, reply, false);
+    const bool canAnswer = reply.code == 407 && ProxyCredentialsConfigured() &&
+                           (proxy_.basicAuthentication || OffersBasic(reply.headers));
+    if (!canAnswer || round >= kMaxAuthRounds) {
+      throw HttpProtocolError(reply.code, reply.statusLine,
+                              BodyToText(body, reply.headers.Value("Content-Type")));
+    }
+    sendCredentials = true;
+    if (!connection_->StillUsable() ||
+        !KeepsConnection(version == "1.0", reply.headers.Value("Connection"),
+                         reply.headers.Value("Proxy-Connection"))) {
+      OpenSocketTo(place_.host, place_.port);
+    }
+  }
+}
+
+std::string HttpClient::Request(std::string_view urlText, const std::string* formBody) {
+  Url url = ParseUrl(urlText);
+  if (url.protocol.empty()) url.protocol = lastProtocol_ == "https" ? "https" : "http";
+  lastProtocol_ = url.protocol;
+  const std::uint16_t port = EffectivePort(url);
+  const bool post = formBody != nullptr;
+  const std::string version = post ? "1.0" : "1.1";
+  const bool tls = url.protocol == "https";
+  const bool viaProxy = !proxy_.proxyServer.empty();
+
+  Place place;
+  place.tls = tls;
+  if (viaProxy) {
+    place.route = tls ? Route::kTunnel : Route::kProxyPlain;
+    place.host = proxy_.proxyServer;
+    place.port = proxy_.proxyPort;
+    if (tls) place.tunnelTarget = url.host + ":" + std::to_string(port);
+  } else {
+    place.host = url.host;
+    place.port = port;
+  }
+
+  if (post) Disconnect();
+  if (connection_ && (!(place == place_) || !connection_->StillUsable())) Disconnect();
+  const bool reused = connection_ != nullptr;
+  if (!connection_) Connect(place, url, port, version);
+
+  RequestHead head;
+  head.method = post ? "POST" : "GET";
+  head.target = place.route == Route::kProxyPlain ? AbsoluteTarget(url, port) : RequestTarget(url);
+  head.version = version;
+  if (place.route == Route::kDirect && !tls && version == "1.0") head.connection = "keep-alive";
+  if (place.route == Route::kProxyPlain && version == "1.0") head.proxyConnection = "keep-alive";
+  if (post && IsReplaceableContentType(contentType_)) contentType_ = kFormContentType;
+  head.contentType = contentType_;
+  if (post) head.contentLength = formBody->size();
+  head.host = HostHeaderValue(url, port);
+  head.accept = kAccept;
+  head.acceptEncoding = WithIdentityEncoding("");
+  head.userAgent = kUserAgent;
+  head.authorization = BasicCredentials(kUserName, "");
+  // Proxy credentials go to the proxy only: inside a tunnel the request reaches the
+  // server itself, which must not learn them.
+  if (place.route == Route::kProxyPlain && proxy_.basicAuthentication) {
+    head.proxyAuthorization = ProxyAuthorization();
+  }
+  const std::string target = RequestTarget(url);
+  head.cookie = cookies_.HeaderFor(url.host, target, tls, std::chrono::system_clock::now());
+  std::string message = WriteRequestHead(head);
+  if (post) message += *formBody;
+
+  ReplyHead reply;
+  std::string body;
+  for (bool firstAttempt = true;; firstAttempt = false) {
+    const std::uint64_t receivedBefore = connection_->BytesReceived();
+    try {
+      connection_->Write(message);
+      reply = ReadReplyHead(connection_->Reader());
+      break;
+    } catch (const Exception& error) {
+      // A server may close an idle kept-alive connection just as the next request goes
+      // out. A GET that got no byte of answer on such a connection is sent once more
+      // on a fresh one; a server that is merely silent is not asked twice.
+      const auto* socketError = dynamic_cast<const ESocketError*>(&error);
+      const bool silent = socketError && socketError->Code() == platform::TimedOutErrorCode();
+      const bool stale = reused && firstAttempt && !post && !silent &&
+                         connection_->BytesReceived() == receivedBefore;
+      Disconnect();
+      if (!stale) throw;
+    }
+    Connect(place, url, port, version);
+  }
+  try {
+    for (const auto& value : reply.headers.Values("Set-Cookie")) {
+      cookies_.Store(value, url.host, target, std::chrono::system_clock::now());
+    }
+    body = ReadReplyBody(connection_->Reader(), reply, false);
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+
+  const bool keep = !closeAfterExchange_ && !connection_->PeerClosed() &&
+                    KeepsConnection(version == "1.0", reply.headers.Value("Connection"),
+                                    reply.headers.Value("Proxy-Connection"));
+  if (!keep) Disconnect();
+
+  std::string text = BodyToText(body, reply.headers.Value("Content-Type"));
+  const bool answeredProxyRefusal =
+      reply.code == 407 && place.route == Route::kProxyPlain && ProxyCredentialsConfigured();
+  if (IsSuccess(reply.code) || answeredProxyRefusal) return text;
+  throw HttpProtocolError(reply.code, reply.statusLine, std::move(text));
+}
+
+}  // namespace zirvo::net

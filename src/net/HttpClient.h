@@ -1,0 +1,109 @@
+// The service's HTTP/HTTPS client (the form's `IdHTTP1`): plain GETs to the maker's web
+// server and HTTPS form POSTs to the gateway, direct or through a proxy, with the
+// client's fixed request headers, its cookie store and one kept-alive connection.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/Connection.h"
+#include "net/Cookies.h"
+#include "net/Tls.h"
+#include "net/Url.h"
+
+namespace zirvo::net {
+
+inline constexpr const char* kAccept = "text/html, */*";
+inline constexpr const char* kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+inline constexpr const char* kUserName = "quenzar";
+inline constexpr const char* kInitialContentType = "text/html";
+inline constexpr const char* kFormContentType = "application/x-www-form-urlencoded";
+inline constexpr const char* kConnectAccept =
+    "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+// Authentication rounds that a proxy's 407 to a CONNECT may cost one request.
+inline constexpr int kMaxAuthRounds = 3;
+
+// The proxy to go through. An empty server means direct connections whatever the
+// other values hold.
+struct ProxyParams {
+  std::string proxyServer;
+  std::uint16_t proxyPort = 0;
+  std::string proxyUsername;
+  std::string proxyPassword;
+  bool basicAuthentication = false;
+};
+
+struct HttpClientOptions {
+  // The waits of a request. On the service's main thread `pump` must run the main
+  // loop's pending work (it is called every connect step and every read step, so the
+  // loop's timed events keep running during a request); empty elsewhere. It may not
+  // use this client. The bounds are the production values; tests shorten them.
+  WaitSettings waits;
+  // The TLS library; null means the process's own (system file names).
+  std::shared_ptr<TlsLibrary> tlsLibrary;
+};
+
+// Lives as long as its owner (the service object); settings, cookies, credentials and
+// the open connection carry over from one request to the next. One request at a time,
+// from one thread. Every failure is raised as Exception (HttpProtocolError for a reply
+// whose status is a failure, ESocketError for a socket failure) and leaves the client
+// usable for the next request.
+class HttpClient {
+ public:
+  explicit HttpClient(HttpClientOptions options = {});
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // GET of the URL as written (HTTP/1.1, reusing a kept-alive connection to the same
+  // place); returns the reply body as text.
+  std::string HttpGet(std::string_view url);
+  // POST of the field lines ("name=value") as a form (HTTP/1.0, always on a new
+  // connection); returns the reply body as text.
+  std::string HttpPostForm(std::string_view url, const std::vector<std::string>& fields);
+
+  ProxyParams& Proxy() { return proxy_; }
+  const ProxyParams& Proxy() const { return proxy_; }
+  // The Content-Type sent with every request; the first form POST changes it for good.
+  const std::string& ContentType() const { return contentType_; }
+  const CookieStore& Cookies() const { return cookies_; }
+
+  bool Connected() const { return connection_ != nullptr; }
+  void Disconnect();
+
+ private:
+  enum class Route { kDirect, kProxyPlain, kTunnel };
+  struct Place {
+    Route route = Route::kDirect;
+    std::string host;
+    std::uint16_t port = 0;
+    bool tls = false;
+    std::string tunnelTarget;
+    bool operator==(const Place&) const = default;
+  };
+
+  std::string Request(std::string_view urlText, const std::string* formBody);
+  void Connect(const Place& place, const Url& url, std::uint16_t port, const std::string& version);
+  void OpenSocketTo(const std::string& host, std::uint16_t port);
+  void EstablishTunnel(const Url& url, std::uint16_t port, const std::string& version);
+  bool ProxyCredentialsConfigured() const;
+  std::string ProxyAuthorization() const;
+
+  HttpClientOptions options_;
+  std::shared_ptr<TlsLibrary> tls_;
+  ProxyParams proxy_;
+  CookieStore cookies_;
+  std::string contentType_ = kInitialContentType;
+  std::string lastProtocol_;
+  std::unique_ptr<Connection> connection_;
+  Place place_;
+  bool closeAfterExchange_ = false;
+  bool firstConnectionMade_ = false;
+};
+
+}  // namespace zirvo::net

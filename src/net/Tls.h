@@ -1,0 +1,77 @@
+// TLS 1.2 client sessions over OpenSSL, which is loaded at first use by file name.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+#include "platform/Tls.h"
+
+namespace zirvo::net {
+
+inline constexpr const char* kCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
+
+struct TlsFunctions;
+
+// The TLS library of a client. Once loaded it stays loaded for the life of this object
+// (the process's own instance lives as long as the process). Loading runs under a
+// process-wide lock; after a successful load the object may be shared by threads.
+class TlsLibrary {
+ public:
+  explicit TlsLibrary(platform::LibraryNameGroups fileNames = platform::DefaultTlsLibraryNames());
+  ~TlsLibrary();
+  TlsLibrary(const TlsLibrary&) = delete;
+  TlsLibrary& operator=(const TlsLibrary&) = delete;
+
+  // The instance with the system's file names that the service uses.
+  static std::shared_ptr<TlsLibrary> Process();
+
+  // Loads the files and finds the required functions at the first call that succeeds;
+  // a failed load is tried again at the next call. False when a file or a required
+  // function is missing.
+  bool TryLoad();
+  // As TryLoad, raising Exception("Could not load SSL library.") on failure.
+  const TlsFunctions& Require();
+
+ private:
+  platform::LibraryNameGroups fileNames_;
+  std::unique_ptr<platform::SharedLibraries> files_;
+  std::unique_ptr<TlsFunctions> functions_;
+};
+
+// One TLS client session with its own context, bound to a connected socket that the
+// caller owns and keeps open longer than the session. Both are freed when the session
+// is destroyed. One thread at a time.
+class TlsSession {
+ public:
+  // Builds the context (TLS 1.2 only, automatic retry, the fixed cipher list, no
+  // verification, no client certificate) and the session, then runs the handshake at
+  // once, without server name indication. Raises Exception with the client's TLS
+  // failure texts ("Error connecting with SSL." + CR LF + the library's text, ...).
+  // During the handshake the socket may be non-blocking: whenever the library needs
+  // the socket, `waitForSocket(wantWrite)` is called and must return when it is ready
+  // or raise (a time-out).
+  using SocketWait = std::function<void(bool wantWrite)>;
+  TlsSession(TlsLibrary& library, std::intptr_t socketHandle, const SocketWait& waitForSocket);
+  ~TlsSession();
+  TlsSession(const TlsSession&) = delete;
+  TlsSession& operator=(const TlsSession&) = delete;
+
+  // Decrypted bytes that can be read without waiting for the socket.
+  std::size_t Pending() const;
+  // Reads up to `size` bytes (may block until a whole record arrives, within the
+  // socket's receive time-out); 0 when the peer closed. Raises ESocketError on failure.
+  std::size_t Read(char* buffer, std::size_t size);
+  // Writes all bytes; raises ESocketError on failure.
+  void Write(std::string_view bytes);
+
+ private:
+  struct Handles;
+  const TlsFunctions& functions_;
+  std::unique_ptr<Handles> handles_;
+};
+
+}  // namespace zirvo::net

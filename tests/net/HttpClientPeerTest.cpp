@@ -1,0 +1,394 @@
+// The HTTP client against real peers on loopback: the bytes it puts on the wire, the
+// replies it accepts, and every failure it reports.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "base/Errors.h"
+#include "net/HttpClient.h"
+#include "net/NetErrors.h"
+#include "net/PeerFixtures.h"
+#include "platform/SystemError.h"
+
+namespace zirvo::net {
+namespace {
+
+using test::Exchange;
+using test::PeerOptions;
+using test::ScriptedPeer;
+using namespace std::string_literals;
+
+constexpr const char* kCommonHeaders =
+    "Accept: text/html, */*\r\n"
+    "Accept-Encoding: identity\r\n"
+    "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"
+    "Authorization: Basic cXVlbnphcjo=\r\n";
+
+std::string Ok(const std::string& body, const std::string& extraHeaders = "") {
+  return "HTTP/1.1 200 OK\r\n" + extraHeaders + "Content-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+HttpClientOptions TestOptions(std::atomic<int>* pumps = nullptr) {
+  HttpClientOptions options;
+  options.waits.readTimeout = std::chrono::seconds(5);
+  options.waits.connectTimeout = std::chrono::seconds(5);
+  if (pumps) options.waits.pump = [pumps] { ++*pumps; };
+  return options;
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Exception& error) {
+    return error.Message();
+  }
+  return "(no error)";
+}
+
+class HttpClientPeer : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    certDir_ = new test::TempDir();
+    cert_ = new test::TestCertificate(*certDir_);
+  }
+  static void TearDownTestSuite() {
+    delete cert_;
+    delete certDir_;
+  }
+  void SetUp() override {
+    if (!cert_->Made()) GTEST_SKIP() << "the openssl command could not make a certificate";
+  }
+  static test::TempDir* certDir_;
+  static test::TestCertificate* cert_;
+};
+test::TempDir* HttpClientPeer::certDir_ = nullptr;
+test::TestCertificate* HttpClientPeer::cert_ = nullptr;
+
+TEST_F(HttpClientPeer, GetSendsTheExactRequestAndReusesTheKeptConnection) {
+  ScriptedPeer peer({{Ok("3A5F"), "keep"}, {Ok("C0DE"), "keep"}});
+  ASSERT_NE(peer.Port(), 0);
+  HttpClient client(TestOptions());
+  const std::string url = "http://" + peer.Base() + "/connexion";
+  EXPECT_EQ(client.HttpGet(url), "3A5F");
+  EXPECT_EQ(client.HttpGet(url + "port"), "C0DE");
+
+  const auto requests = peer.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0],
+            "GET /connexion HTTP/1.1\r\n"
+            "Content-Type: text/html\r\n"
+            "Host: " +
+                peer.Base() + "\r\n" + kCommonHeaders + "\r\n");
+  EXPECT_EQ(requests[1].substr(0, 30), "GET /connexionport HTTP/1.1\r\nC");
+  EXPECT_EQ(peer.ConnectionsOfRequests(), (std::vector<std::string>{"c01", "c01"}))
+      << "an HTTP/1.1 GET reuses the kept-alive connection";
+  EXPECT_TRUE(client.Connected());
+}
+
+TEST_F(HttpClientPeer, AKeptConnectionClosedUnansweredIsReplacedOnceForAGet) {
+  ScriptedPeer peer(
+      {{Ok("one"), "keep"}, {"", "close"}, {Ok("two"), "keep"}, {"", "close"}, {"", "close"}});
+  ASSERT_NE(peer.Port(), 0);
+  HttpClient client(TestOptions());
+  const std::string base = "http://" + peer.Base();
+  EXPECT_EQ(client.HttpGet(base + "/a"), "one");
+  EXPECT_EQ(client.HttpGet(base + "/b"), "two");
+  EXPECT_EQ(peer.ConnectionsOfRequests(), (std::vector<std::string>{"c01", "c01", "c02"}));
+  // Only once: a fresh connection closed unanswered is a failure.
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet(base + "/c"); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(peer.Requests().size(), 5u);
+}
+
+TEST_F(HttpClientPeer, PostOverTlsIsExactOnANewConnectionAndSwitchesTheContentType) {
+  ScriptedPeer peer({{Ok("101|2024-01-02 10:00:00|DELIVERED\r\n"), "keep"},
+                     {Ok("second"), "keep"},
+                     {Ok("after"), "keep"}},
+                    PeerOptions{.tls = cert_});
+  ASSERT_NE(peer.Port(), 0);
+  HttpClient client(TestOptions());
+  const std::string url = "https://" + peer.Base() + "/envoi/sms/export.php";
+  EXPECT_EQ(client.HttpPostForm(url, {"u=acc", "p=p w", "lstidmsg=101\r\n102\r\n"}),
+            "101|2024-01-02 10:00:00|DELIVERED\r\n");
+  EXPECT_EQ(client.HttpPostForm(url, {"u=acc", "p=pw", "lstidmsg=103\r\n"}), "second");
+  EXPECT_EQ(client.HttpGet("https://" + peer.Base() + "/after"), "after");
+
+  const auto requests = peer.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  const std::string body = "u=acc&p=p+w&lstidmsg=101%0D%0A102%0D%0A";
+  EXPECT_EQ(requests[0],
+            "POST /envoi/sms/export.php HTTP/1.0\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Content-Length: " +
+                std::to_string(body.size()) +
+                "\r\n"
+                "Host: " +
+                peer.Base() + "\r\n" + kCommonHeaders + "\r\n" + body);
+  EXPECT_EQ(requests[2],
+            "GET /after HTTP/1.1\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\n"
+            "Host: " +
+                peer.Base() + "\r\n" + kCommonHeaders + "\r\n")
+      << "the first form POST changes the content type of later requests";
+  EXPECT_EQ(peer.ConnectionsOfRequests(), (std::vector<std::string>{"c01", "c02", "c03"}))
+      << "every POST opens a new connection, even to a kept-alive place";
+}
+
+TEST_F(HttpClientPeer, PostOverPlainHttpCarriesConnectionKeepAlive) {
+  ScriptedPeer peer(
+      {{"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n\r\nA", "keep"},
+       {Ok("B"), "keep"}});
+  ASSERT_NE(peer.Port(), 0);
+  HttpClient client(TestOptions());
+  EXPECT_EQ(client.HttpPostForm("http://" + peer.Base() + "/f", {"a=1"}), "A");
+  EXPECT_TRUE(client.Connected()) << "an HTTP/1.0 reply with keep-alive keeps the connection";
+  EXPECT_EQ(client.HttpGet("http://" + peer.Base() + "/g"), "B");
+  const auto requests = peer.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].substr(0, 42), "POST /f HTTP/1.0\r\nConnection: keep-alive\r\n");
+  EXPECT_EQ(peer.ConnectionsOfRequests(), (std::vector<std::string>{"c01", "c01"}));
+}
+
+TEST_F(HttpClientPeer, CookiesComeBackAndRedirectsAndRefusalsAreProtocolErrors) {
+  ScriptedPeer peer({{Ok("one", "Set-Cookie: sid=abc; Path=/\r\n"), "keep"},
+                     {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/elsewhere\r\n"
+                      "Content-Length: 5\r\n\r\nmoved",
+                      "keep"},
+                     {"HTTP/1.1 401 Unauthorized\r\nContent-Length: 4\r\n\r\nnope", "keep"},
+                     {"HTTP/1.1 404 Not Found\r\nContent-Type: text/plain\r\n"
+                      "Content-Length: 7\r\n\r\nabsent\xE9",
+                      "keep"},
+                     {"HTTP/1.1 304 Not Modified\r\n\r\n", "keep"},
+                     {Ok("still usable"), "close"}});
+  ASSERT_NE(peer.Port(), 0);
+  HttpClient client(TestOptions());
+  const std::string base = "http://" + peer.Base();
+  EXPECT_EQ(client.HttpGet(base + "/a"), "one");
+  for (const auto& [path, line, body] :
+       std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"/b", "HTTP/1.1 302 Found", "moved"},
+           {"/c", "HTTP/1.1 401 Unauthorized", "nope"},
+           {"/d", "HTTP/1.1 404 Not Found", "absenté"},
+           {"/e", "HTTP/1.1 304 Not Modified", ""}}) {
+    try {
+      client.HttpGet(base + path);
+      ADD_FAILURE() << path << " gave no error";
+    } catch (const HttpProtocolError& error) {
+      EXPECT_EQ(error.Message(), line);
+      EXPECT_EQ(error.Code(), std::stoi(line.substr(9, 3)));
+      EXPECT_EQ(error.Body(), body);
+    }
+  }
+  EXPECT_EQ(client.HttpGet(base + "/f"), "still usable");
+  const auto requests = peer.Requests();
+  ASSERT_EQ(requests.size(), 6u) << "the redirect is not followed, the 401 not retried";
+  EXPECT_EQ(requests[0].find("Cookie:"), std::string::npos);
+  for (std::size_t i = 1; i < requests.size(); ++i) {
+    EXPECT_NE(requests[i].find("\r\nCookie: sid=abc\r\n"), std::string::npos) << i;
+  }
+  EXPECT_EQ(peer.ConnectionsOfRequests(),
+            (std::vector<std::string>{"c01", "c01", "c01", "c01", "c01", "c01"}))
+      << "protocol errors leave a kept-alive connection in step";
+}
+
+TEST_F(HttpClientPeer, ChunksContinueRepliesNulAndCloseMidBodyAreRead) {
+  ScriptedPeer peer(
+      {{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+        "Content-Type: text/plain; charset=utf-8\r\n\r\n"
+        "5\r\nd\xC3\xA9j\xC3\r\n3;x=y\r\n\xA0\x00Z\r\n0\r\nX-Trailer: t\r\n\r\n"s,
+        "keep"},
+       {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\ncut short", "close"},
+       {"HTTP/1.0 200 OK\r\n\r\nread until the close", "close"}});
+  ASSERT_NE(peer.Port(), 0);
+  HttpClient client(TestOptions());
+  const std::string base = "http://" + peer.Base();
+  EXPECT_EQ(client.HttpGet(base + "/chunked"), std::string("déjà\0Z", 8));
+  EXPECT_EQ(client.HttpGet(base + "/cut"), "cut short");
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(client.HttpGet(base + "/close"), "read until the close");
+}
+
+TEST_F(HttpClientPeer, BrokenPeersEndInTheClientsErrorTexts) {
+  ScriptedPeer peer({{"", "close", 0, true},
+                     {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n20\r\npart", "close"},
+                     {"HTTP/1.1 200 OK\r\nX-Long: {big:100000}\r\n\r\n", "close"},
+                     {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab", "reset"},
+                     {"", "reset"},
+                     {"NOT HTTP AT ALL\r\n\r\n", "close"},
+                     {Ok("fine"), "close"}});
+  ASSERT_NE(peer.Port(), 0);
+  HttpClient client(TestOptions());
+  const std::string base = "http://" + peer.Base();
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet(base + "/1"); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet(base + "/2"); }), "Connection Closed Gracefully.");
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet(base + "/3"); }), "Max line length exceeded.");
+  const std::string reset = ErrorOf([&] { client.HttpGet(base + "/4"); });
+  // The reset may arrive before or after the two bytes: either the body is cut, or the
+  // read fails with the system's reset code.
+  if (reset != "(no error)") {
+    EXPECT_EQ(reset.substr(0, 15), "Socket Error # ") << reset;
+  }
+  try {
+    client.HttpGet(base + "/5");
+    ADD_FAILURE() << "no error from a reset";
+  } catch (const ESocketError& error) {
+    EXPECT_NE(error.Code(), platform::TimedOutErrorCode());
+    EXPECT_EQ(error.Message(), "Socket Error # " + std::to_string(error.Code()) + "\r\n" +
+                                   platform::SystemErrorText(error.Code()));
+  }
+  try {
+    client.HttpGet(base + "/6");
+    ADD_FAILURE() << "no error from a garbage status line";
+  } catch (const HttpProtocolError& error) {
+    EXPECT_EQ(error.Message(), "NOT HTTP AT ALL");
+    EXPECT_EQ(error.Code(), -1);
+  }
+  EXPECT_EQ(client.HttpGet(base + "/7"), "fine") << "the client stays usable";
+}
+
+TEST_F(HttpClientPeer, AStalledPeerIsBoundedByTheReadTimeoutWhileTheLoopRuns) {
+  ScriptedPeer peer({{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab", "stall"}},
+                    PeerOptions{.timeLimitSeconds = 10});
+  ASSERT_NE(peer.Port(), 0);
+  std::atomic<int> pumps{0};
+  HttpClientOptions options = TestOptions(&pumps);
+  options.waits.readTimeout = std::chrono::milliseconds(1200);
+  HttpClient client(options);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    client.HttpGet("http://" + peer.Base() + "/stall");
+    FAIL() << "no error";
+  } catch (const ESocketError& error) {
+    EXPECT_EQ(error.Code(), platform::TimedOutErrorCode());
+    EXPECT_EQ(error.Message().substr(0, 15), "Socket Error # ");
+  }
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(1100));
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  EXPECT_GE(pumps.load(), 3) << "the main loop runs every read step while waiting";
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST_F(HttpClientPeer, AStalledTlsHandshakeIsBoundedWhileTheLoopRuns) {
+  Exchange silent;
+  silent.stallOnAccept = true;
+  ScriptedPeer peer({silent}, PeerOptions{.tls = cert_, .timeLimitSeconds = 10});
+  ASSERT_NE(peer.Port(), 0);
+  std::atomic<int> pumps{0};
+  HttpClientOptions options = TestOptions(&pumps);
+  options.waits.readTimeout = std::chrono::milliseconds(1000);
+  HttpClient client(options);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    client.HttpPostForm("https://" + peer.Base() + "/x", {"a=b"});
+    FAIL() << "no error";
+  } catch (const ESocketError& error) {
+    EXPECT_EQ(error.Code(), platform::TimedOutErrorCode());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_GE(pumps.load(), 3);
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST_F(HttpClientPeer, ASlowReplyKeepsTheMainLoopRunning) {
+  ScriptedPeer peer({{Ok("late"), "close", 1.0}});
+  ASSERT_NE(peer.Port(), 0);
+  std::atomic<int> pumps{0};
+  HttpClient client(TestOptions(&pumps));
+  EXPECT_EQ(client.HttpGet("http://" + peer.Base() + "/slow"), "late");
+  EXPECT_GE(pumps.load(), 3);
+}
+
+TEST_F(HttpClientPeer, ConnectFailuresAndBadUrls) {
+  test::TempDir dir;
+  HttpClient client(TestOptions());
+  const std::uint16_t closedPort = test::FreeLoopbackPort(dir);
+  try {
+    client.HttpGet("http://127.0.0.1:" + std::to_string(closedPort) + "/");
+    FAIL() << "no error";
+  } catch (const ESocketError& error) {
+    EXPECT_EQ(error.Message(), "Socket Error # " + std::to_string(error.Code()) + "\r\n" +
+                                   platform::SystemErrorText(error.Code()));
+    EXPECT_NE(error.Code(), platform::TimedOutErrorCode()) << "refused at once";
+  }
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet("http:///nohost"); }), "Host not found.");
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet("gopher://127.0.0.1/x"); }), "Unknown Protocol");
+}
+
+TEST_F(HttpClientPeer, AConnectThatHangsEndsAfterTheBoundWithTheLoopRunning) {
+  // A listener that never accepts: once its queue is full, further handshakes get no
+  // answer at all.
+  ScriptedPeer peer({{Ok("never")}}, PeerOptions{.neverAccept = true, .timeLimitSeconds = 15});
+  ASSERT_NE(peer.Port(), 0);
+  std::vector<std::unique_ptr<platform::TcpSocket>> fillers;
+  for (int i = 0; i < 4; ++i) {
+    std::uint32_t error = 0;
+    bool timedOut = false;
+    auto socket =
+        platform::TcpSocket::Connect({127, 0, 0, 1}, peer.Port(), std::chrono::milliseconds(300),
+                                     std::chrono::milliseconds(50), {}, error, timedOut);
+    if (!socket) break;
+    fillers.push_back(std::move(socket));
+  }
+  std::atomic<int> pumps{0};
+  HttpClientOptions options = TestOptions(&pumps);
+  options.waits.connectTimeout = std::chrono::milliseconds(1000);
+  HttpClient client(options);
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet("http://" + peer.Base() + "/"); }), "Connect timed out.");
+  EXPECT_GE(pumps.load(), 5) << "the loop runs every 125 ms while connecting";
+}
+
+TEST_F(HttpClientPeer, TlsFailuresGiveTheLibraryTexts) {
+  ScriptedPeer tlsPeer({{"", "close", 0, true}, {Ok("tls ok"), "close"}},
+                       PeerOptions{.tls = cert_});
+  ScriptedPeer plainPeer({Exchange{"HTTP/1.1 400 Bad Request\r\n\r\n", "close", 0, false, true}});
+  ASSERT_NE(tlsPeer.Port(), 0);
+  ASSERT_NE(plainPeer.Port(), 0);
+  HttpClient client(TestOptions());
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet("https://" + tlsPeer.Base() + "/"); }),
+            "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
+  const std::string wrong = ErrorOf([&] { client.HttpGet("https://" + plainPeer.Base() + "/"); });
+  EXPECT_EQ(wrong.substr(0, 28), "Error connecting with SSL.\r\n") << wrong;
+  EXPECT_GT(wrong.size(), 28u) << "the library's own text follows";
+  EXPECT_EQ(client.HttpGet("https://" + tlsPeer.Base() + "/"), "tls ok");
+}
+
+TEST_F(HttpClientPeer, WithoutTheTlsLibraryHttpsFailsAndHttpStillWorks) {
+  ScriptedPeer peer({{Ok("plain"), "close"}, {Ok("plain again"), "close"}});
+  ASSERT_NE(peer.Port(), 0);
+  for (const auto& names : std::vector<platform::LibraryNameGroups>{
+           {{"libzirvo-missing-crypto.so"}, {"libzirvo-missing-ssl.so"}},
+           // Present files that lack the TLS functions.
+           {{"libcrypto.so.3", "libcrypto.so"}, {"libz.so.1", "libm.so.6"}}}) {
+    HttpClientOptions options = TestOptions();
+    options.tlsLibrary = std::make_shared<TlsLibrary>(names);
+    HttpClient client(options);
+    EXPECT_EQ(ErrorOf([&] { client.HttpPostForm("https://127.0.0.1:1/x", {"a=b"}); }),
+              "Could not load SSL library.");
+    EXPECT_FALSE(client.Connected());
+  }
+  HttpClientOptions options = TestOptions();
+  options.tlsLibrary = std::make_shared<TlsLibrary>(
+      platform::LibraryNameGroups{{"libzirvo-missing-crypto.so"}, {"libzirvo-missing-ssl.so"}});
+  HttpClient client(options);
+  EXPECT_EQ(client.HttpGet("http://" + peer.Base() + "/"), "plain");
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet("https://" + peer.Base() + "/"); }),
+            "Could not load SSL library.");
+  EXPECT_EQ(client.HttpGet("http://" + peer.Base() + "/"), "plain again");
+}
+
+TEST_F(HttpClientPeer, AnEmptyProtocolKeepsThePreviousOne) {
+  ScriptedPeer tlsPeer({{Ok("first"), "close"}, {Ok("second"), "close"}},
+                       PeerOptions{.tls = cert_});
+  ScriptedPeer plainPeer({{Ok("third"), "close"}, {Ok("fourth"), "close"}});
+  ASSERT_NE(tlsPeer.Port(), 0);
+  ASSERT_NE(plainPeer.Port(), 0);
+  HttpClient client(TestOptions());
+  EXPECT_EQ(client.HttpGet("https://" + tlsPeer.Base() + "/a"), "first");
+  EXPECT_EQ(client.HttpGet("://" + tlsPeer.Base() + "/b"), "second") << "https stays https";
+  EXPECT_EQ(client.HttpGet("http://" + plainPeer.Base() + "/c"), "third");
+  EXPECT_EQ(client.HttpGet("://" + plainPeer.Base() + "/d"), "fourth");
+}
+
+}  // namespace
+}  // namespace zirvo::net

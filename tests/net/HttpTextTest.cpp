@@ -1,0 +1,199 @@
+// The text-level rules of the HTTP client: URLs, the form body, request heads, status
+// lines, framing values, keep-alive, charsets and cookies.
+#include <gtest/gtest.h>
+
+#include "base/Errors.h"
+#include "net/Cookies.h"
+#include "net/FormEncoding.h"
+#include "net/HttpMessage.h"
+#include "net/Url.h"
+
+namespace zirvo::net {
+namespace {
+
+TEST(Url, SplitsIntoPartsAndBuildsTargetsAndHostValues) {
+  const Url url = ParseUrl("HTTP://www.example.com:8080/dir/sub/connexion?x=1&y=2#frag");
+  EXPECT_EQ(url.protocol, "http");
+  EXPECT_EQ(url.host, "www.example.com");
+  EXPECT_EQ(url.port, "8080");
+  EXPECT_EQ(url.path, "/dir/sub/");
+  EXPECT_EQ(url.document, "connexion");
+  EXPECT_EQ(RequestTarget(url), "/dir/sub/connexion?x=1&y=2");
+  EXPECT_EQ(HostHeaderValue(url, EffectivePort(url)), "www.example.com:8080");
+  EXPECT_EQ(AbsoluteTarget(url, 8080), "http://www.example.com:8080/dir/sub/connexion?x=1&y=2");
+
+  const Url plain = ParseUrl("http://h/connexionport");
+  EXPECT_EQ(EffectivePort(plain), 80);
+  EXPECT_EQ(HostHeaderValue(plain, 80), "h");
+  EXPECT_EQ(AbsoluteTarget(plain, 80), "http://h/connexionport");
+  const Url secure = ParseUrl("https://gw/envoi/sms/export.php");
+  EXPECT_EQ(EffectivePort(secure), 443);
+  EXPECT_EQ(HostHeaderValue(secure, 443), "gw");
+  EXPECT_EQ(RequestTarget(ParseUrl("http://h")), "/");
+  EXPECT_EQ(RequestTarget(ParseUrl("http://h?q")), "/?q");
+  // The URL is used as written: nothing is percent-encoded.
+  EXPECT_EQ(RequestTarget(ParseUrl("http://h/a b/é?c d")), "/a b/é?c d");
+}
+
+TEST(Url, RefusesUnknownProtocolWithoutPortAndBadPorts) {
+  try {
+    EffectivePort(ParseUrl("ftp://h/x"));
+    FAIL() << "no error";
+  } catch (const Exception& error) {
+    EXPECT_STREQ(error.what(), "Unknown Protocol");
+  }
+  EXPECT_EQ(EffectivePort(ParseUrl("ftp://h:21/x")), 21);
+  EXPECT_THROW(EffectivePort(ParseUrl("http://h:80x/")), EConvertError);
+  EXPECT_THROW(EffectivePort(ParseUrl("http://h:0/")), EConvertError);
+  EXPECT_THROW(EffectivePort(ParseUrl("http://h:65536/")), EConvertError);
+}
+
+TEST(FormEncoding, EncodesFieldsByteForByte) {
+  EXPECT_EQ(EncodeFormFields({"u=A B", "p=x=y", "lstidmsg=1\r\n2"}),
+            "u=A+B&p=x%3Dy&lstidmsg=1%0D%0A2");
+  // The gateway's fields: every id followed by CR LF, the last one included.
+  EXPECT_EQ(EncodeFormFields({"u=acc", "p=pw", "lstidmsg=101\r\n102\r\n"}),
+            "u=acc&p=pw&lstidmsg=101%0D%0A102%0D%0A");
+  // The trimming comes after the encoding: blanks and line ends are no longer there.
+  EXPECT_EQ(EncodeFormFields({"  a=b\r\n"}), "++a=b%0D%0A");
+  EXPECT_EQ(EncodeFormFields({}), "");
+  EXPECT_EQ(EncodeFormFields({"plain text", "k="}), "plain+text&k=");
+  EXPECT_EQ(EncodeFormText("*-._~!é€"), "*-._%7E%21%C3%A9%E2%82%AC");
+  EXPECT_EQ(EncodeFormText("a&b+c%"), "a%26b%2Bc%25");
+}
+
+TEST(RequestHead, WritesHeadersInTheClientsOrderAndLeavesEmptyOnesOut) {
+  RequestHead head;
+  head.method = "POST";
+  head.target = "/x";
+  head.version = "1.0";
+  head.cookie = "a=1";
+  head.proxyAuthorization = "Basic eDp5";
+  head.authorization = BasicCredentials("quenzar", "");
+  head.userAgent = "UA";
+  head.acceptEncoding = WithIdentityEncoding("");
+  head.accept = "text/html, */*";
+  head.host = "h";
+  head.contentLength = 0;
+  head.contentType = "application/x-www-form-urlencoded";
+  head.connection = "keep-alive";
+  EXPECT_EQ(WriteRequestHead(head),
+            "POST /x HTTP/1.0\r\nConnection: keep-alive\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 0\r\n"
+            "Host: h\r\nAccept: text/html, */*\r\nAccept-Encoding: identity\r\n"
+            "User-Agent: UA\r\nAuthorization: Basic cXVlbnphcjo=\r\n"
+            "Proxy-Authorization: Basic eDp5\r\nCookie: a=1\r\n\r\n");
+  RequestHead get;
+  get.method = "GET";
+  get.target = "/";
+  get.version = "1.1";
+  EXPECT_EQ(WriteRequestHead(get), "GET / HTTP/1.1\r\n\r\n") << "no Content-Length on a GET";
+
+  EXPECT_EQ(WithIdentityEncoding("gzip"), "gzip, identity");
+  EXPECT_EQ(WithIdentityEncoding("Identity"), "Identity");
+  EXPECT_EQ(Base64Encode("ab"), "YWI=");
+  EXPECT_EQ(Base64Encode("abc"), "YWJj");
+  EXPECT_EQ(Base64Encode("abcd"), "YWJjZA==");
+  EXPECT_TRUE(IsReplaceableContentType("text/html"));
+  EXPECT_TRUE(IsReplaceableContentType(""));
+  EXPECT_TRUE(IsReplaceableContentType("application/xhtml+xml"));
+  EXPECT_FALSE(IsReplaceableContentType("application/json"));
+}
+
+TEST(ReplyValues, StatusCodesChunkSizesLengthsAndKeepAlive) {
+  EXPECT_EQ(StatusCodeOf("HTTP/1.1 404 Not Found"), 404);
+  EXPECT_EQ(StatusCodeOf("HTTP/1.0 200.5 OK"), 200);
+  EXPECT_EQ(StatusCodeOf("HTTP/1.1 2x0 OK"), -1);
+  EXPECT_EQ(StatusCodeOf("garbage"), -1);
+  EXPECT_EQ(StatusCodeOf("HTTP/1.1  200 OK"), -1);
+  EXPECT_EQ(StatusCodeOf("HTTP/1.1 99999999999 OK"), -1);
+
+  EXPECT_EQ(ParseChunkSize("1a;name=value"), 26u);
+  EXPECT_EQ(ParseChunkSize("  10  "), 16u);
+  EXPECT_EQ(ParseChunkSize("-5"), 0u);
+  EXPECT_EQ(ParseChunkSize("zz"), 0u);
+  EXPECT_EQ(ParseChunkSize("FFFFFFFFFFFFFFFFFFFF"), 0u);
+  EXPECT_EQ(ParseChunkSize("7FFFFFFFFFFFFFF"), 0x7FFFFFFFFFFFFFFull);
+
+  EXPECT_EQ(ParseContentLength(" 12 "), 12u);
+  EXPECT_FALSE(ParseContentLength("-1"));
+  EXPECT_FALSE(ParseContentLength("abc"));
+
+  EXPECT_TRUE(KeepsConnection(false, "", ""));
+  EXPECT_FALSE(KeepsConnection(false, " Close ", ""));
+  EXPECT_FALSE(KeepsConnection(false, "", "close"));
+  EXPECT_FALSE(KeepsConnection(true, "", ""));
+  EXPECT_TRUE(KeepsConnection(true, "Keep-Alive", ""));
+  EXPECT_TRUE(KeepsConnection(true, "", " keep-alive "));
+
+  HeaderList headers;
+  headers.AddLine("Set-Cookie:  a=1 ");
+  headers.AddLine("X-Long: one");
+  headers.AddLine("\ttwo");
+  headers.AddLine("set-cookie: b=2");
+  headers.AddLine("NoColon");
+  EXPECT_EQ(headers.Values("SET-COOKIE"), (std::vector<std::string>{"a=1", "b=2"}));
+  EXPECT_EQ(headers.Value("x-long"), "one two");
+  EXPECT_TRUE(headers.Has("NoColon"));
+}
+
+TEST(ReplyText, ChoosesTheCharsetAndConvertsToOurText) {
+  EXPECT_EQ(ReplyCharset("text/plain", ""), "iso-8859-1");
+  EXPECT_EQ(ReplyCharset("text/html; charset=\"UTF-8\"", ""), "utf-8");
+  EXPECT_EQ(ReplyCharset("text/xml", ""), "us-ascii");
+  EXPECT_EQ(ReplyCharset("text/svg+xml", ""), "us-ascii");
+  EXPECT_EQ(ReplyCharset("application/octet-stream", ""), "");
+  EXPECT_EQ(ReplyCharset("", ""), "");
+  EXPECT_EQ(ReplyCharset("application/xml", "<?xml version=\"1.0\" encoding='UTF-8'?><a/>"),
+            "utf-8");
+  EXPECT_EQ(
+      ReplyCharset("text/html", "<html><head><meta charset=\"windows-1252\"></head><body/></html>"),
+      "windows-1252");
+  EXPECT_EQ(ReplyCharset("text/html",
+                         "<head><meta http-equiv=\"Content-Type\" "
+                         "content=\"text/html; charset=utf-8\"></head>"),
+            "utf-8");
+
+  // Narrow text is UTF-8 here: the same bytes read differently by charset.
+  EXPECT_EQ(BodyToText("caf\xE9", "text/plain"), "café");
+  EXPECT_EQ(BodyToText("caf\xC3\xA9", "text/plain; charset=utf-8"), "café");
+  EXPECT_EQ(BodyToText("\x80", "text/plain; charset=windows-1252"), "€");
+  EXPECT_EQ(BodyToText("a\xE9", "text/xml"), "a?");
+  EXPECT_EQ(BodyToText("a\xE9", ""), "aé") << "no content type: byte to character";
+  EXPECT_EQ(BodyToText("a\xE9", "text/plain; charset=x-unknown"), "aé");
+  EXPECT_EQ(BodyToText(std::string("1|x\0|2", 6), "text/plain"), std::string("1|x\0|2", 6));
+}
+
+TEST(CookieStore, StoresMatchesReplacesAndExpires) {
+  CookieStore store;
+  const auto now = std::chrono::system_clock::now();
+  store.Store("sid=abc; Path=/; HttpOnly", "Gw.Example", "/envoi/sms/export.php", now);
+  store.Store("lang=fr", "gw.example", "/envoi/sms/export.php", now);
+  store.Store("sec=1; Secure", "gw.example", "/", now);
+  EXPECT_EQ(store.HeaderFor("gw.example", "/envoi/sms/x", false, now), "lang=fr; sid=abc");
+  EXPECT_EQ(store.HeaderFor("gw.example", "/other", true, now), "sid=abc; sec=1");
+  EXPECT_EQ(store.HeaderFor("other.example", "/", true, now), "");
+
+  store.Store("sid=new; Path=/", "gw.example", "/", now);
+  EXPECT_EQ(store.HeaderFor("gw.example", "/", false, now), "sid=new");
+  store.Store("sid=gone; Path=/; Max-Age=0", "gw.example", "/", now);
+  store.Store("sec=x; Secure; Expires=Thu, 01 Jan 1970 00:00:00 GMT", "gw.example", "/", now);
+  EXPECT_EQ(store.HeaderFor("gw.example", "/", true, now), "");
+
+  store.Store("d=1; Domain=.example; Max-Age=60", "www.example", "/", now);
+  store.Store("evil=1; Domain=attacker.test", "www.example", "/", now);
+  EXPECT_EQ(store.HeaderFor("api.example", "/", false, now), "d=1");
+  EXPECT_EQ(store.HeaderFor("api.example", "/", false, now + std::chrono::seconds(61)), "");
+
+  for (int i = 0; i < 1000; ++i) store.Store("n" + std::to_string(i) + "=v", "h", "/", now);
+  EXPECT_LE(store.Size(), 300u) << "a server setting cookies without end stays bounded";
+
+  const auto date = ParseCookieDate("Wed, 21 Oct 2015 07:28:00 GMT");
+  ASSERT_TRUE(date);
+  EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(date->time_since_epoch()).count(),
+            1445412480);
+  EXPECT_FALSE(ParseCookieDate("not a date"));
+}
+
+}  // namespace
+}  // namespace zirvo::net
