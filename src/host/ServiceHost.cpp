@@ -31,7 +31,7 @@ HostEnvironment SystemHostEnvironment(platform::ServiceControlManager& manager) 
   HostEnvironment environment;
   environment.manager = &manager;
   environment.openEventSource = [](const std::string& name) {
-    return platform::RegisterEventSource(name);
+    return platform::OpenEventSource(name);
   };
   environment.showMessage = [](const std::string& title, const std::string& text,
                                platform::MessageKind kind) {
@@ -231,21 +231,21 @@ bool ServiceHost::Installation(bool install) {
         installation.startName = service->ServiceStartName();
         installation.password = service->Password();
         std::uint32_t tag = service->TagID();
-        database->CreateService(installation, tag);
+        database->CreateServiceEntry(installation, tag);
         service->SetTagID(tag);
         try {
           if (service->AfterInstall) service->AfterInstall(*service);
         } catch (...) {
           // A service whose installation did not finish must not stay registered.
           try {
-            database->DeleteService(service->Name());
+            database->DeleteServiceEntry(service->Name());
           } catch (const std::exception&) {
           }
           throw;
         }
       } else {
         if (service->BeforeUninstall) service->BeforeUninstall(*service);
-        database->DeleteService(service->Name());
+        database->DeleteServiceEntry(service->Name());
         if (service->AfterUninstall) service->AfterUninstall(*service);
       }
     } catch (const std::exception& error) {

@@ -20,6 +20,6 @@ class EventSource {
 // daemon, the source name as identity), or, when the environment variable
 // ZIRVOSRV_EVENTLOG names a file, that file: one entry per line, "source: text", with
 // backslash, CR and LF written as \\, \r and \n. Never null.
-std::unique_ptr<EventSource> RegisterEventSource(const std::string& sourceName);
+std::unique_ptr<EventSource> OpenEventSource(const std::string& sourceName);
 
 }  // namespace zirvo::platform

@@ -89,9 +89,9 @@ class ServiceDatabase {
   virtual ~ServiceDatabase() = default;
   // Registers a service. tagId in: the requested tag (used only when positive); out: the
   // tag the manager assigned.
-  virtual void CreateService(const ServiceInstallation& service, std::uint32_t& tagId) = 0;
+  virtual void CreateServiceEntry(const ServiceInstallation& service, std::uint32_t& tagId) = 0;
   // Removes a registered service; a running service is not stopped first.
-  virtual void DeleteService(const std::string& name) = 0;
+  virtual void DeleteServiceEntry(const std::string& name) = 0;
 };
 
 // The manager as a whole. One instance per process, created on the main thread before

@@ -66,7 +66,7 @@ class PosixFileEventSource final : public EventSource {
 
 }  // namespace
 
-std::unique_ptr<EventSource> RegisterEventSource(const std::string& sourceName) {
+std::unique_ptr<EventSource> OpenEventSource(const std::string& sourceName) {
   const char* file = std::getenv("ZIRVOSRV_EVENTLOG");
   if (file != nullptr && *file != '\0') {
     return std::make_unique<PosixFileEventSource>(file, sourceName);

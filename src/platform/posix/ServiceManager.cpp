@@ -186,7 +186,7 @@ std::string UnitFileText(const ServiceInstallation& service) {
 
 class PosixServiceDatabase final : public ServiceDatabase {
  public:
-  void CreateService(const ServiceInstallation& service, std::uint32_t&) override {
+  void CreateServiceEntry(const ServiceInstallation& service, std::uint32_t&) override {
     if (!service.startName.empty()) CheckAccount(service.startName);
     const std::string path = UnitPath(service.name);
     UniqueFd fd = MakeFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
@@ -221,7 +221,7 @@ class PosixServiceDatabase final : public ServiceDatabase {
     }
   }
 
-  void DeleteService(const std::string& name) override {
+  void DeleteServiceEntry(const std::string& name) override {
     const std::string path = UnitPath(name);
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
