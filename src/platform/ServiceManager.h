@@ -123,6 +123,10 @@ class ServiceControlManager {
 // service runs in the foreground, its status changes are printed, Ctrl-C stops it.
 std::unique_ptr<ServiceControlManager> CreateSystemServiceManager(bool console);
 
+// The database of installed services of this system, as OpenServiceDatabase of the
+// system's manager opens it (for callers that do not run a service).
+std::unique_ptr<ServiceDatabase> OpenSystemServiceDatabase();
+
 // The current-state code (1 stopped ... 7 paused) of a named service, or nothing when
 // the manager or the service cannot be opened or queried (not installed, no rights).
 // An empty machine name means the local machine; Linux knows only the local machine.

@@ -399,7 +399,7 @@ class PosixServiceManager final : public ServiceControlManager {
   }
 
   std::unique_ptr<ServiceDatabase> OpenServiceDatabase() override {
-    return std::make_unique<PosixServiceDatabase>();
+    return OpenSystemServiceDatabase();
   }
 
  private:
@@ -423,6 +423,10 @@ bool ProcessAlive(long pid) {
 }
 
 }  // namespace
+
+std::unique_ptr<ServiceDatabase> OpenSystemServiceDatabase() {
+  return std::make_unique<PosixServiceDatabase>();
+}
 
 std::unique_ptr<ServiceControlManager> CreateSystemServiceManager(bool console) {
   return std::make_unique<PosixServiceManager>(console);

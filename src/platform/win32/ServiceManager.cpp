@@ -176,9 +176,7 @@ class Win32ServiceManager final : public ServiceControlManager {
   }
 
   std::unique_ptr<ServiceDatabase> OpenServiceDatabase() override {
-    UniqueScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) throw EOSError(::GetLastError());
-    return std::make_unique<Win32ServiceDatabase>(std::move(manager));
+    return OpenSystemServiceDatabase();
   }
 
  private:
@@ -186,6 +184,12 @@ class Win32ServiceManager final : public ServiceControlManager {
 };
 
 }  // namespace
+
+std::unique_ptr<ServiceDatabase> OpenSystemServiceDatabase() {
+  UniqueScHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) throw EOSError(::GetLastError());
+  return std::make_unique<Win32ServiceDatabase>(std::move(manager));
+}
 
 std::unique_ptr<ServiceControlManager> CreateSystemServiceManager(bool console) {
   return std::make_unique<Win32ServiceManager>(console);
