@@ -268,8 +268,7 @@ class PosixStatusHandle final : public ServiceStatusHandle {
 
   std::uint32_t SetServiceStatus(const ServiceStatusRecord& status) override {
     const char* text = ServiceStateText(status.currentState);
-    std::uint32_t error = 0;
-    if (*socket_ >= 0) error = Notify(status, text);
+    // The record first: whoever hears the datagram finds the record already up to date.
     const std::string record =
         "State=" + std::to_string(status.currentState) +
         "\nControlsAccepted=" + std::to_string(status.controlsAccepted) +
@@ -279,8 +278,12 @@ class PosixStatusHandle final : public ServiceStatusHandle {
         "\nServiceSpecificExitCode=" + std::to_string(status.serviceSpecificExitCode) +
         "\nPid=" + std::to_string(::getpid()) + "\n";
     ::mkdir(RuntimeDirectory().c_str(), 0755);
-    const int recordError = WriteFileAtomically(RecordPath(name_), record, 0644);
-    if (error == 0) error = static_cast<std::uint32_t>(recordError);
+    std::uint32_t error =
+        static_cast<std::uint32_t>(WriteFileAtomically(RecordPath(name_), record, 0644));
+    if (*socket_ >= 0) {
+      const std::uint32_t notifyError = Notify(status, text);
+      if (error == 0) error = notifyError;
+    }
     if (console_) PrintConsoleLine(name_ + " : " + text);
     return error;
   }
