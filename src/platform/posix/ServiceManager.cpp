@@ -129,8 +129,19 @@ void RunSystemctl(const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  // The control signals are blocked in every thread of this process; systemctl must
+  // not inherit that, or Ctrl-C could not interrupt it.
+  posix_spawnattr_t attributes;
+  ::posix_spawnattr_init(&attributes);
+  const std::unique_ptr<posix_spawnattr_t, int (*)(posix_spawnattr_t*)> attributesGuard(
+      &attributes, ::posix_spawnattr_destroy);
+  sigset_t none;
+  sigemptyset(&none);
+  ::posix_spawnattr_setsigmask(&attributes, &none);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  const int error = ::posix_spawnp(&pid, "systemctl", nullptr, nullptr, argv.data(), environ);
+  const int error =
+      ::posix_spawnp(&pid, "systemctl", nullptr, &attributes, argv.data(), environ);
   if (error != 0) throw EOSError(static_cast<std::uint32_t>(error));
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
