@@ -87,27 +87,41 @@ void TZirvoService::ServiceExecute(host::ServiceFrame&) {
 }
 
 void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
-  WriteLog("TZirvoService.Stop...");
+  // A stop is never refused. A log that can no longer be written (a full disk) would
+  // otherwise end this handler with an error, and the frame would then keep the service
+  // running: the stop's lines hand such a failure to the event log, once, and go on.
+  bool logFailureReported = false;
+  const auto log = [&](const std::string& message) {
+    try {
+      WriteLog(message);
+    } catch (const Exception& error) {
+      if (!logFailureReported) LogServiceEvent(error.Message());
+      logFailureReported = true;
+    }
+  };
+  log("TZirvoService.Stop...");
   try {
     if (Service_Busy) {
       if (DebugMode) {
-        WriteLog(
-            "Arrêt du service des SMS impossible parce qu'il est occupé (Service_Busy=True).");
+        log("Arrêt du service des SMS impossible parce qu'il est occupé (Service_Busy=True).");
       }
       ActualizeSQLServiceState();
       return;
     }
   } catch (const Exception& error) {
-    WriteLog("Error in [if ServiceStop.ZirvoService.Service_Busy] : " + error.Message());
+    log("Error in [if ServiceStop.ZirvoService.Service_Busy] : " + error.Message());
   }
   try {
     ActualizeSQLServiceState();
-    if (DebugMode) WriteLog("ZirvoService mis en pause...");
+    if (DebugMode) log("ZirvoService mis en pause...");
     ActualizeSQLServiceState();
   } catch (const Exception& error) {
-    WriteLog("Error in [if not ServiceStop.ZirvoService.Status in...] : " + error.Message());
+    log("Error in [if not ServiceStop.ZirvoService.Status in...] : " + error.Message());
   }
-  if (DebugMode) LogTimerState();
+  if (DebugMode) {
+    log(TimerService.Enabled() ? "ActualizeSQLServiceState : état du timer : actif"
+                               : "ActualizeSQLServiceState : état du timer : inactif");
+  }
   try {
     if (ADO_MSSQLConnection.Connected()) {
       RecordServiceState(
@@ -115,7 +129,7 @@ void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
           "Impossible d'enregistrer l'état du service des SMS dans la base de données : ");
     }
   } catch (const Exception& error) {
-    WriteLog("Error in ServiceStop [if ADO_MSSQLConnection.Connected]: " + error.Message());
+    log("Error in ServiceStop [if ADO_MSSQLConnection.Connected]: " + error.Message());
   }
 }
 

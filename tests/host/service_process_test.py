@@ -92,6 +92,37 @@ class ServiceProcessTest(unittest.TestCase):
         self.assertEqual(s.events(), [])
         self.assertIn("State=1\n", read_text(os.path.join(s.runtime_dir, "ZirvoService.status")))
 
+    def test_handler_failures_go_to_the_event_log(self):
+        s = self.standin
+        s.start()
+        s.wait_for_state(4)
+        # The execute handler logs its line just after running is reported.
+        log = os.path.join(s.directory, "ZirvoSrv.log")
+        deadline = time.monotonic() + 15
+        while b"TZirvoService.ServiceExecute..." not in s.read("ZirvoSrv.log"):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.01)
+        # From now on every log line fails to be written, as on a full disk.
+        os.remove(log)
+        os.symlink("/dev/full", log)
+        s.send(signal.SIGUSR1)
+        seen = s.wait_for_state(4)
+        # The pause handler failed: the previous status is restored and reported.
+        self.assertEqual(states(seen), [6, 4])
+        # A stop is never refused, not even when its log lines cannot be written.
+        s.send(signal.SIGTERM)
+        seen = s.wait_for_state(1)
+        self.assertEqual(states(seen), [3, 1])
+        self.assertEqual(s.wait_exit(), 0)
+        failure = ("Erreur d'écriture dans le journal %s : %s"
+                   % (log, os.strerror(28)))
+        self.assertEqual(s.events(), [
+            "ZirvoService: Service failed on pause: " + failure,
+            "ZirvoService: " + failure,
+            # ServiceDestroy's own line fails on the main thread, past the frame.
+            "ZirvoSrv: " + failure,
+        ])
+
     def test_control_storm_ends_with_the_stopped_report(self):
         s = self.standin
         s.start()
