@@ -397,6 +397,24 @@ TEST_F(ServiceFrameTest, SettingsFollowTheirCouplingRules) {
   EXPECT_EQ(service.ManagerServiceType(), platform::kServiceKernelDriver);
 }
 
+TEST_F(ServiceFrameTest, ExitCodesGoIntoEveryReport) {
+  service.SetOnStart([](ServiceFrame& sender, bool&) { sender.SetWin32ErrCode(5); });
+  service.SetOnStop([](ServiceFrame& sender, bool&) { sender.SetErrCode(42); });
+  HostRunner runner(host, manager);
+  ASSERT_TRUE(system.WaitForState(kRunning));
+  manager.Send(kControlStop);
+  EXPECT_EQ(runner.Join(), 0);
+  const auto statuses = system.Statuses();
+  const auto& running = statuses[statuses.size() - 3];
+  EXPECT_EQ(running.currentState, kRunning);
+  EXPECT_EQ(running.win32ExitCode, 5u);
+  EXPECT_EQ(running.serviceSpecificExitCode, 0u);
+  // A service-specific code makes the Win32 code say so.
+  EXPECT_EQ(statuses.back().currentState, kStopped);
+  EXPECT_EQ(statuses.back().win32ExitCode, platform::kErrorServiceSpecificError);
+  EXPECT_EQ(statuses.back().serviceSpecificExitCode, 42u);
+}
+
 TEST_F(ServiceFrameTest, ControlsAcceptedFollowAllowStopAndAllowPause) {
   service.SetAllowPause(false);
   HostRunner runner(host, manager);
