@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
   }
   // The manager comes first: on Linux it blocks the control signals for every thread
   // the program starts later.
-  const auto manager =
-      zirvo::platform::CreateSystemServiceManager(zirvo::host::FindCmdLineSwitch(arguments, "console"));
+  const auto manager = zirvo::platform::CreateSystemServiceManager(
+      zirvo::host::FindCmdLineSwitch(arguments, "console"));
   zirvo::platform::KeepRunningAtLogOff();
   zirvo::host::ServiceHost host(arguments, zirvo::host::SystemHostEnvironment(*manager));
   try {

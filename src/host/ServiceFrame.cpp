@@ -149,8 +149,8 @@ void ServiceFrame::Controller(std::uint32_t code) {
 void ServiceFrame::Main(const std::vector<std::string>& arguments) {
   params_.insert(params_.end(), arguments.begin(), arguments.end());
   std::uint32_t registrationError = 0;
-  auto handle = host_.Environment().manager->RegisterControlHandler(
-      name_, GetServiceController(), registrationError);
+  auto handle = host_.Environment().manager->RegisterControlHandler(name_, GetServiceController(),
+                                                                    registrationError);
   if (!handle) {
     LogServiceEvent(platform::SystemErrorText(registrationError));
     return;

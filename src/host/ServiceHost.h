@@ -31,8 +31,7 @@ struct HostEnvironment {
   platform::ServiceControlManager* manager = nullptr;
   std::function<std::unique_ptr<platform::EventSource>(const std::string& sourceName)>
       openEventSource;
-  std::function<void(const std::string& title, const std::string& text,
-                     platform::MessageKind kind)>
+  std::function<void(const std::string& title, const std::string& text, platform::MessageKind kind)>
       showMessage;
   // Full path of the program, registered as the binary path at installation.
   std::string programPath;

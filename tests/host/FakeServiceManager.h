@@ -65,7 +65,8 @@ class FakeSystem {
       return seen >= count;
     });
   }
-  bool WaitForEvents(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  bool WaitForEvents(std::size_t count,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, limit, [&] { return events_.size() >= count; });
   }
@@ -92,7 +93,8 @@ class FakeEventSource final : public platform::EventSource {
 
 class FakeStatusHandle final : public platform::ServiceStatusHandle {
  public:
-  FakeStatusHandle(FakeSystem& system, std::uint32_t failure) : system_(system), failure_(failure) {}
+  FakeStatusHandle(FakeSystem& system, std::uint32_t failure)
+      : system_(system), failure_(failure) {}
   std::uint32_t SetServiceStatus(const platform::ServiceStatusRecord& status) override {
     system_.AddStatus(status);
     return failure_;
@@ -219,7 +221,10 @@ inline host::HostEnvironment FakeEnvironment(FakeSystem& system, FakeServiceMana
 class HostRunner {
  public:
   HostRunner(host::ServiceHost& host, FakeServiceManager& manager)
-      : manager_(manager), thread_([this, &host] { exitCode_ = host.Run(); done_ = true; }) {}
+      : manager_(manager), thread_([this, &host] {
+          exitCode_ = host.Run();
+          done_ = true;
+        }) {}
   ~HostRunner() {
     if (thread_.joinable()) {
       if (!done_) manager_.Send(host::kControlStop);

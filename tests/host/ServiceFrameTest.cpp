@@ -54,7 +54,8 @@ class TestService : public ServiceFrame {
 class ServiceFrameTest : public ::testing::Test {
  protected:
   ServiceFrameTest()
-      : manager(system), host({}, test::FakeEnvironment(system, manager)),
+      : manager(system),
+        host({}, test::FakeEnvironment(system, manager)),
         service(host.CreateService<TestService>()) {}
 
   // The states reported since the index-th report.

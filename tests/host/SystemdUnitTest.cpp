@@ -65,8 +65,7 @@ class SystemdUnitTest : public ::testing::Test {
  protected:
   SystemdUnitTest() : unitDirectory_("ZIRVOSRV_UNIT_DIR", units.Path().string()) {}
 
-  int Run(std::vector<std::string> arguments,
-          const std::function<void(UnitService&)>& configure) {
+  int Run(std::vector<std::string> arguments, const std::function<void(UnitService&)>& configure) {
     auto environment = test::FakeEnvironment(system, unused);
     environment.manager = &manager;
     environment.programPath = "/opt/Zirvo 100%/ZirvoSrv";

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "base/Errors.h"
 #include "host/FakeServiceManager.h"
@@ -91,6 +93,11 @@ TEST_F(MainServiceTest, LogsEveryLifecycleEventAndEnablesTheTimerWhenRunning) {
   {
     HostRunner runner(host, manager);
     ASSERT_TRUE(system.WaitForState(kRunning));
+    // ServiceExecute enables the timer just after running is reported.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!service.TimerService.Enabled() && std::chrono::steady_clock::now() < limit) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     EXPECT_TRUE(service.TimerService.Enabled());
     // The controller procedure reaches the service through the global.
     ServiceController(host::kControlPause);
@@ -131,24 +138,23 @@ TEST_F(MainServiceTest, DebugModeAddsItsLines) {
     EXPECT_EQ(runner.Join(), 0);
   }
   service.ServiceDestroy(service);
-  EXPECT_EQ(LogMessages(),
-            (std::vector<std::string>{
-                "TZirvoService.ServiceCreate...",
-                "TZirvoService.ServiceStart...",
-                "Lecture de la configuration...",
-                "Service en cours de démarrage...",
-                "ZirvoServiceStart : le service n'est pas en cours d'exécution.",
-                "TZirvoService.ServiceExecute...",
-                "Service SMS mis en pause...",
-                "ActualizeSQLServiceState : état du timer : actif",
-                "ZirvoService en cours (ServiceContinue)...",
-                "ZirvoService en cours (ServiceContinue)...",
-                "TZirvoService.Stop...",
-                "ZirvoService mis en pause...",
-                "ActualizeSQLServiceState : état du timer : actif",
-                "TZirvoService.ServiceDestroy...",
-                "ZirvoService en cours de destruction...",
-            }));
+  EXPECT_EQ(LogMessages(), (std::vector<std::string>{
+                               "TZirvoService.ServiceCreate...",
+                               "TZirvoService.ServiceStart...",
+                               "Lecture de la configuration...",
+                               "Service en cours de démarrage...",
+                               "ZirvoServiceStart : le service n'est pas en cours d'exécution.",
+                               "TZirvoService.ServiceExecute...",
+                               "Service SMS mis en pause...",
+                               "ActualizeSQLServiceState : état du timer : actif",
+                               "ZirvoService en cours (ServiceContinue)...",
+                               "ZirvoService en cours (ServiceContinue)...",
+                               "TZirvoService.Stop...",
+                               "ZirvoService mis en pause...",
+                               "ActualizeSQLServiceState : état du timer : actif",
+                               "TZirvoService.ServiceDestroy...",
+                               "ZirvoService en cours de destruction...",
+                           }));
 }
 
 TEST_F(MainServiceTest, AFailedSettingsReadIsLoggedAndTheStartGoesOn) {

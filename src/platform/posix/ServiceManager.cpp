@@ -56,7 +56,9 @@ std::string RuntimeDirectory() {
 }
 
 std::string UnitPath(const std::string& name) { return UnitDirectory() + "/" + name + ".service"; }
-std::string RecordPath(const std::string& name) { return RuntimeDirectory() + "/" + name + ".status"; }
+std::string RecordPath(const std::string& name) {
+  return RuntimeDirectory() + "/" + name + ".status";
+}
 
 // The test systemd itself uses (sd_booted): its runtime directory exists only when it is
 // the init system.
@@ -140,8 +142,7 @@ void RunSystemctl(const std::vector<std::string>& arguments) {
   ::posix_spawnattr_setsigmask(&attributes, &none);
   ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  const int error =
-      ::posix_spawnp(&pid, "systemctl", nullptr, &attributes, argv.data(), environ);
+  const int error = ::posix_spawnp(&pid, "systemctl", nullptr, &attributes, argv.data(), environ);
   if (error != 0) throw EOSError(static_cast<std::uint32_t>(error));
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
@@ -225,7 +226,8 @@ class PosixServiceDatabase final : public ServiceDatabase {
     if (!ManagedBySystemd()) return;
     try {
       RunSystemctl({"daemon-reload"});
-      if (service.startType == kServiceAutoStart) RunSystemctl({"enable", service.name + ".service"});
+      if (service.startType == kServiceAutoStart)
+        RunSystemctl({"enable", service.name + ".service"});
     } catch (...) {
       ::unlink(path.c_str());
       throw;
@@ -325,9 +327,8 @@ class PosixStatusHandle final : public ServiceStatusHandle {
                "\nX_ZIRVOSRV_CONTROLS_ACCEPTED=" + std::to_string(status.controlsAccepted) +
                "\nX_ZIRVOSRV_CHECKPOINT=" + std::to_string(status.checkPoint) +
                "\nX_ZIRVOSRV_WAIT_HINT=" + std::to_string(status.waitHint) + "\n";
-    const ssize_t sent =
-        ::sendto(*socket_, message.data(), message.size(), MSG_NOSIGNAL,
-                 reinterpret_cast<const sockaddr*>(&address_), addressLength_);
+    const ssize_t sent = ::sendto(*socket_, message.data(), message.size(), MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr*>(&address_), addressLength_);
     return sent < 0 ? static_cast<std::uint32_t>(errno) : 0;
   }
 
@@ -347,8 +348,7 @@ class PosixServiceManager final : public ServiceControlManager {
 
   std::uint32_t RunDispatcher(const std::vector<std::string>& serviceNames,
                               const ServiceMainEntry& serviceMain) override {
-    if (!console_ && Environment("NOTIFY_SOCKET").empty() &&
-        Environment("INVOCATION_ID").empty()) {
+    if (!console_ && Environment("NOTIFY_SOCKET").empty() && Environment("INVOCATION_ID").empty()) {
       return kErrorFailedServiceControllerConnect;
     }
     const pthread_t dispatcher = ::pthread_self();
@@ -391,8 +391,7 @@ class PosixServiceManager final : public ServiceControlManager {
       std::memcpy(address.sun_path, notifySocket.data(), notifySocket.size());
       // A leading '@' names a socket in the abstract namespace.
       if (notifySocket[0] == '@') address.sun_path[0] = '\0';
-      addressLength =
-          static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + notifySocket.size());
+      addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + notifySocket.size());
       socket = MakeFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
       if (*socket < 0) {
         error = static_cast<std::uint32_t>(errno);

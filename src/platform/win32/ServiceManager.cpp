@@ -93,9 +93,9 @@ class Win32ServiceDatabase final : public ServiceDatabase {
     const bool startName = !service.startName.empty();
     UniqueScHandle created(::CreateServiceA(
         manager_.get(), service.name.c_str(), service.displayName.c_str(), SERVICE_ALL_ACCESS,
-        service.serviceType, service.startType, service.errorControl,
-        service.binaryPath.c_str(), service.loadGroup.empty() ? nullptr : service.loadGroup.c_str(),
-        tagId > 0 ? &tag : nullptr, dependencies.empty() ? nullptr : dependencies.c_str(),
+        service.serviceType, service.startType, service.errorControl, service.binaryPath.c_str(),
+        service.loadGroup.empty() ? nullptr : service.loadGroup.c_str(), tagId > 0 ? &tag : nullptr,
+        dependencies.empty() ? nullptr : dependencies.c_str(),
         startName ? service.startName.c_str() : nullptr,
         startName ? service.password.c_str() : nullptr));
     if (!created) throw EOSError(::GetLastError());
@@ -167,7 +167,8 @@ class Win32ServiceManager final : public ServiceControlManager {
     activeController.store(controller);
     error = 0;
     if (console_) return std::make_unique<Win32ConsoleStatusHandle>(name);
-    const SERVICE_STATUS_HANDLE handle = ::RegisterServiceCtrlHandlerA(name.c_str(), Win32ControlHandler);
+    const SERVICE_STATUS_HANDLE handle =
+        ::RegisterServiceCtrlHandlerA(name.c_str(), Win32ControlHandler);
     if (handle == nullptr) {
       error = ::GetLastError();
       return nullptr;
@@ -197,8 +198,8 @@ std::unique_ptr<ServiceControlManager> CreateSystemServiceManager(bool console) 
 
 std::optional<std::uint32_t> QueryServiceCurrentState(const std::string& serviceName,
                                                       const std::string& machineName) {
-  UniqueScHandle manager(::OpenSCManagerA(machineName.empty() ? nullptr : machineName.c_str(),
-                                          nullptr, kQueryAccess));
+  UniqueScHandle manager(
+      ::OpenSCManagerA(machineName.empty() ? nullptr : machineName.c_str(), nullptr, kQueryAccess));
   if (!manager) return {};
   UniqueScHandle service(::OpenServiceA(manager.get(), serviceName.c_str(), kQueryAccess));
   manager.reset();
