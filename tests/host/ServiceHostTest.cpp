@@ -257,7 +257,9 @@ TEST_F(MainLoopTest, AnEnabledTimerWaitsOneFullIntervalAndRestartsWhenEnabledAga
   const bool stillEarly = Clock::now() - enabledAt < kInterval;
   host.ProcessMessages();
   // Only meaningful when the machine did not stall past the interval meanwhile.
-  if (stillEarly) EXPECT_EQ(firedAt, Clock::time_point{});
+  if (stillEarly) {
+    EXPECT_EQ(firedAt, Clock::time_point{});
+  }
   firedAt = {};
   const auto reenabledAt = Clock::now();
   timer.SetEnabled(true);  // the countdown starts afresh
