@@ -262,6 +262,10 @@ void ServiceThread::Suspend() {
 
 void ServiceThread::HandleControl(std::uint32_t code) {
   ServiceFrame& service = service_;
+  // Once the thread is told to end, the service is on its way to stopped: a pause would
+  // suspend a thread that nobody resumes any more, and a continue would report running
+  // while it stops. Only an interrogate is still answered.
+  if (Terminated() && code != kControlInterrogate) return;
   const ServiceStatus previous = service.Status();
   try {
     switch (code) {

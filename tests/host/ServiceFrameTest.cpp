@@ -330,6 +330,32 @@ TEST_F(ServiceFrameTest, AStopThatComesWhileAHandlerRunsIsHandledAfterIt) {
                                               kStopped}));
 }
 
+TEST_F(ServiceFrameTest, CodesQueuedBehindAnAcceptedStopCannotHoldTheServiceUp) {
+  std::promise<void> stopEntered;
+  std::promise<void> releaseStop;
+  auto release = releaseStop.get_future().share();
+  int pauses = 0;
+  service.SetOnPause([&](ServiceFrame&, bool&) { ++pauses; });
+  service.SetOnStop([&](ServiceFrame&, bool&) {
+    stopEntered.set_value();
+    release.wait();
+  });
+  HostRunner runner(host, manager);
+  ASSERT_TRUE(system.WaitForState(kRunning));
+  manager.Send(kControlStop);
+  stopEntered.get_future().wait();
+  manager.Send(kControlPause);
+  manager.Send(kControlContinue);
+  manager.Send(kControlInterrogate);
+  manager.Send(99);
+  releaseStop.set_value();
+  EXPECT_EQ(runner.Join(), 0);
+  EXPECT_EQ(pauses, 0);
+  const auto states = system.States();
+  const std::vector<std::uint32_t> tail(states.end() - 3, states.end());
+  EXPECT_EQ(tail, (std::vector<std::uint32_t>{kStopPending, kStopPending, kStopped}));
+}
+
 TEST_F(ServiceFrameTest, AStopQueuedDuringTheStartIsHandledOnceRunning) {
   std::promise<void> releaseStart;
   auto release = releaseStart.get_future().share();

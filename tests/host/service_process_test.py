@@ -129,7 +129,7 @@ class ServiceProcessTest(unittest.TestCase):
         s.wait_for_state(4)
         storm = [signal.SIGUSR2, signal.SIGUSR1, signal.SIGUSR1] + [signal.SIGHUP] * 40 + [
             signal.SIGUSR2, signal.SIGUSR2, signal.SIGPWR, signal.SIGHUP, signal.SIGTERM,
-            signal.SIGINT]
+            signal.SIGINT, signal.SIGUSR1, signal.SIGUSR2, signal.SIGUSR1]
         for number in storm:
             s.send(number)
         seen = s.wait_for_state(1, timeout=20)
