@@ -57,6 +57,8 @@ class ServiceProcessTest(unittest.TestCase):
         s.send(signal.SIGTERM)
         seen += s.wait_for_state(1)
         self.assertEqual(s.wait_exit(), 0)
+        self.assertEqual(s.process.stdout.read(), b"")
+        self.assertEqual(s.process.stderr.read(), b"")
 
         self.assertEqual(states(seen), [2, 2, 2, 4, 6, 7, 5, 4, 3, 1])
         # The first report of the process counts as a repeat of start pending.
