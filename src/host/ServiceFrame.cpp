@@ -1,6 +1,5 @@
 #include "host/ServiceFrame.h"
 
-#include <cstdio>
 #include <exception>
 #include <thread>
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <thread>
 
-#include "base/Errors.h"
 #include "base/StringUtils.h"
 #include "host/ServiceFrame.h"
 #include "platform/Files.h"
