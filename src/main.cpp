@@ -1,17 +1,30 @@
-// Program entry of ZirvoSrv.
+// Program entry of ZirvoSrv: the service host with its one service object.
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "config/ScrambleCommand.h"
+#include "host/ServiceHost.h"
+#include "platform/ServiceManager.h"
+#include "service/MainService.h"
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument == "-scramble" || argument == "/scramble") {
-      return zirvo::config::RunScrambleCommand(std::cin, std::cout, std::cerr);
-    }
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (zirvo::host::FindCmdLineSwitch(arguments, "scramble")) {
+    return zirvo::config::RunScrambleCommand(std::cin, std::cout, std::cerr);
   }
-  std::cerr << "ZirvoSrv : seule la commande -scramble est disponible pour l'instant "
-               "(le service lui-même n'est pas encore en place).\n";
-  return 2;
+  // The manager comes first: on Linux it blocks the control signals for every thread
+  // the program starts later.
+  const auto manager = zirvo::platform::CreateSystemServiceManager(
+      zirvo::host::FindCmdLineSwitch(arguments, "console"));
+  zirvo::platform::KeepRunningAtLogOff();
+  zirvo::host::ServiceHost host(arguments, zirvo::host::SystemHostEnvironment(*manager));
+  try {
+    host.SetTitle(zirvo::service::kServiceDisplayName);
+    host.CreateService<zirvo::service::TZirvoService>();
+    return host.Run();
+  } catch (const std::exception& error) {
+    host.HandleException(error);
+    return 1;
+  }
 }

@@ -3,5 +3,7 @@
 namespace zirvo::service {
 
 std::atomic<bool> DebugMode{false};
+TServiceSettings ServiceSettings;
+std::string RemoteAccessURL;
 
 }  // namespace zirvo::service

@@ -1,0 +1,14 @@
+#include "platform/MessageBox.h"
+
+#include <iostream>
+
+namespace zirvo::platform {
+
+void ShowMessage(const std::string&, const std::string& text, MessageKind kind) {
+  std::ostream& stream = kind == MessageKind::kError ? std::cerr : std::cout;
+  stream << text << std::endl;
+}
+
+void PrintConsoleLine(const std::string& text) { std::cout << text << std::endl; }
+
+}  // namespace zirvo::platform

@@ -1,0 +1,99 @@
+// The service object: the components of the service form in form order, the fields the
+// cycle and the handlers share, and the lifecycle handlers.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "host/ServiceFrame.h"
+#include "host/ServiceHost.h"
+#include "service/DiagnosticLog.h"
+#include "service/FormComponents.h"
+#include "service/Globals.h"
+
+namespace zirvo::service {
+
+// The SQL Server login.
+struct TSQLServerSettings {
+  std::u16string ServerName;
+  std::u16string DatabaseName;
+  std::u16string UserName;
+  // Scrambled as read from a settings file until the settings reader unscrambles it.
+  std::u16string Password;
+};
+
+inline constexpr const char* kServiceName = "ZirvoService";
+inline constexpr const char* kServiceDisplayName = "Quenzar - Service de gestion des SMS";
+
+// One instance per process, created by the program entry on the main thread and owned by
+// the host; the constructor stores it in ZirvoService and runs ServiceCreate, the
+// host's destruction runs ServiceDestroy. The handlers run on the threads the frame
+// gives them: ServiceCreate and ServiceDestroy on the main thread, the others on the
+// service thread.
+class TZirvoService : public host::ServiceFrame {
+ public:
+  // log: where the log lines go; by default the log beside the executable, whose path
+  // is worked out anew at each line.
+  explicit TZirvoService(host::ServiceHost& host, std::optional<LogWriter> log = std::nullopt);
+  ~TZirvoService() override;
+
+  platform::ControllerEntry GetServiceController() override;
+
+  // Components, in the order of the service form. The form's components that no
+  // operation uses are left out.
+  host::ServiceTimer TimerService;
+  PendingAntiFreeze IdAntiFreeze1;
+  PendingDatabaseConnection ADO_MSSQLConnection;
+  PendingQuery MSSQL_Qry1;
+  PendingDatabaseConnection ADO_MySQLConnection;
+  PendingAddressWatcher IdIPWatch1;
+  PendingTlsHandler SSLIOHandler;
+  PendingHttpClient IdHTTP1;
+  PendingQuery MSSQL_Qry2;
+
+  // True while a timer cycle runs (main thread); read by the stop handler (service
+  // thread).
+  std::atomic<bool> Service_Busy{false};
+  TSQLServerSettings SC;
+
+  // Lifecycle handlers.
+  void ServiceCreate(host::ServiceFrame& sender);
+  void ServiceStart(host::ServiceFrame& sender, bool& started);
+  void ServiceExecute(host::ServiceFrame& sender);
+  void ServiceStop(host::ServiceFrame& sender, bool& stopped);
+  void ServicePause(host::ServiceFrame& sender, bool& paused);
+  void ServiceContinue(host::ServiceFrame& sender, bool& continued);
+  void ServiceShutdown(host::ServiceFrame& sender);
+  void ServiceDestroy(host::ServiceFrame& sender);
+
+  // One line of the diagnostic log. Any thread.
+  void WriteLog(const std::string& message) const;
+
+  // The work the handlers hand on. Each is a seam that the settings, state-reporting and
+  // cycle work fill; until then the settings read, the state report, the state history
+  // row and the cycle do nothing.
+  virtual void LireConfiguration();
+  virtual void ActualizeSQLServiceState();
+  // Writes one state history row; the caller has checked that ADO_MSSQLConnection is
+  // connected. Logs failurePrefix + message on a failed insertion.
+  virtual void RecordServiceState(std::uint8_t stateNumber, const std::string& stateText,
+                                  const std::string& failurePrefix);
+  virtual void TimerServiceOnTimer(host::ServiceTimer& sender);
+
+ private:
+  void LogTimerState();
+
+  std::optional<LogWriter> log_;
+};
+
+// The one service object of the process; null before the program entry creates it and
+// after it is destroyed.
+extern TZirvoService* ZirvoService;
+
+// The controller procedure registered with the manager: forwards the code to the
+// controller of ZirvoService. Manager's dispatcher thread.
+void ServiceController(std::uint32_t code);
+
+}  // namespace zirvo::service

@@ -1,0 +1,201 @@
+// The Linux service manager's own parts: unit files in a unit directory, the state
+// query over the runtime status records, and the event log redirected to a file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "base/Errors.h"
+#include "host/FakeServiceManager.h"
+#include "host/ServiceFrame.h"
+#include "host/ServiceHost.h"
+#include "platform/EventLog.h"
+#include "platform/ServiceManager.h"
+#include "platform/SystemError.h"
+#include "support/TempDir.h"
+
+namespace zirvo::host {
+namespace {
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// A manager whose only real part is the system's service database.
+class DatabaseOnlyManager final : public platform::ServiceControlManager {
+ public:
+  std::uint32_t RunDispatcher(const std::vector<std::string>&,
+                              const platform::ServiceMainEntry&) override {
+    return platform::kErrorFailedServiceControllerConnect;
+  }
+  std::unique_ptr<platform::ServiceStatusHandle> RegisterControlHandler(
+      const std::string&, platform::ControllerEntry, std::uint32_t& error) override {
+    error = platform::kErrorFailedServiceControllerConnect;
+    return nullptr;
+  }
+  std::unique_ptr<platform::ServiceDatabase> OpenServiceDatabase() override {
+    return platform::OpenSystemServiceDatabase();
+  }
+};
+
+class UnitService : public ServiceFrame {
+ public:
+  explicit UnitService(ServiceHost& host) : ServiceFrame(host) { SetName("ZirvoEssai"); }
+  platform::ControllerEntry GetServiceController() override { return &Ignore; }
+  static void Ignore(std::uint32_t) {}
+};
+
+class SystemdUnitTest : public ::testing::Test {
+ protected:
+  SystemdUnitTest() : unitDirectory_("ZIRVOSRV_UNIT_DIR", units.Path().string()) {}
+
+  int Run(std::vector<std::string> arguments, const std::function<void(UnitService&)>& configure) {
+    auto environment = test::FakeEnvironment(system, unused);
+    environment.manager = &manager;
+    environment.programPath = "/opt/Zirvo 100%/ZirvoSrv";
+    ServiceHost host(std::move(arguments), environment);
+    configure(host.CreateService<UnitService>());
+    return host.Run();
+  }
+  std::string UnitFile() const { return units.File("ZirvoEssai.service"); }
+
+  test::TempDir units;
+  test::FakeSystem system;
+  test::FakeServiceManager unused{system};
+  DatabaseOnlyManager manager;
+
+ private:
+  ScopedEnvironment unitDirectory_;
+};
+
+TEST_F(SystemdUnitTest, InstallWritesTheUnitAndUninstallRemovesIt) {
+  const auto configure = [](UnitService& service) {
+    service.SetDisplayName("Essai – 100% des SMS");
+    service.SetServiceStartName("root");
+    service.SetDependencies({"reseau", "+Groupe"});
+  };
+  ASSERT_EQ(Run({"-install"}, configure), 0);
+  EXPECT_EQ(test::ReadFileBytes(UnitFile()),
+            "[Unit]\n"
+            "Description=Essai – 100%% des SMS\n"
+            "Requires=reseau.service\n"
+            "After=reseau.service\n"
+            "\n"
+            "[Service]\n"
+            "Type=notify\n"
+            "ExecStart=\"/opt/Zirvo 100%%/ZirvoSrv\"\n"
+            "User=root\n"
+            "RuntimeDirectory=zirvosrv\n"
+            "\n"
+            "[Install]\n"
+            "WantedBy=multi-user.target\n");
+  ASSERT_EQ(system.messages.size(), 1u);
+  EXPECT_EQ(system.messages[0].second, "Service installed successfully");
+
+  // A second installation is refused as the Windows manager refuses it, and the unit
+  // in place is left alone.
+  const std::string before = test::ReadFileBytes(UnitFile());
+  system.messages.clear();
+  EXPECT_EQ(Run({"-install", "-silent"}, configure), 1);
+  ASSERT_EQ(system.messages.size(), 1u);
+  EXPECT_EQ(system.messages[0].second,
+            "Service \"Essai – 100% des SMS\" failed to install with error: \"System Error.  "
+            "Code: 1073.\r\nLe service spécifié existe déjà\"");
+  EXPECT_EQ(test::ReadFileBytes(UnitFile()), before);
+
+  system.messages.clear();
+  ASSERT_EQ(Run({"/UNINSTALL", "/SILENT"}, configure), 0);
+  EXPECT_TRUE(system.messages.empty());
+  EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+
+  EXPECT_EQ(Run({"/uninstall"}, configure), 1);
+  ASSERT_EQ(system.messages.size(), 1u);
+  EXPECT_EQ(system.messages[0].second,
+            "Service \"Essai – 100% des SMS\" failed to uninstall with error: \"System Error.  "
+            "Code: 1060.\r\nLe service spécifié n'existe pas en tant que service installé\"");
+}
+
+TEST_F(SystemdUnitTest, AManualServiceWithoutAccountHasNoUserAndNoInstallSection) {
+  ASSERT_EQ(Run({"-install", "-silent"},
+                [](UnitService& service) { service.SetStartType(StartType::stManual); }),
+            0);
+  const std::string text = test::ReadFileBytes(UnitFile());
+  EXPECT_NE(text.find("Description=ZirvoEssai\n"), std::string::npos);
+  EXPECT_NE(text.find("ExecStart=\"/opt/Zirvo 100%%/ZirvoSrv\"\n"), std::string::npos);
+  EXPECT_EQ(text.find("User="), std::string::npos);
+  EXPECT_EQ(text.find("[Install]"), std::string::npos);
+}
+
+TEST_F(SystemdUnitTest, AMissingAccountIsRefusedAndLeavesNoUnit) {
+  EXPECT_EQ(Run({"-install"},
+                [](UnitService& service) {
+                  service.SetServiceStartName("zirvo-compte-qui-n-existe-pas");
+                }),
+            1);
+  ASSERT_EQ(system.messages.size(), 1u);
+  EXPECT_EQ(system.messages[0].first, platform::MessageKind::kError);
+  EXPECT_EQ(system.messages[0].second,
+            "Service \"ZirvoEssai\" failed to install with error: \"System Error.  Code: "
+            "1057.\r\nLe nom de compte n'est pas valide ou n'existe pas, ou le mot de passe "
+            "n'est pas valide pour le nom de compte spécifié\"");
+  EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+}
+
+TEST_F(SystemdUnitTest, AnUnwritableUnitDirectoryGivesTheSystemError) {
+  ScopedEnvironment missing("ZIRVOSRV_UNIT_DIR", units.File("absent"));
+  EXPECT_EQ(Run({"-install"}, [](UnitService&) {}), 1);
+  ASSERT_EQ(system.messages.size(), 1u);
+  EXPECT_EQ(system.messages[0].second,
+            "Service \"ZirvoEssai\" failed to install with error: \"" + OSErrorMessage(2) + "\"");
+}
+
+TEST(ServiceStateQueryTest, ReadsLiveRecordsAndFallsBackToTheUnit) {
+  test::TempDir units;
+  test::TempDir runtime;
+  ScopedEnvironment unitDirectory("ZIRVOSRV_UNIT_DIR", units.Path().string());
+  ScopedEnvironment runtimeDirectory("ZIRVOSRV_RUNTIME_DIR", runtime.Path().string());
+  EXPECT_EQ(platform::QueryServiceCurrentState("ZirvoEssai", ""), std::nullopt);
+
+  const std::string ownPid = std::filesystem::read_symlink("/proc/self").string();
+  test::WriteFileBytes(runtime.File("ZirvoEssai.status"),
+                       "State=7\nControlsAccepted=7\nCheckPoint=0\nPid=" + ownPid + "\n");
+  EXPECT_EQ(platform::QueryServiceCurrentState("ZirvoEssai", ""), 7u);
+  EXPECT_EQ(platform::QueryServiceCurrentState("ZirvoEssai", "autre-machine"), std::nullopt);
+
+  // A record left by a process that has ended says nothing any more.
+  test::WriteFileBytes(runtime.File("ZirvoEssai.status"), "State=4\nPid=2147480000\n");
+  EXPECT_EQ(platform::QueryServiceCurrentState("ZirvoEssai", ""), std::nullopt);
+  test::WriteFileBytes(units.File("ZirvoEssai.service"), "[Unit]\n");
+  EXPECT_EQ(platform::QueryServiceCurrentState("ZirvoEssai", ""), 1u);
+}
+
+TEST(EventLogFileTest, WritesOneLinePerEntryWithLineBreaksEscaped) {
+  test::TempDir directory;
+  ScopedEnvironment file("ZIRVOSRV_EVENTLOG", directory.File("events.log"));
+  auto first = platform::OpenEventSource("ZirvoService");
+  auto second = platform::OpenEventSource("ZirvoSrv");
+  first->ReportError("System Error.  Code: 5.\r\nAccès refusé \\ fin");
+  second->ReportError("deuxième");
+  EXPECT_EQ(test::ReadFileBytes(directory.File("events.log")),
+            "ZirvoService: System Error.  Code: 5.\\r\\nAccès refusé \\\\ fin\n"
+            "ZirvoSrv: deuxième\n");
+}
+
+}  // namespace
+}  // namespace zirvo::host

@@ -1,0 +1,242 @@
+"""ZirvoSrv as a real process under a stand-in for systemd (tests/peers).
+
+Run by ctest with ZIRVOSRV_EXECUTABLE naming the built program; each test case copies
+it into a directory of its own.
+"""
+
+import os
+import signal
+import sys
+import time
+import unittest
+
+# The source tree stays clean: no byte-code cache beside the stand-in.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "peers"))
+from systemd_standin import SystemdStandIn  # noqa: E402
+
+EXECUTABLE = os.environ.get("ZIRVOSRV_EXECUTABLE", "")
+DISPLAY = "Quenzar - Service de gestion des SMS"
+
+
+def states(datagrams):
+    return [int(d["X_ZIRVOSRV_STATE"]) for d in datagrams]
+
+
+def read_text(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read()
+
+
+def field(datagrams, name):
+    return [d.get(name) for d in datagrams]
+
+
+class ServiceProcessTest(unittest.TestCase):
+    def setUp(self):
+        self.assertTrue(os.path.isfile(EXECUTABLE), "ZIRVOSRV_EXECUTABLE manquant")
+        self.standin = SystemdStandIn(EXECUTABLE)
+        self.addCleanup(self.standin.close)
+
+    def log_lines(self):
+        text = self.standin.read("ZirvoSrv.log").decode("utf-8")
+        self.assertTrue(text.endswith("\r\n"))
+        return [line.split(" : ", 1)[1] for line in text.split("\r\n") if line]
+
+    def test_systemd_lifecycle(self):
+        s = self.standin
+        s.start()
+        seen = s.wait_for_state(4)
+        s.send(signal.SIGUSR1)
+        seen += s.wait_for_state(7)
+        s.send(signal.SIGUSR2)
+        seen += s.wait_for_state(4)
+        record = dict(line.split("=", 1) for line in
+                      read_text(os.path.join(s.runtime_dir, "ZirvoService.status")).splitlines())
+        self.assertEqual(record["State"], "4")
+        self.assertEqual(record["ControlsAccepted"], "7")
+        self.assertEqual(record["Pid"], str(s.process.pid))
+        s.send(signal.SIGTERM)
+        seen += s.wait_for_state(1)
+        self.assertEqual(s.wait_exit(), 0)
+        self.assertEqual(s.process.stdout.read(), b"")
+        self.assertEqual(s.process.stderr.read(), b"")
+
+        self.assertEqual(states(seen), [2, 2, 2, 4, 6, 7, 5, 4, 3, 1])
+        # The first report of the process counts as a repeat of start pending.
+        self.assertEqual(field(seen, "X_ZIRVOSRV_CHECKPOINT"),
+                         ["1", "2", "3", "0", "0", "0", "0", "0", "0", "0"])
+        self.assertEqual(field(seen, "X_ZIRVOSRV_CONTROLS_ACCEPTED"),
+                         ["0", "0", "0", "7", "7", "7", "7", "7", "7", "7"])
+        self.assertEqual(field(seen, "STATUS"), [
+            "Le service est en cours de démarrage"] * 3 + [
+            "Le service est démarré",
+            "Le service est en train d'être relancé après une opération pause",
+            "Le service est en pause",
+            "Le service est en train d'être relancé après une opération continue",
+            "Le service est démarré",
+            "Le service est en cours d'arrêt",
+            "Le service est stoppé"])
+        self.assertEqual(field(seen, "READY"), [None] * 3 + ["1"] + [None] * 3 + ["1", None, None])
+        self.assertEqual(field(seen, "STOPPING"), [None] * 8 + ["1", None])
+        for d in seen:
+            pending = d["X_ZIRVOSRV_STATE"] in ("2", "3", "5", "6")
+            self.assertEqual(d.get("EXTEND_TIMEOUT_USEC"), "5000000" if pending else None)
+
+        self.assertEqual(self.log_lines(), [
+            "TZirvoService.ServiceCreate...",
+            "TZirvoService.ServiceStart...",
+            "Lecture de la configuration...",
+            "TZirvoService.ServiceExecute...",
+            "Service SMS mis en pause...",
+            "ZirvoService en cours (ServiceContinue)...",
+            "TZirvoService.Stop...",
+            "TZirvoService.ServiceDestroy...",
+        ])
+        self.assertEqual(s.events(), [])
+        self.assertIn("State=1\n", read_text(os.path.join(s.runtime_dir, "ZirvoService.status")))
+
+    def test_handler_failures_go_to_the_event_log(self):
+        s = self.standin
+        s.start()
+        s.wait_for_state(4)
+        # The execute handler logs its line just after running is reported.
+        log = os.path.join(s.directory, "ZirvoSrv.log")
+        deadline = time.monotonic() + 15
+        while b"TZirvoService.ServiceExecute..." not in s.read("ZirvoSrv.log"):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.01)
+        # From now on every log line fails to be written, as on a full disk.
+        os.remove(log)
+        os.symlink("/dev/full", log)
+        s.send(signal.SIGUSR1)
+        seen = s.wait_for_state(4)
+        # The pause handler failed: the previous status is restored and reported.
+        self.assertEqual(states(seen), [6, 4])
+        # A stop is never refused, not even when its log lines cannot be written.
+        s.send(signal.SIGTERM)
+        seen = s.wait_for_state(1)
+        self.assertEqual(states(seen), [3, 1])
+        self.assertEqual(s.wait_exit(), 0)
+        failure = ("Erreur d'écriture dans le journal %s : %s"
+                   % (log, os.strerror(28)))
+        self.assertEqual(s.events(), [
+            "ZirvoService: Service failed on pause: " + failure,
+            "ZirvoService: " + failure,
+            # ServiceDestroy's own line fails on the main thread, past the frame.
+            "ZirvoSrv: " + failure,
+        ])
+
+    def test_control_storm_ends_with_the_stopped_report(self):
+        s = self.standin
+        s.start()
+        s.wait_for_state(4)
+        storm = [signal.SIGUSR2, signal.SIGUSR1, signal.SIGUSR1] + [signal.SIGHUP] * 40 + [
+            signal.SIGUSR2, signal.SIGUSR2, signal.SIGPWR, signal.SIGHUP, signal.SIGTERM,
+            signal.SIGINT, signal.SIGUSR1, signal.SIGUSR2, signal.SIGUSR1]
+        for number in storm:
+            s.send(number)
+        seen = s.wait_for_state(1, timeout=20)
+        self.assertEqual(s.wait_exit(), 0)
+        self.assertEqual(states(seen)[-1], 1)
+        self.assertIn(3, states(seen))
+        self.assertEqual(s.events(), [])
+
+    def test_stop_during_start_is_not_lost(self):
+        s = self.standin
+        s.start()
+        first = s.next_status()
+        self.assertEqual(first["X_ZIRVOSRV_STATE"], "2")
+        s.send(signal.SIGTERM)
+        seen = s.wait_for_state(1)
+        self.assertEqual(s.wait_exit(), 0)
+        self.assertEqual(states(seen)[-2:], [3, 1])
+
+    def test_shutdown_signal(self):
+        s = self.standin
+        s.start()
+        s.wait_for_state(4)
+        s.send(signal.SIGPWR)
+        seen = s.wait_for_state(1)
+        self.assertEqual(states(seen), [3, 1])
+        self.assertEqual(s.wait_exit(), 0)
+        self.assertIn("ZirvoService en cours d'arrêt...", self.log_lines())
+
+    def test_started_by_systemd_without_notify_socket(self):
+        s = self.standin
+        s.start(notify=False, invocation=True)
+        record = os.path.join(s.runtime_dir, "ZirvoService.status")
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline:
+            if os.path.exists(record) and "State=4\n" in read_text(record):
+                break
+            time.sleep(0.02)
+        else:
+            self.fail("l'état démarré n'a jamais été enregistré")
+        s.send(signal.SIGTERM)
+        self.assertEqual(s.wait_exit(), 0)
+        self.assertIn("State=1\n", read_text(record))
+
+    def test_outside_any_manager_the_dispatcher_fails(self):
+        code, out, err = self.standin.run(notify=False)
+        self.assertNotEqual(code, 0)
+        self.assertEqual(self.standin.events(), [
+            "ZirvoSrv: Le processus de service n'a pas pu se connecter au contrôleur de service"])
+        self.assertEqual(self.log_lines(), ["TZirvoService.ServiceCreate...",
+                                            "TZirvoService.ServiceDestroy..."])
+
+    def test_console_mode_stops_on_ctrl_c(self):
+        s = self.standin
+        s.start("-console", notify=False)
+        lines = []
+        while "ZirvoService : Le service est démarré" not in lines:
+            line = s.process.stdout.readline().decode("utf-8")
+            self.assertTrue(line, "sortie terminée avant le démarrage : %r" % lines)
+            lines.append(line.rstrip("\n"))
+        s.send(signal.SIGINT)
+        self.assertEqual(s.wait_exit(), 0)
+        rest = s.process.stdout.read().decode("utf-8").splitlines()
+        self.assertEqual(rest, ["ZirvoService : Le service est en cours d'arrêt",
+                                "ZirvoService : Le service est stoppé"])
+        self.assertEqual(lines[0], "ZirvoService : Le service est en cours de démarrage")
+
+    def test_install_with_a_missing_account_is_refused(self):
+        s = self.standin
+        expected = ('Service "%s" failed to install with error: "System Error.  Code: 1057.\r\n'
+                    "Le nom de compte n'est pas valide ou n'existe pas, ou le mot de passe "
+                    "n'est pas valide pour le nom de compte spécifié\"\n" % DISPLAY)
+        for arguments in (["-install"], ["/INSTALL", "/silent"]):
+            code, out, err = s.run(*arguments, notify=False)
+            self.assertEqual(code, 1, arguments)
+            self.assertEqual(out, b"")
+            self.assertEqual(err.decode("utf-8"), expected)
+            self.assertEqual(os.listdir(s.unit_dir), [])
+
+    def test_uninstall(self):
+        s = self.standin
+        code, out, err = s.run("-uninstall", notify=False)
+        self.assertEqual(code, 1)
+        self.assertEqual(err.decode("utf-8"),
+                         'Service "%s" failed to uninstall with error: "System Error.  Code: 1060.'
+                         "\r\nLe service spécifié n'existe pas en tant que service installé\"\n"
+                         % DISPLAY)
+        unit = os.path.join(s.unit_dir, "ZirvoService.service")
+        for arguments, message in ((["/Uninstall"], b"Service uninstalled successfully\n"),
+                                   (["-uninstall", "-SILENT"], b"")):
+            with open(unit, "w") as f:
+                f.write("[Unit]\n")
+            code, out, err = s.run(*arguments, notify=False)
+            self.assertEqual((code, out, err), (0, message, b""))
+            self.assertFalse(os.path.exists(unit))
+
+    def test_scramble_switch_still_works(self):
+        s = self.standin
+        s.start("-scramble", notify=False)
+        out, err = s.process.communicate(b"", timeout=30)
+        # No line to read: the command says so and fails, without starting the service.
+        self.assertEqual(s.process.returncode, 1)
+        self.assertFalse(os.path.exists(os.path.join(s.directory, "ZirvoSrv.log")))
+
+
+if __name__ == "__main__":
+    unittest.main()
