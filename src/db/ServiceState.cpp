@@ -5,29 +5,12 @@
 #include "db/Query.h"
 #include "db/Statements.h"
 #include "platform/Clock.h"
+#include "platform/ServiceManager.h"
 
 namespace zirvo::db {
 
 std::string ServiceStateText(std::optional<std::uint32_t> state) {
-  if (!state) return "Le service est inexistant !";
-  switch (*state) {
-    case 1:
-      return "Le service est stoppé";
-    case 2:
-      return "Le service est en cours de démarrage";
-    case 3:
-      return "Le service est en cours d'arrêt";
-    case 4:
-      return "Le service est démarré";
-    case 5:
-      return "Le service est en train d'être relancé après une opération continue";
-    case 6:
-      return "Le service est en train d'être relancé après une opération pause";
-    case 7:
-      return "Le service est en pause";
-    default:
-      return "Etat du service inconnu ou service inexistant !";
-  }
+  return state ? platform::ServiceStateText(*state) : "Le service est inexistant !";
 }
 
 std::string ServiceStatusText(const std::string& serviceName, const std::string& machineName,

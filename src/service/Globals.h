@@ -4,6 +4,8 @@
 #include <atomic>
 #include <string>
 
+#include "config/ServiceSettings.h"
+
 namespace zirvo::service {
 
 // Verbose logging switch, loaded from the settings at every settings read and read by
@@ -11,22 +13,10 @@ namespace zirvo::service {
 // read may change it.
 extern std::atomic<bool> DebugMode;
 
-// The settings values that the settings readers keep from one read to the next. Each
-// read overwrites them field by field; a field a read does not reach keeps its value.
-// Written by the settings reads (main thread, and the service thread at start).
-struct TServiceSettings {
-  std::string ZirvoServiceName;
-  std::string MySQLDBPwd;
-  std::string MySQLDBPort;
-  // A directory path ending in a path delimiter.
-  std::string DataBaseDir;
-  std::string HTTPServer;
-  std::string HTTPUserName;
-  std::string HTTPPassword;
-  std::string HTTPPort;
-  bool HTTPBasicAuthentification = false;
-};
-
+// The settings values that the settings readers keep from one read to the next; see
+// config::TServiceSettings. Written by the settings reads (main thread, and the service
+// thread at start).
+using config::TServiceSettings;
 extern TServiceSettings ServiceSettings;
 
 // The address of the remote access code endpoint, rebuilt by every cycle before the

@@ -1,6 +1,12 @@
 #include "service/MainService.h"
 
 #include "base/Errors.h"
+#include "config/SettingsReader.h"
+#include "db/ServiceState.h"
+#include "db/Statements.h"
+#include "platform/CodePage.h"
+#include "platform/Process.h"
+#include "platform/ServiceManager.h"
 
 namespace zirvo::service {
 
@@ -10,8 +16,62 @@ void ServiceController(std::uint32_t code) {
   if (TZirvoService* service = ZirvoService) service->Controller(code);
 }
 
+namespace {
+
+net::HttpClientOptions MainThreadClientOptions(TAntiFreeze& antiFreeze,
+                                               std::shared_ptr<net::TlsLibrary> tls) {
+  net::HttpClientOptions options;
+  options.waits.pump = [&antiFreeze] { antiFreeze.Pump(); };
+  options.tlsLibrary = std::move(tls);
+  return options;
+}
+
+// What a settings read changes in the service object.
+class ServiceSettingsTarget final : public config::SettingsTarget {
+ public:
+  explicit ServiceSettingsTarget(TZirvoService& service) : service_(service) {}
+
+  void SetTimerInterval(std::uint32_t milliseconds) override {
+    service_.TimerService.SetInterval(milliseconds);
+  }
+  std::uint32_t TimerInterval() const override { return service_.TimerService.Interval(); }
+  bool SqlServerConnected() override { return service_.ADO_MSSQLConnection.Connected(); }
+  void CloseSqlServerConnection() override { service_.ADO_MSSQLConnection.Close(); }
+  std::u16string BuildSQLServerConnectionString() override {
+    return db::BuildSQLServerConnectionString(
+        service_.SC, DebugMode, [this](const std::string& line) { service_.WriteLog(line); });
+  }
+  void SetSqlServerConnectionString(const std::u16string& connectionString) override {
+    // The driver setting is read with the login, so both take effect at the next open.
+    service_.ADO_MSSQLConnection.SetSqlServerDriver(
+        platform::AnsiToWide(ServiceSettings.SQLServerDriver));
+    service_.ADO_MSSQLConnection.SetConnectionString(connectionString);
+  }
+  std::u16string SqlServerConnectionString() override {
+    return service_.ADO_MSSQLConnection.ConnectionString();
+  }
+  void SetServiceStartName(const std::string& name) override {
+    service_.SetServiceStartName(name);
+  }
+
+ private:
+  TZirvoService& service_;
+};
+
+}  // namespace
+
 TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> log)
-    : host::ServiceFrame(host), TimerService(host), log_(std::move(log)) {
+    : host::ServiceFrame(host),
+      TimerService(host),
+      IdAntiFreeze1(host),
+      ADO_MSSQLConnection(db::kSQLServerCreationConnectionString),
+      MSSQL_Qry1(ADO_MSSQLConnection),
+      ADO_MySQLConnection(db::kMySQLCreationConnectionString),
+      SSLIOHandler(net::TlsLibrary::Process()),
+      IdHTTP1(MainThreadClientOptions(IdAntiFreeze1, SSLIOHandler)),
+      MSSQL_Qry2(ADO_MSSQLConnection),
+      log_(std::move(log)) {
+  for (std::string_view line : db::kUpdateLines) MSSQL_Qry2.AddLine(std::string(line));
   ZirvoService = this;
   SetName(kServiceName);
   SetDisplayName(kServiceDisplayName);
@@ -160,10 +220,36 @@ void TZirvoService::ServiceDestroy(host::ServiceFrame&) {
   ActualizeSQLServiceState();
 }
 
-// Seams: see the declarations.
-void TZirvoService::LireConfiguration() {}
-void TZirvoService::ActualizeSQLServiceState() {}
-void TZirvoService::RecordServiceState(std::uint8_t, const std::string&, const std::string&) {}
+std::string TZirvoService::ExecutablePath() const {
+  return executablePath_.empty() ? platform::ExecutablePath() : executablePath_;
+}
+
+void TZirvoService::LireConfiguration() {
+  ServiceSettingsTarget target(*this);
+  config::SettingsReader reader(
+      ExecutablePath(), [this](const std::string& line) { WriteLog(line); }, target, SC,
+      ServiceSettings, DebugMode);
+  reader.LireConfiguration();
+}
+
+void TZirvoService::ActualizeSQLServiceState() {
+  db::ActualizeSQLServiceState(db::StateReportContext{
+      ADO_MSSQLConnection,
+      [this](const std::string& line) { WriteLog(line); },
+      [] { return DebugMode.load(); },
+      [this] { return TimerService.Enabled(); },
+      [] { return ServiceSettings.ZirvoServiceName; },
+      platform::QueryServiceCurrentState,
+  });
+}
+
+void TZirvoService::RecordServiceState(std::uint8_t stateNumber, const std::string& stateText,
+                                       const std::string& failurePrefix) {
+  db::RecordServiceState(ADO_MSSQLConnection, stateNumber, stateText, failurePrefix,
+                         [this](const std::string& line) { WriteLog(line); });
+}
+
+// The timer cycle is the next piece of work; until it lands a tick does nothing.
 void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) {}
 
 }  // namespace zirvo::service

@@ -4,25 +4,26 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "db/Connection.h"
+#include "db/ConnectionStrings.h"
+#include "db/Query.h"
 #include "host/ServiceFrame.h"
 #include "host/ServiceHost.h"
 #include "service/DiagnosticLog.h"
 #include "service/FormComponents.h"
 #include "service/Globals.h"
+#include "net/Connectivity.h"
+#include "net/HttpClient.h"
+#include "net/Tls.h"
 
 namespace zirvo::service {
 
-// The SQL Server login.
-struct TSQLServerSettings {
-  std::u16string ServerName;
-  std::u16string DatabaseName;
-  std::u16string UserName;
-  // Scrambled as read from a settings file until the settings reader unscrambles it.
-  std::u16string Password;
-};
+// The SQL Server login, unscrambled once the settings have been read.
+using db::TSQLServerSettings;
 
 inline constexpr const char* kServiceName = "ZirvoService";
 inline constexpr const char* kServiceDisplayName = "Quenzar - Service de gestion des SMS";
@@ -44,14 +45,16 @@ class TZirvoService : public host::ServiceFrame {
   // Components, in the order of the service form. The form's components that no
   // operation uses are left out.
   host::ServiceTimer TimerService;
-  PendingAntiFreeze IdAntiFreeze1;
-  PendingDatabaseConnection ADO_MSSQLConnection;
-  PendingQuery MSSQL_Qry1;
-  PendingDatabaseConnection ADO_MySQLConnection;
-  PendingAddressWatcher IdIPWatch1;
-  PendingTlsHandler SSLIOHandler;
-  PendingHttpClient IdHTTP1;
-  PendingQuery MSSQL_Qry2;
+  TAntiFreeze IdAntiFreeze1;
+  // Shared by the service thread (state reports and rows) and the cycle; the connection
+  // serialises their use.
+  db::Connection ADO_MSSQLConnection;
+  db::Query MSSQL_Qry1;
+  db::Connection ADO_MySQLConnection;
+  net::IPWatch IdIPWatch1;
+  std::shared_ptr<net::TlsLibrary> SSLIOHandler;
+  net::HttpClient IdHTTP1;
+  db::Query MSSQL_Qry2;
 
   // True while a timer cycle runs (main thread); read by the stop handler (service
   // thread).
@@ -82,10 +85,16 @@ class TZirvoService : public host::ServiceFrame {
                                   const std::string& failurePrefix);
   virtual void TimerServiceOnTimer(host::ServiceTimer& sender);
 
+  // The path the settings and log files are named after: the executable's, unless the
+  // object was made for a test with another.
+  std::string ExecutablePath() const;
+  void SetExecutablePath(std::string path) { executablePath_ = std::move(path); }
+
  private:
   void LogTimerState();
 
   std::optional<LogWriter> log_;
+  std::string executablePath_;
 };
 
 // The one service object of the process; null before the program entry creates it and

@@ -87,6 +87,8 @@ class ServiceProcessTest(unittest.TestCase):
             "TZirvoService.ServiceCreate...",
             "TZirvoService.ServiceStart...",
             "Lecture de la configuration...",
+            # A first run writes default settings, which hold no SQL Server password.
+            "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage",
             "TZirvoService.ServiceExecute...",
             "Service SMS mis en pause...",
             "ZirvoService en cours (ServiceContinue)...",
@@ -94,6 +96,9 @@ class ServiceProcessTest(unittest.TestCase):
             "TZirvoService.ServiceDestroy...",
         ])
         self.assertEqual(s.events(), [])
+        settings = read_text(os.path.join(s.directory, "ZirvoSrv.ini"))
+        self.assertIn("LastMessage2=LireConfiguration() terminée.\n", settings)
+        self.assertTrue(os.path.isdir(os.path.join(s.directory, "Private")))
         self.assertIn("State=1\n", read_text(os.path.join(s.runtime_dir, "ZirvoService.status")))
 
     def test_handler_failures_go_to_the_event_log(self):
