@@ -11,6 +11,7 @@
 #include "base/Errors.h"
 #include "host/FakeServiceManager.h"
 #include "service/MainService.h"
+#include "support/LogLines.h"
 #include "support/TempDir.h"
 
 namespace zirvo::service {
@@ -49,17 +50,8 @@ class MainServiceTest : public ::testing::Test {
         service(host.CreateService<SeamService>(LogWriter(directory.File("ZirvoSrv.log")))) {}
   ~MainServiceTest() override { DebugMode = false; }
 
-  // The messages of the log, without their date and time.
   std::vector<std::string> LogMessages() const {
-    std::vector<std::string> messages;
-    std::istringstream lines(test::ReadFileBytes(directory.File("ZirvoSrv.log")));
-    std::string line;
-    while (std::getline(lines, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      const auto separator = line.find(" : ");
-      messages.push_back(separator == std::string::npos ? line : line.substr(separator + 3));
-    }
-    return messages;
+    return test::LogMessages(directory.File("ZirvoSrv.log"));
   }
 
   test::TempDir directory;
