@@ -12,30 +12,13 @@
 #include "platform/EventLog.h"
 #include "platform/ServiceManager.h"
 #include "platform/SystemError.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace zirvo::host {
 namespace {
 
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::ScopedEnvironment;
 
 // A manager whose only real part is the system's service database.
 class DatabaseOnlyManager final : public platform::ServiceControlManager {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <filesystem>
 #include <thread>
 
 #include "db/Query.h"
@@ -15,6 +16,7 @@
 #include "host/FakeServiceManager.h"
 #include "service/MainService.h"
 #include "support/LogLines.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 namespace zirvo::service {
@@ -183,6 +185,30 @@ TEST_F(LifecycleDatabaseTest, AMissingStateTableIsLoggedAndThePauseGoesOn) {
                           }),
             1);
   EXPECT_TRUE(system_.Events().empty());
+}
+
+TEST_F(LifecycleDatabaseTest, TheStateReportAsksTheSystemForTheNamedService) {
+  test::TempDir units, runtime;
+  test::ScopedEnvironment unitDirectory("ZIRVOSRV_UNIT_DIR", units.Path().string());
+  test::ScopedEnvironment runtimeDirectory("ZIRVOSRV_RUNTIME_DIR", runtime.Path().string());
+  DebugMode = true;
+  const std::string prefix =
+      "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat du "
+      "service : ";
+  ServiceSettings.ZirvoServiceName = "ZirvoEssai";
+  service_.ActualizeSQLServiceState();
+  EXPECT_EQ(Log().back(), "État du timer : inactif");
+  EXPECT_TRUE(Logged(prefix + "Le service est inexistant !"));
+
+  test::WriteFileBytes(units.File("ZirvoEssai.service"), "[Unit]\n");
+  service_.ActualizeSQLServiceState();
+  EXPECT_TRUE(Logged(prefix + "Le service est stoppé"));
+
+  const std::string ownPid = std::filesystem::read_symlink("/proc/self").string();
+  test::WriteFileBytes(runtime.File("ZirvoEssai.status"), "State=4\nPid=" + ownPid + "\n");
+  service_.ActualizeSQLServiceState();
+  EXPECT_TRUE(Logged(prefix + "Le service est démarré"));
+  ServiceSettings.ZirvoServiceName.clear();
 }
 
 }  // namespace
