@@ -1,10 +1,46 @@
 #!/usr/bin/env bash
-# Runs what ZirvoSrv can do so far on its built-in defaults.
+# Runs ZirvoSrv on its embedded default: an SQLite database standing for the desktop
+# application's SQL Server base, in a folder of its own under /tmp. The service runs in
+# the foreground (-console), is paused, continued and stopped, and the log and the
+# settings file it wrote are shown.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh >/dev/null
-echo "Mot de passe « exemple » sous forme brouillée (ZirvoSrv -scramble) :"
-echo "exemple" | build/ZirvoSrv -scramble
+
+demo=$(mktemp -d /tmp/zirvosrv-demo.XXXXXX)
+cp build/ZirvoSrv "$demo/"
+python3 - "$demo/Varnox.db" src/db/schema/sqlite.sql <<'PY'
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.executescript(open(sys.argv[2], encoding="utf-8").read())
+db.execute("INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME) VALUES ('demo-1', datetime('now'))")
+db.execute("INSERT INTO SMS_SENDED_DELIVERY (SMS_SENDED_ID, DELIVERED) VALUES (1, 0)")
+db.commit()
+PY
+cat > "$demo/ZirvoSrv.ini" <<INI
+[Main]
+DebugMode=1
+Interval=3600
+[ODBC]
+SQLServerDriver=SQLite3
+[DBKERNEL]
+ServerName=$demo/Varnox.db
+DatabaseName=VARNOX
+INI
+
+export ZIRVOSRV_RUNTIME_DIR="$demo/run" ZIRVOSRV_EVENTLOG="$demo/evenements.log"
+echo "== ZirvoSrv -console dans $demo (pause, reprise, arrêt)"
+"$demo/ZirvoSrv" -console &
+pid=$!
+sleep 1; kill -USR1 "$pid"; sleep 1; kill -USR2 "$pid"; sleep 1; kill -TERM "$pid"
+wait "$pid"
 echo
-echo "Le service lui-même (cycle de mise à jour des statuts SMS) n'est pas encore en place."
+echo "== Journal ($demo/ZirvoSrv.log)"
+cat "$demo/ZirvoSrv.log"
+echo
+echo "== Paramètres écrits ($demo/ZirvoSrv.ini)"
+cat "$demo/ZirvoSrv.ini"
+echo
+echo "Le cycle de mise à jour des statuts SMS (minuterie) n'est pas encore en place :"
+echo "le service démarre, lit ses paramètres, rend compte de son état et s'arrête."
