@@ -46,24 +46,7 @@ std::string ErrorOf(const std::function<void()>& action) {
   return "(no error)";
 }
 
-class HttpClientPeer : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    certDir_ = new test::TempDir();
-    cert_ = new test::TestCertificate(*certDir_);
-  }
-  static void TearDownTestSuite() {
-    delete cert_;
-    delete certDir_;
-  }
-  void SetUp() override {
-    if (!cert_->Made()) GTEST_SKIP() << "the openssl command could not make a certificate";
-  }
-  static test::TempDir* certDir_;
-  static test::TestCertificate* cert_;
-};
-test::TempDir* HttpClientPeer::certDir_ = nullptr;
-test::TestCertificate* HttpClientPeer::cert_ = nullptr;
+class HttpClientPeer : public test::CertificateSuite {};
 
 TEST_F(HttpClientPeer, GetSendsTheExactRequestAndReusesTheKeptConnection) {
   ScriptedPeer peer({{Ok("3A5F"), "keep"}, {Ok("C0DE"), "keep"}});

@@ -87,6 +87,27 @@ class TestCertificate {
   bool made_ = false;
 };
 
+// A test suite whose tests share one certificate, made once per suite. Tests skip when
+// the openssl command cannot make it.
+class CertificateSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    certDir_ = new TempDir();
+    cert_ = new TestCertificate(*certDir_);
+  }
+  static void TearDownTestSuite() {
+    delete cert_;
+    delete certDir_;
+    cert_ = nullptr;
+    certDir_ = nullptr;
+  }
+  void SetUp() override {
+    if (!cert_->Made()) GTEST_SKIP() << "the openssl command could not make a certificate";
+  }
+  static inline TempDir* certDir_ = nullptr;
+  static inline TestCertificate* cert_ = nullptr;
+};
+
 // A JSON string literal for any bytes: bytes above 127 become \u00XX, which the peer
 // turns back into the same bytes.
 inline std::string JsonString(const std::string& bytes) {

@@ -53,24 +53,7 @@ std::string ConnectRequest(const std::string& target, const std::string& host,
          (credentials.empty() ? "" : "Proxy-Authorization: " + credentials + "\r\n") + "\r\n";
 }
 
-class ProxyPeer : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new test::TempDir();
-    cert_ = new test::TestCertificate(*dir_);
-  }
-  static void TearDownTestSuite() {
-    delete cert_;
-    delete dir_;
-  }
-  void SetUp() override {
-    if (!cert_->Made()) GTEST_SKIP() << "the openssl command could not make a certificate";
-  }
-  static test::TempDir* dir_;
-  static test::TestCertificate* cert_;
-};
-test::TempDir* ProxyPeer::dir_ = nullptr;
-test::TestCertificate* ProxyPeer::cert_ = nullptr;
+class ProxyPeer : public test::CertificateSuite {};
 
 TEST_F(ProxyPeer, PlainGetCarriesTheAbsoluteUrlAndProxyCredentials) {
   ScriptedPeer proxy({{Ok("code"), "keep"}, {Ok("port"), "keep"}});
@@ -212,33 +195,25 @@ TEST_F(ProxyPeer, PortZeroFailsAndAnEmptyServerGoesDirect) {
 }
 
 // squid, started once for the suite: one instance without and one with authentication.
-class Squid : public ::testing::Test {
+class Squid : public test::CertificateSuite {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new test::TempDir();
-    cert_ = new test::TestCertificate(*dir_);
+    CertificateSuite::SetUpTestSuite();
     open_ = new test::SquidProxy();
     guarded_ = new test::SquidProxy("zirvo", "s3cret");
   }
   static void TearDownTestSuite() {
     delete guarded_;
     delete open_;
-    delete cert_;
-    delete dir_;
+    CertificateSuite::TearDownTestSuite();
   }
   void SetUp() override {
     if (!open_->Ready() || !guarded_->Ready()) GTEST_SKIP() << "squid did not start";
-    if (!cert_->Made()) GTEST_SKIP() << "the openssl command could not make a certificate";
+    CertificateSuite::SetUp();
   }
-  static test::TempDir* dir_;
-  static test::TestCertificate* cert_;
-  static test::SquidProxy* open_;
-  static test::SquidProxy* guarded_;
+  static inline test::SquidProxy* open_ = nullptr;
+  static inline test::SquidProxy* guarded_ = nullptr;
 };
-test::TempDir* Squid::dir_ = nullptr;
-test::TestCertificate* Squid::cert_ = nullptr;
-test::SquidProxy* Squid::open_ = nullptr;
-test::SquidProxy* Squid::guarded_ = nullptr;
 
 TEST_F(Squid, ForwardsTheGetWithOurHeaders) {
   ScriptedPeer origin({{Ok("3A5F"), "close"}});
