@@ -1,0 +1,185 @@
+#include "delivery/DeliveryCheck.h"
+
+#include <string>
+#include <vector>
+
+#include "base/Paths.h"
+#include "base/StringUtils.h"
+#include "config/Common.h"
+#include "db/DateSerial.h"
+#include "db/Statements.h"
+#include "delivery/Batching.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/SystemError.h"
+
+namespace zirvo::delivery {
+
+std::string ResultFilePath(std::string_view executablePath) {
+  return ExtractFilePath(executablePath) + std::string(kResultFileName);
+}
+
+LocalDateTime StartOfCurrentYear(const LocalDateTime& now) {
+  return LocalDateTime{now.year, 1, 1, 0, 0, 0, 0};
+}
+
+namespace {
+
+constexpr std::string_view kWindowStartFailure =
+    "CheckDelivery : erreur lors du paramétrage de la date de début de recherche : ";
+
+void PrepareSelection(db::Query& selection) {
+  selection.Close();
+  selection.ClearLines();
+  for (const auto line : db::kSelectionLines) selection.AddLine(std::string(line));
+}
+
+// The update keeps its text between checks; it is set only when the query holds
+// something else, so a caller that built it once pays nothing.
+void PrepareUpdate(db::Query& update) {
+  std::string expected;
+  for (const auto line : db::kUpdateLines) expected += std::string(line) + "\r\n";
+  if (update.Text() == expected) return;
+  update.ClearLines();
+  for (const auto line : db::kUpdateLines) update.AddLine(std::string(line));
+}
+
+void WriteResultFile(const std::string& path, const std::vector<std::string>& lines) {
+  std::string content;
+  for (const auto& line : lines) content += line + "\r\n";
+  const int error = platform::ReplaceFileContents(path, content);
+  if (error != 0) {
+    throw EInOutError("Impossible d'écrire le fichier de résultat " + path + " : " +
+                          platform::SystemErrorText(static_cast<std::uint32_t>(error)),
+                      error);
+  }
+}
+
+class Check {
+ public:
+  explicit Check(DeliveryContext& context)
+      : context_(context),
+        debug_(context.debugMode ? context.debugMode : [] { return false; }),
+        now_(context.now ? context.now() : platform::LocalNow()),
+        format_(context.dateFormat ? *context.dateFormat : CurrentRegionalDateFormat()) {}
+
+  void Run() {
+    db::Query& selection = context_.selection;
+    PrepareSelection(selection);
+    BindWindowStart();
+    // A failure here is left to the timer cycle: the window cannot be built at all.
+    selection.ParamByName("datefin").SetDateTime(now_);
+
+    try {
+      selection.Open();
+    } catch (const Exception& error) {
+      context_.handleDatabaseError(error);
+      return;
+    }
+    const long count = selection.RecordCount();
+    if (debug_()) Log("CheckDelivery : nombre de SMS à vérifier : " + std::to_string(count));
+    if (count == 0) return;
+    if (count < 0) {
+      selection.Close();
+      return;
+    }
+
+    try {
+      PrepareUpdate(context_.update);
+      ForEachBatch(selection, [this](const Batch& batch) { Send(batch); });
+    } catch (const Exception& error) {
+      Log("Erreur : " + error.Message());
+      return;
+    }
+    selection.Close();
+  }
+
+ private:
+  void Log(const std::string& message) const {
+    if (context_.writeLog) context_.writeLog(message);
+  }
+
+  void BindWindowStart() {
+    db::Query& selection = context_.selection;
+    try {
+      const LocalDateTime start = StartOfCurrentYear(now_);
+      const double serial = db::DateTimeToSerial(start) - 365.0;
+      selection.ParamByName("datedebut").SetDaySerial(serial);
+      if (debug_()) {
+        Log("CheckDelivery : paramétrage de la date de début de recherche à " +
+            DateTimeToStr(db::SerialToDateTime(serial)));
+      }
+    } catch (const Exception& error) {
+      Log(std::string(kWindowStartFailure) + error.Message() + "\r" + selection.Text());
+    }
+  }
+
+  void Send(const Batch& batch) {
+    ++requestNumber_;
+    if (debug_()) {
+      Log("Exécution de la recherche n°" + std::to_string(requestNumber_) +
+          " à partir du message n°" + batch.messageIds.front());
+    }
+    if (TrimControl(context_.gatewayHost).empty()) {
+      throw Exception(
+          "aucun hôte de passerelle SMS n'est configuré (clé GatewayHost de la section "
+          "Endpoints)");
+    }
+    const auto fields =
+        BuildFormFields(config::UnscramblePassword(batch.memberId),
+                        config::UnscramblePassword(batch.password), batch.messageIds);
+    const std::string reply =
+        context_.http.HttpPostForm(GatewayExportUrl(context_.gatewayHost), fields);
+    const auto lines = SplitReplyLines(reply);
+    if (debug_()) {
+      Log("Response : " + std::to_string(lines.size()) + " lignes");
+      WriteResultFile(context_.resultFilePath, lines);
+    }
+    for (const auto& line : lines) HandleReportLine(context_, line, format_, now_.year);
+  }
+
+  DeliveryContext& context_;
+  std::function<bool()> debug_;
+  LocalDateTime now_;
+  RegionalDateFormat format_;
+  int requestNumber_ = 0;
+};
+
+}  // namespace
+
+void HandleReportLine(DeliveryContext& context, const std::string& line,
+                      const RegionalDateFormat& format, int referenceYear) {
+  const ReportLine report = ReadReportLine(line, format, referenceYear);
+  if (report.action == ReportLine::Action::kQueued) return;
+  if (report.action == ReportLine::Action::kNoMessageId) {
+    if (context.debugMode && context.debugMode() && context.writeLog) {
+      context.writeLog("CheckDelivery : ligne de réponse sans numéro de message ignorée : " + line);
+    }
+    return;
+  }
+  try {
+    db::Query& update = context.update;
+    update.ParamByName("delivered").SetBoolean(report.outcome.delivered);
+    if (report.reportedAt) {
+      update.ParamByName("delivered_date_time").SetDateTime(*report.reportedAt);
+    } else {
+      update.ParamByName("delivered_date_time").SetNull();
+    }
+    if (report.outcome.message) {
+      update.ParamByName("delivered_message").SetText(*report.outcome.message);
+    } else {
+      update.ParamByName("delivered_message").SetNull();
+    }
+    update.ParamByName("sms_id").SetText(report.smsId);
+    update.Execute();
+  } catch (const Exception& error) {
+    if (context.writeLog) {
+      context.writeLog("Message lors de l'actualisation du SMS n°" + report.smsId + " : " + line +
+                       error.Message());
+    }
+  }
+}
+
+void CheckDelivery(DeliveryContext& context) { Check(context).Run(); }
+
+}  // namespace zirvo::delivery
