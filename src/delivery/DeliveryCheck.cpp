@@ -23,6 +23,10 @@ LocalDateTime StartOfCurrentYear(const LocalDateTime& now) {
   return LocalDateTime{now.year, 1, 1, 0, 0, 0, 0};
 }
 
+double WindowStartSerial(const LocalDateTime& now) {
+  return db::DateTimeToSerial(StartOfCurrentYear(now)) - 365.0;
+}
+
 namespace {
 
 constexpr std::string_view kWindowStartFailure =
@@ -102,8 +106,7 @@ class Check {
   void BindWindowStart() {
     db::Query& selection = context_.selection;
     try {
-      const LocalDateTime start = StartOfCurrentYear(now_);
-      const double serial = db::DateTimeToSerial(start) - 365.0;
+      const double serial = WindowStartSerial(now_);
       selection.ParamByName("datedebut").SetDaySerial(serial);
       if (debug_()) {
         Log("CheckDelivery : paramétrage de la date de début de recherche à " +

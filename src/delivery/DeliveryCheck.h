@@ -25,6 +25,9 @@ std::string ResultFilePath(std::string_view executablePath);
 // 1 January of the year of `now`, 00:00:00.000.
 LocalDateTime StartOfCurrentYear(const LocalDateTime& now);
 
+// The selection's lower bound as a day-count serial: 365 days before StartOfCurrentYear.
+double WindowStartSerial(const LocalDateTime& now);
+
 // Everything one check works with. The references must outlive the check; nothing is
 // owned. All members are used on the caller's thread only.
 struct DeliveryContext {

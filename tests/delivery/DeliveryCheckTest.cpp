@@ -13,6 +13,7 @@
 #include "config/Common.h"
 #include "db/Backends.h"
 #include "db/Connection.h"
+#include "db/DateSerial.h"
 #include "db/Query.h"
 #include "db/Statements.h"
 #include "delivery/DeliveryCheck.h"
@@ -490,6 +491,16 @@ TEST_P(DeliveryCheckTest, ASelectionThatCannotOpenGoesToTheDatabaseErrorHandler)
   ASSERT_EQ(handled_.size(), 1u);
   EXPECT_NE(handled_[0].find("SMS_SENDED_DELIVERY"), std::string::npos) << handled_[0];
   EXPECT_EQ(log_, std::vector<std::string>{WindowStartLine()});
+}
+
+TEST(DeliveryWindow, TheLowerBoundIs365DaysBeforeTheFirstOfJanuary) {
+  EXPECT_EQ(db::SerialToDateTime(WindowStartSerial(kNow)), (LocalDateTime{2025, 1, 1}));
+  EXPECT_EQ(db::SerialToDateTime(WindowStartSerial(LocalDateTime{2025, 1, 1, 0, 0, 0, 1})),
+            (LocalDateTime{2024, 1, 2}))
+      << "2024 is a leap year";
+  EXPECT_EQ(db::SerialToDateTime(WindowStartSerial(LocalDateTime{2025, 12, 31, 23, 59, 59, 999})),
+            (LocalDateTime{2024, 1, 2}));
+  EXPECT_EQ(ResultFilePath("/opt/zirvo/ZirvoSrv"), "/opt/zirvo/ZirvoSrv_result.txt");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DeliveryCheckTest, ::testing::Values("sqlite", "mariadb"),
