@@ -44,6 +44,7 @@ class CycleService : public TZirvoService {
   void CheckDelivery() override {
     ++deliveryChecks;
     databasesOpen = ADO_MSSQLConnection.Connected() && ADO_MySQLConnection.Connected();
+    if (onDelivery) onDelivery();
     if (!deliveryFailure.empty()) throw Exception(deliveryFailure);
   }
   void TimerServiceOnTimer(host::ServiceTimer& sender) override {
@@ -58,6 +59,7 @@ class CycleService : public TZirvoService {
   std::atomic<int> deliveryChecks{0};
   std::atomic<bool> databasesOpen{false};
   std::string deliveryFailure;
+  std::function<void()> onDelivery;
   std::mutex mutex;
   std::vector<std::pair<Clock::time_point, Clock::time_point>> cycles;
 };
@@ -313,14 +315,17 @@ TEST_F(TimerCycleTest, AFailingDeliveryCheckIsHandledAndTheNextCycleComesOneInte
   test::SharedMariaDb();
   WriteSettings("DebugMode=1\r\nInterval=1\r\n");
   service_.deliveryFailure = "panne de la passerelle";
+  // The stop comes from inside the second cycle, so that no settings read of a cycle
+  // runs beside the stop's state report.
+  service_.onDelivery = [this] {
+    if (service_.deliveryChecks == 2) manager_.Send(host::kControlStop);
+  };
   Clock::time_point running;
   {
     test::HostRunner runner(host_, manager_);
     ASSERT_TRUE(system_.WaitForState(4));
     running = Clock::now();
-    const auto limit = Clock::now() + 20s;
-    while (service_.deliveryChecks < 2 && Clock::now() < limit) std::this_thread::sleep_for(20ms);
-    manager_.Send(host::kControlStop);
+    ASSERT_TRUE(system_.WaitForState(1, 1, 20s));
     EXPECT_EQ(runner.Join(), 0);
   }
   ASSERT_GE(service_.deliveryChecks, 2);
