@@ -23,7 +23,9 @@ std::string Ok(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-std::string RequestLine(const std::string& request) { return request.substr(0, request.find("\r\n")); }
+std::string RequestLine(const std::string& request) {
+  return request.substr(0, request.find("\r\n"));
+}
 
 class RemoteAccessCodeTest : public ::testing::Test {
  protected:
@@ -90,8 +92,8 @@ TEST_F(RemoteAccessCodeTest, AStoredAccessCodeIsUsedWithoutRequestAndTheProxyKey
   // An empty key leaves the value in memory; the file now lists every key, empty.
   EXPECT_EQ(settings_.HTTPServer, "from an earlier cycle");
   const IniFile file(SettingsFile());
-  for (const char* key : {"HTTPServer", "HTTPUserName", "HTTPPassword", "HTTPPort",
-                          "HTTPBasicAuthentification"}) {
+  for (const char* key :
+       {"HTTPServer", "HTTPUserName", "HTTPPassword", "HTTPPort", "HTTPBasicAuthentification"}) {
     EXPECT_EQ(file.ReadString("Proxy", key, "(absent)"), "") << key;
   }
 }
@@ -130,8 +132,8 @@ TEST_F(RemoteAccessCodeTest, AnEmptyAccessCodeIsDownloadedWithItsPortThroughTheP
 TEST_F(RemoteAccessCodeTest, AReplyEndingInALineBreakGivesTheInvalidTextPassword) {
   ScriptedPeer peer({{Ok(ScramblePassword("Sezam-42") + "\r\n"), "keep"}, {Ok("0CBE")}});
   ASSERT_NE(peer.Port(), 0);
-  WriteProxy("HTTPPort=" + ScramblePassword("8080") + "\r\nHTTPBasicAuthentification=" +
-             ScramblePassword("true") + "\r\n");
+  WriteProxy("HTTPPort=" + ScramblePassword("8080") +
+             "\r\nHTTPBasicAuthentification=" + ScramblePassword("true") + "\r\n");
   EXPECT_EQ(Make().SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "_");
   EXPECT_EQ(initialised_, std::vector<std::string>{"_"});
   EXPECT_EQ(client_.Proxy().proxyPort, 8080);
@@ -178,8 +180,8 @@ TEST_F(RemoteAccessCodeTest, AFailedDownloadIsHandledAndLeavesNoPassword) {
 
 TEST_F(RemoteAccessCodeTest, AProxyPortThatIsNoPortNumberStopsBeforeAnyRequest) {
   for (const std::string port : {"80a", "$50", "-1", "65536", " 80"}) {
-    WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") + "\r\nHTTPPort=" +
-               ScramblePassword(port) + "\r\n");
+    WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") +
+               "\r\nHTTPPort=" + ScramblePassword(port) + "\r\n");
     log_.clear();
     EXPECT_THROW(Make().SetupMySQLConnection("http://127.0.0.1:1/connexion"), EConvertError)
         << port;

@@ -95,8 +95,7 @@ class TimerCycleTest : public ::testing::Test {
     test::WriteFileBytes(dir_.File("ZirvoSrv.ini"),
                          "[Main]\r\n" + main + "[ODBC]\r\nSQLServerDriver=SQLite3\r\n" +
                              accessCode + more + "[DBKERNEL]\r\nServerName=" +
-                             (database.empty() ? database_.File() : database) + "\r\n" +
-                             kernel);
+                             (database.empty() ? database_.File() : database) + "\r\n" + kernel);
   }
   void Tick() { service_.TimerServiceOnTimer(service_.TimerService); }
 
@@ -141,7 +140,8 @@ std::string Ok(const std::string& body) {
 }
 
 const std::vector<std::string> kClosingAfterNormalEnd = {
-    "Timer.Finally atteint à ", "Timer.Finally atteint à ", "[ZirvoService.Service_Busy = False] à ",
+    "Timer.Finally atteint à ", "Timer.Finally atteint à ",
+    "[ZirvoService.Service_Busy = False] à ",
     "Fin de traitement. Timer actif, toutes les 3600 secondes à "};
 
 TEST_F(TimerCycleTest, TheLoopbackAddressEndsTheWorkBeforeTheMySqlSetUp) {
@@ -149,10 +149,11 @@ TEST_F(TimerCycleTest, TheLoopbackAddressEndsTheWorkBeforeTheMySqlSetUp) {
   service_.SetStatus(host::ServiceStatus::csPaused);
   address_ = "127.0.0.1";
   Tick();
-  ExpectInOrder({"Exécution du timer à ", "Le service est en pause à ", "Le service is csRunning à ",
-                 "Désactivation du timer effectuée.", "Connexion MSSQL réussie.",
-                 "Attente de 1 seconde(s).", "ADO_MSSQLConnection.Connected = True -> UpgradeDB...",
-                 "ActualizeSQLServiceState; ...", "Erreur : la connexion internet n'est pas active."});
+  ExpectInOrder(
+      {"Exécution du timer à ", "Le service est en pause à ", "Le service is csRunning à ",
+       "Désactivation du timer effectuée.", "Connexion MSSQL réussie.", "Attente de 1 seconde(s).",
+       "ADO_MSSQLConnection.Connected = True -> UpgradeDB...", "ActualizeSQLServiceState; ...",
+       "Erreur : la connexion internet n'est pas active."});
   ExpectInOrder(kClosingAfterNormalEnd);
   EXPECT_EQ(Count("Timer.Finally atteint à "), 2);
   EXPECT_EQ(Count("Lecture des paramètres du proxy"), 0);
@@ -256,7 +257,7 @@ TEST_F(TimerCycleTest, AFullCycleDownloadsTheAccessCodeAndOpensBothDatabases) {
                            {Ok(ScramblePassword("3306"))}});
   ASSERT_NE(peer.Port(), 0);
   WriteSettings(kDebug, "[DBConnexion]\r\nMySQLDBPwd=\r\n[Endpoints]\r\nAccessCodeHost=" +
-                          peer.Base() + "\r\n");
+                            peer.Base() + "\r\n");
   int lookups = 0;
   onAddress_ = [&lookups] { ++lookups; };
   Tick();
@@ -294,8 +295,7 @@ TEST_F(TimerCycleTest, WithoutDebugModeACycleWritesNoLineOfItsOwn) {
   // once per settings read.
   const std::string warning =
       "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage";
-  EXPECT_EQ(Log(),
-            (std::vector<std::string>{"TZirvoService.ServiceCreate...", warning, warning}));
+  EXPECT_EQ(Log(), (std::vector<std::string>{"TZirvoService.ServiceCreate...", warning, warning}));
   ExpectIdleAndArmed();
 
   // A refused MySQL login: the error handler's line, then the cycle's own.
