@@ -2,8 +2,6 @@
 // loopback, with the proxy settings of the own settings file put on the client.
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include "base/Errors.h"
 #include "config/Common.h"
 #include "config/IniFile.h"
@@ -16,7 +14,6 @@
 namespace zirvo::config {
 namespace {
 
-using test::Exchange;
 using test::ScriptedPeer;
 
 std::string Ok(const std::string& body) {
