@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "config/Common.h"
+#include "config/IniFile.h"
 #include "db/Backends.h"
 #include "host/FakeServiceManager.h"
 #include "net/PeerFixtures.h"
@@ -280,6 +281,11 @@ TEST_F(TimerCycleTest, AFullCycleDownloadsTheAccessCodeAndOpensBothDatabases) {
   EXPECT_EQ(service_.deliveryChecks, 1);
   EXPECT_TRUE(service_.databasesOpen);
   EXPECT_EQ(ServiceSettings.MySQLDBPwd, test::MariaDbServer::kPassword);
+  const config::IniFile settings(dir_.File("ZirvoSrv.ini"));
+  for (const char* key : {"HTTPServer", "HTTPUserName", "HTTPPassword", "HTTPPort",
+                          "HTTPBasicAuthentification"}) {
+    EXPECT_EQ(settings.ReadString("Proxy", key, "(absent)"), "") << key;
+  }
   // The MySQL connection stays open until the next cycle's set-up.
   EXPECT_TRUE(service_.ADO_MySQLConnection.Connected());
   ExpectIdleAndArmed();
