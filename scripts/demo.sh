@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs ZirvoSrv on its embedded default: an SQLite database standing for the desktop
 # application's SQL Server base, in a folder of its own under /tmp. The service runs in
-# the foreground (-console), is paused, continued and stopped, and the log and the
-# settings file it wrote are shown.
+# the foreground (-console), runs one timer cycle, is paused, continued and stopped, and
+# the log and the settings file it wrote are shown.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -21,7 +21,7 @@ PY
 cat > "$demo/ZirvoSrv.ini" <<INI
 [Main]
 DebugMode=1
-Interval=3600
+Interval=2
 [ODBC]
 SQLServerDriver=SQLite3
 [DBKERNEL]
@@ -42,5 +42,6 @@ echo
 echo "== Paramètres écrits ($demo/ZirvoSrv.ini)"
 cat "$demo/ZirvoSrv.ini"
 echo
-echo "Le cycle de mise à jour des statuts SMS (minuterie) n'est pas encore en place :"
-echo "le service démarre, lit ses paramètres, rend compte de son état et s'arrête."
+echo "Le cycle s'arrête à l'ouverture de la base MySQL du fabricant tant que la source de"
+echo "données ODBC QuenzarMySQLDB n'est pas configurée sur la machine ; la vérification des"
+echo "statuts SMS auprès de la passerelle n'est pas encore branchée sur le cycle."

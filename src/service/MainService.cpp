@@ -1,9 +1,14 @@
 #include "service/MainService.h"
 
 #include "base/Errors.h"
+#include "base/StringUtils.h"
+#include "config/RemoteAccessCode.h"
 #include "config/SettingsReader.h"
+#include "db/DatabaseErrorHandler.h"
 #include "db/ServiceState.h"
 #include "db/Statements.h"
+#include "delivery/DeliveryCheck.h"
+#include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Process.h"
 #include "platform/ServiceManager.h"
@@ -249,7 +254,59 @@ void TZirvoService::RecordServiceState(std::uint8_t stateNumber, const std::stri
                          [this](const std::string& line) { WriteLog(line); });
 }
 
-// The timer cycle is the next piece of work; until it lands a tick does nothing.
-void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) {}
+void TZirvoService::WaitSeconds(int seconds) const {
+  if (log_) {
+    service::WaitSeconds(seconds, *log_, DebugMode);
+  } else {
+    service::WaitSeconds(seconds, LogWriter(DefaultLogFilePath()), DebugMode);
+  }
+}
+
+void TZirvoService::HandleDatabaseError(const Exception& error) {
+  db::HandleDatabaseError(
+      error, [this](const std::string& line) { WriteLog(line); },
+      [this] { ActualizeSQLServiceState(); });
+}
+
+void TZirvoService::InitMySQLDB(const std::string& password) {
+  db::InitMySQLDB(ADO_MySQLConnection, platform::AnsiToWide(password), DebugMode,
+                  [this](const std::string& line) { WriteLog(line); });
+}
+
+config::RemoteAccessCode TZirvoService::RemoteAccess() {
+  return config::RemoteAccessCode(config::RemoteAccessCodeContext{
+      ChangeFileExt(ExecutablePath(), ".ini"),
+      IdHTTP1,
+      ServiceSettings,
+      DebugMode,
+      [this](const std::string& line) { WriteLog(line); },
+      [this](const std::string& password) { InitMySQLDB(password); },
+      [this](const Exception& error) { HandleDatabaseError(error); },
+  });
+}
+
+void TZirvoService::ReadProxySettings() { RemoteAccess().ReadProxySettings(); }
+
+bool TZirvoService::CheckProxy(const std::string& url) { return RemoteAccess().CheckProxy(url); }
+
+std::string TZirvoService::SetupMySQLConnection(const std::string& url) {
+  return RemoteAccess().SetupMySQLConnection(url);
+}
+
+void TZirvoService::CheckDelivery() {
+  delivery::DeliveryContext context{
+      .selection = MSSQL_Qry1,
+      .update = MSSQL_Qry2,
+      .http = IdHTTP1,
+      .gatewayHost = ServiceSettings.GatewayHost,
+      .writeLog = [this](const std::string& line) { WriteLog(line); },
+      .debugMode = [] { return DebugMode.load(); },
+      .resultFilePath = delivery::ResultFilePath(ExecutablePath()),
+      .handleDatabaseError = [this](const Exception& error) { HandleDatabaseError(error); },
+      .now = platform::LocalNow,
+      .dateFormat = std::nullopt,
+  };
+  delivery::CheckDelivery(context);
+}
 
 }  // namespace zirvo::service

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "base/Errors.h"
+#include "config/RemoteAccessCode.h"
 #include "db/Connection.h"
 #include "db/ConnectionStrings.h"
 #include "db/Query.h"
@@ -73,17 +75,35 @@ class TZirvoService : public host::ServiceFrame {
 
   // One line of the diagnostic log. Any thread.
   void WriteLog(const std::string& message) const;
+  // Blocks the calling thread for 0 to 59 seconds, logging the wait in debug mode into
+  // the same log as WriteLog.
+  void WaitSeconds(int seconds) const;
 
-  // The work the handlers hand on. Each is a seam that the settings, state-reporting and
-  // cycle work fill; until then the settings read, the state report, the state history
-  // row and the cycle do nothing.
+  // The work the handlers hand on; virtual so that a test can stand in for a part.
   virtual void LireConfiguration();
   virtual void ActualizeSQLServiceState();
   // Writes one state history row; the caller has checked that ADO_MSSQLConnection is
   // connected. Logs failurePrefix + message on a failed insertion.
   virtual void RecordServiceState(std::uint8_t stateNumber, const std::string& stateText,
                                   const std::string& failurePrefix);
+  // One timer cycle: settings, SQL Server, network, MySQL access, delivery check.
+  // Main thread. Errors of the work are logged and absorbed; an error of the state report
+  // before the work, or of the closing block, leaves for the host's exception handler
+  // with the timer enabled again whenever the work began.
   virtual void TimerServiceOnTimer(host::ServiceTimer& sender);
+  // Filled by the delivery check; run by the cycle once both databases are open.
+  virtual void CheckDelivery();
+
+  // Logs a caught error by kind, then runs ActualizeSQLServiceState; an error of the
+  // latter goes on to the caller.
+  void HandleDatabaseError(const Exception& error);
+  // Closes ADO_MySQLConnection and gives it the connection string for the password.
+  void InitMySQLDB(const std::string& password);
+  // The proxy settings and the MySQL access code (see config::RemoteAccessCode). Cycle's
+  // thread.
+  void ReadProxySettings();
+  bool CheckProxy(const std::string& url);
+  std::string SetupMySQLConnection(const std::string& url);
 
   // The path the settings and log files are named after: the executable's, unless the
   // object was made for a test with another.
@@ -92,6 +112,7 @@ class TZirvoService : public host::ServiceFrame {
 
  private:
   void LogTimerState();
+  config::RemoteAccessCode RemoteAccess();
 
   std::optional<LogWriter> log_;
   std::string executablePath_;
@@ -100,6 +121,11 @@ class TZirvoService : public host::ServiceFrame {
 // The one service object of the process; null before the program entry creates it and
 // after it is destroyed.
 extern TZirvoService* ZirvoService;
+
+// The cycle's debug line for a failed SQL Server connection: the connection string up to
+// "PASSWORD=" (found without regard to case) and the first two characters of the
+// password, or the whole string and " - PAS DE MOT DE PASSE" when it has none.
+std::string MSSQLConnectionFailureLine(std::u16string_view connectionString);
 
 // The controller procedure registered with the manager: forwards the code to the
 // controller of ZirvoService. Manager's dispatcher thread.

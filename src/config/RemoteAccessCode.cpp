@@ -1,0 +1,88 @@
+#include "config/RemoteAccessCode.h"
+
+#include <limits>
+
+#include "base/StringUtils.h"
+#include "config/Common.h"
+#include "config/IniFile.h"
+
+namespace zirvo::config {
+
+std::uint16_t ProxyPortFromText(std::string_view text) {
+  std::uint32_t port = 0;
+  bool valid = !text.empty() && text.size() <= 5;
+  for (const char c : text) {
+    if (c < '0' || c > '9') {
+      valid = false;
+      break;
+    }
+    port = port * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  // A port beyond 65535 would otherwise wrap silently into another, valid-looking port.
+  if (!valid || port > std::numeric_limits<std::uint16_t>::max()) {
+    throw EConvertError("'" + std::string(text) +
+                        "' n'est pas un port de proxy valide (clé HTTPPort de la section "
+                        "Proxy) : un nombre décimal de 0 à 65535 est attendu.");
+  }
+  return static_cast<std::uint16_t>(port);
+}
+
+void RemoteAccessCode::Debug(const std::string& message) {
+  if (context_.debugMode) context_.writeLog(message);
+}
+
+void RemoteAccessCode::ReadProxySettings() {
+  IniFile own(context_.settingsFile);
+  TServiceSettings& settings = context_.settings;
+  const auto readKey = [&own](const char* key, const std::function<void(std::string)>& store) {
+    const std::string value = own.ReadString(kProxySection, key, "");
+    if (value.empty()) {
+      own.WriteString(kProxySection, key, "");
+    } else {
+      store(UnscramblePassword(value));
+    }
+  };
+  readKey("HTTPServer", [&](std::string value) { settings.HTTPServer = std::move(value); });
+  readKey("HTTPUserName", [&](std::string value) { settings.HTTPUserName = std::move(value); });
+  readKey("HTTPPassword", [&](std::string value) { settings.HTTPPassword = std::move(value); });
+  readKey("HTTPPort", [&](std::string value) { settings.HTTPPort = std::move(value); });
+  readKey("HTTPBasicAuthentification",
+          [&](const std::string& value) { settings.HTTPBasicAuthentification = value == "true"; });
+  Debug(kProxyReadMessage);
+}
+
+bool RemoteAccessCode::CheckProxy(const std::string& url) {
+  TServiceSettings& settings = context_.settings;
+  if (settings.MySQLDBPwd.empty()) {
+    net::ProxyParams& proxy = context_.http.Proxy();
+    proxy.proxyServer = std::string(TrimControl(settings.HTTPServer));
+    proxy.proxyUsername = std::string(TrimControl(settings.HTTPUserName));
+    proxy.proxyPassword = settings.HTTPPassword;
+    proxy.basicAuthentication = settings.HTTPBasicAuthentification;
+    if (settings.HTTPPort != "0" && !settings.HTTPPort.empty()) {
+      proxy.proxyPort = ProxyPortFromText(settings.HTTPPort);
+    }
+    try {
+      settings.MySQLDBPwd = context_.http.HttpGet(url);
+      Debug(kAccessCodeDownloadedMessage);
+      settings.MySQLDBPort = context_.http.HttpGet(url + "port");
+    } catch (const Exception& error) {
+      context_.handleDatabaseError(error);
+      return false;
+    }
+  }
+  settings.MySQLDBPwd = UnscramblePassword(settings.MySQLDBPwd);
+  context_.initMySQLDB(settings.MySQLDBPwd);
+  Debug(kProxyCheckedMessage);
+  return !settings.MySQLDBPwd.empty();
+}
+
+std::string RemoteAccessCode::SetupMySQLConnection(const std::string& url) {
+  ReadProxySettings();
+  if (CheckProxy(url)) return context_.settings.MySQLDBPwd;
+  context_.writeLog(kMySQLSetupFailedMessage);
+  context_.settings.MySQLDBPwd.clear();
+  return {};
+}
+
+}  // namespace zirvo::config

@@ -1,0 +1,244 @@
+// The timer cycle of the service object: everything the service does between two timer
+// events, with the guards that keep one failing step from stopping the next cycle.
+#include <exception>
+#include <functional>
+
+#include "base/DateTime.h"
+#include "base/Errors.h"
+#include "base/StringUtils.h"
+#include "net/Connectivity.h"
+#include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "service/MainService.h"
+
+namespace zirvo::service {
+
+namespace {
+
+constexpr char kWatcherName[] = "IdIPWatch1";
+
+std::string Now() { return DateTimeToStr(platform::LocalNow()); }
+
+// The debug line's wording for a status, followed by the time.
+const char* StatusWording(host::ServiceStatus status) {
+  switch (status) {
+    case host::ServiceStatus::csRunning:
+      return "Le service est en cours d'exécution à ";
+    case host::ServiceStatus::csStopped:
+      return "Le service est csStopped à ";
+    case host::ServiceStatus::csStartPending:
+      return "Le service est csStartPending à ";
+    case host::ServiceStatus::csStopPending:
+      return "Le service est csStopPending à ";
+    case host::ServiceStatus::csContinuePending:
+      return "Le service est csContinuePending à ";
+    case host::ServiceStatus::csPausePending:
+      return "Le service est csPausePending à ";
+    default:
+      return "Le service est en pause à ";
+  }
+}
+
+// One run of TimerServiceOnTimer.
+class TimerCycle {
+ public:
+  explicit TimerCycle(TZirvoService& service) : service_(service) {}
+
+  void Run();
+
+ private:
+  bool Debug() const { return DebugMode.load(); }
+  void Log(const std::string& message) const { service_.WriteLog(message); }
+  // Runs a step; an Exception it raises is logged after the place's prefix and the
+  // cycle goes on.
+  void Guarded(const char* prefix, const std::function<void()>& step) const;
+  // The preamble; false when the event is to be skipped.
+  bool Preamble();
+  // The work; returning early ends the work.
+  void Work();
+  void Closing(std::exception_ptr escaping);
+
+  TZirvoService& service_;
+};
+
+void TimerCycle::Guarded(const char* prefix, const std::function<void()>& step) const {
+  try {
+    step();
+  } catch (const Exception& error) {
+    Log(prefix + error.Message());
+  }
+}
+
+bool TimerCycle::Preamble() {
+  try {
+    service_.LireConfiguration();
+  } catch (const Exception& error) {
+    Log("Erreur lors de la lecture de la configuration : " + error.Message());
+  }
+  service_.ActualizeSQLServiceState();
+  if (Debug()) {
+    Log("Exécution du timer à " + Now());
+    Guarded("Error in TimerServiceOnTimer [if DebugMode and ZirvoService.Terminated]: ", [&] {
+      if (service_.Terminated()) {
+        Log("Le service est arrêté à " + Now());
+      } else if (service_.Service_Busy) {
+        Log("Le service est occupé à " + Now());
+      } else {
+        Log(StatusWording(service_.Status()) + Now());
+      }
+    });
+  }
+  bool skip = false;
+  Guarded("Error in TimerServiceOnTimer [if ZirvoService.Terminated]: ", [&] {
+    if (service_.Terminated()) {
+      Log("Service terminé à " + Now());
+      skip = true;
+    }
+  });
+  if (skip) return false;
+  Guarded("Error in TimerServiceOnTimer [if ZirvoService.Service_Busy]: ", [&] {
+    if (service_.Service_Busy) {
+      Log("Service occupé à " + Now());
+      skip = true;
+    }
+  });
+  if (skip) return false;
+  if (Debug()) Log("Le service is csRunning à " + Now());
+  service_.TimerService.SetEnabled(false);
+  if (Debug()) Log("Désactivation du timer effectuée.");
+  Guarded("Error in TimerServiceOnTimer [ZirvoService.Service_Busy:=true]: ",
+          [&] { service_.Service_Busy = true; });
+  return true;
+}
+
+void TimerCycle::Work() {
+  service_.ADO_MSSQLConnection.Close();
+  service_.LireConfiguration();
+  try {
+    service_.ADO_MSSQLConnection.Open();
+    if (Debug()) Log("Connexion MSSQL réussie.");
+  } catch (const Exception& error) {
+    if (Debug()) Log(MSSQLConnectionFailureLine(service_.ADO_MSSQLConnection.ConnectionString()));
+    service_.HandleDatabaseError(error);
+    return;
+  }
+  service_.WaitSeconds(1);
+  if (Debug()) {
+    Log(service_.ADO_MSSQLConnection.Connected()
+            ? "ADO_MSSQLConnection.Connected = True -> UpgradeDB..."
+            : "ADO_MSSQLConnection.Connected = False - la base de données MSSQL n'est pas "
+              "connectée -> pas de UpgradeDB.");
+  }
+  if (Debug()) Log("ActualizeSQLServiceState; ...");
+  service_.ActualizeSQLServiceState();
+
+  if (!net::CountsAsConnected(service_.IdIPWatch1.LocalAddress())) {
+    Log("Erreur : la connexion internet n'est pas active.");
+    return;
+  }
+  if (Debug()) {
+    Log("Connexion internet active - récupération du password à partir de " +
+        service_.IdIPWatch1.LocalAddress() + " / " + kWatcherName);
+  }
+  // The endpoint's address is put together from pieces so that it never stands whole in
+  // the program file.
+  RemoteAccessURL = "onnexi";
+  RemoteAccessURL = "http://" + ServiceSettings.AccessCodeHost + "/c" + RemoteAccessURL;
+  RemoteAccessURL += "on";
+  if (service_.SetupMySQLConnection(RemoteAccessURL).empty()) return;
+  if (Debug()) Log("Paramétrage de la connexion MySQL par CheckProxy réussie.");
+
+  service_.ADO_MySQLConnection.Close();
+  try {
+    service_.ADO_MySQLConnection.Open();
+    if (Debug()) Log("Connexion MySQL réussie.");
+  } catch (const Exception& error) {
+    service_.HandleDatabaseError(error);
+    Log("Erreur : " + error.Message());
+    return;
+  }
+  service_.WaitSeconds(1);
+  service_.CheckDelivery();
+}
+
+void TimerCycle::Closing(std::exception_ptr escaping) {
+  // A log line that cannot be written (a full disk) must not keep the timer disabled
+  // and the service busy for good: such a failure is held back until the state is
+  // restored, then raised in place of whatever error was on its way out.
+  std::exception_ptr logFailure;
+  const auto logged = [&](const std::function<void()>& step) {
+    try {
+      step();
+    } catch (...) {
+      if (!logFailure) logFailure = std::current_exception();
+    }
+  };
+  logged([&] {
+    Guarded("Error in TimerServiceOnTimer [Finally...]: ", [&] {
+      if (service_.Service_Busy && Debug()) {
+        Log("Timer.Finally atteint à " + Now() + " et [ZirvoService.Service_Busy = True]");
+      }
+    });
+  });
+  logged([&] {
+    if (Debug()) Log("Timer.Finally atteint à " + Now());
+  });
+  service_.Service_Busy = false;
+  logged([&] {
+    Guarded("Error in TimerServiceOnTimer [ZirvoService.Service_Busy:=false]: ", [&] {
+      if (Debug()) Log("[ZirvoService.Service_Busy = False] à " + Now());
+    });
+  });
+  service_.ADO_MSSQLConnection.Close();
+  service_.TimerService.SetEnabled(true);
+  logged([&] {
+    if (Debug()) {
+      Log(std::string(service_.TimerService.Enabled()
+                          ? "Fin de traitement. Timer actif, toutes les "
+                          : "Fin de traitement. Timer non actif, toutes les ") +
+          std::to_string(service_.TimerService.Interval() / 1000) + " secondes à " + Now());
+    }
+  });
+  if (logFailure) std::rethrow_exception(logFailure);
+  if (escaping) std::rethrow_exception(escaping);
+}
+
+void TimerCycle::Run() {
+  if (!Preamble()) return;
+  std::exception_ptr escaping;
+  try {
+    try {
+      Work();
+    } catch (const Exception& error) {
+      service_.HandleDatabaseError(error);
+      service_.Service_Busy = false;
+      if (Debug()) Log("Timer.Except atteint à " + Now());
+    }
+  } catch (...) {
+    // Raised by the handler above or of another class than Exception: the closing
+    // block runs first, then the error goes on to the host.
+    escaping = std::current_exception();
+  }
+  Closing(escaping);
+}
+
+}  // namespace
+
+std::string MSSQLConnectionFailureLine(std::u16string_view connectionString) {
+  constexpr char kPrefix[] = "Echec de la connexion ADO_MSSQL : ";
+  std::u16string upper(connectionString);
+  for (char16_t& c : upper) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  }
+  const std::size_t key = upper.find(u"PASSWORD=");
+  if (key == std::u16string::npos) {
+    return kPrefix + platform::WideToAnsi(connectionString) + " - PAS DE MOT DE PASSE";
+  }
+  // The key, its equals sign and two characters of the password: enough to tell which
+  // password was tried without writing it to the log.
+  return kPrefix + platform::WideToAnsi(connectionString.substr(0, key + 11));
+}
+
+void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) { TimerCycle(*this).Run(); }
+
+}  // namespace zirvo::service
