@@ -10,7 +10,7 @@ echo "Tests de concurrence sous ThreadSanitizer (build-tsan)..."
 cmake -S . -B build-tsan -DZIRVO_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-tsan --target ZirvoTests -j"$(nproc)"
 LC_ALL=fr_FR.UTF-8 TSAN_OPTIONS="halt_on_error=1" \
-  build-tsan/tests/ZirvoTests --gtest_filter='DatabaseConcurrency.*'
+  build-tsan/tests/ZirvoTests --gtest_filter='DatabaseConcurrency.*:*ServiceConcurrency*'
 
 echo "Compilation croisée pour Windows (mingw-w64)..."
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \

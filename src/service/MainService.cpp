@@ -234,7 +234,20 @@ void TZirvoService::LireConfiguration() {
   config::SettingsReader reader(
       ExecutablePath(), [this](const std::string& line) { WriteLog(line); }, target, SC,
       ServiceSettings, DebugMode);
+  // Publish the service name however the read ends, even by an error.
+  struct NamePublisher {
+    TZirvoService& service;
+    ~NamePublisher() {
+      std::lock_guard<std::mutex> lock(service.reportedNameMutex_);
+      service.reportedServiceName_ = ServiceSettings.ZirvoServiceName;
+    }
+  } publisher{*this};
   reader.LireConfiguration();
+}
+
+std::string TZirvoService::ReportedServiceName() const {
+  std::lock_guard<std::mutex> lock(reportedNameMutex_);
+  return reportedServiceName_;
 }
 
 void TZirvoService::ActualizeSQLServiceState() {
@@ -243,7 +256,7 @@ void TZirvoService::ActualizeSQLServiceState() {
       [this](const std::string& line) { WriteLog(line); },
       [] { return DebugMode.load(); },
       [this] { return TimerService.Enabled(); },
-      [] { return ServiceSettings.ZirvoServiceName; },
+      [this] { return ReportedServiceName(); },
       platform::QueryServiceCurrentState,
   });
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -114,8 +115,15 @@ class TZirvoService : public host::ServiceFrame {
   void LogTimerState();
   config::RemoteAccessCode RemoteAccess();
 
+  // The service name the state report asks the system about. The report runs on the
+  // service thread while a cycle's settings read rewrites ServiceSettings on the main
+  // thread, so it reads this copy, taken under the lock at the end of every read.
+  std::string ReportedServiceName() const;
+
   std::optional<LogWriter> log_;
   std::string executablePath_;
+  mutable std::mutex reportedNameMutex_;
+  std::string reportedServiceName_;
 };
 
 // The one service object of the process; null before the program entry creates it and

@@ -195,7 +195,8 @@ TEST_F(LifecycleDatabaseTest, TheStateReportAsksTheSystemForTheNamedService) {
   const std::string prefix =
       "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat du "
       "service : ";
-  ServiceSettings.ZirvoServiceName = "ZirvoEssai";
+  WriteSettings("DebugMode=1\r\nZirvoServiceName=ZirvoEssai\r\n");
+  service_.LireConfiguration();
   service_.ActualizeSQLServiceState();
   EXPECT_EQ(Log().back(), "État du timer : inactif");
   EXPECT_TRUE(Logged(prefix + "Le service est inexistant !"));
@@ -208,7 +209,28 @@ TEST_F(LifecycleDatabaseTest, TheStateReportAsksTheSystemForTheNamedService) {
   test::WriteFileBytes(runtime.File("ZirvoEssai.status"), "State=4\nPid=" + ownPid + "\n");
   service_.ActualizeSQLServiceState();
   EXPECT_TRUE(Logged(prefix + "Le service est démarré"));
-  ServiceSettings.ZirvoServiceName.clear();
+}
+
+}  // namespace
+}  // namespace zirvo::service
+
+namespace zirvo::service {
+namespace {
+
+// Run under ThreadSanitizer by the test script: the service thread's state reports read
+// the service name while the cycle's settings reads rewrite the settings.
+TEST_F(LifecycleDatabaseTest, ServiceConcurrencyStateReportsDuringSettingsReads) {
+  WriteSettings("DebugMode=1\r\nZirvoServiceName=ZirvoEssai\r\n");
+  service_.LireConfiguration();
+  std::atomic<bool> reading{true};
+  std::thread reports([this, &reading] {
+    while (reading) service_.ActualizeSQLServiceState();
+  });
+  for (int i = 0; i < 20; ++i) service_.LireConfiguration();
+  reading = false;
+  reports.join();
+  EXPECT_TRUE(Logged("ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. "
+                     "Etat du service : Le service est inexistant !"));
 }
 
 }  // namespace
