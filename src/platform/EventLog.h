@@ -22,4 +22,7 @@ class EventSource {
 // backslash, CR and LF written as \\, \r and \n. Never null.
 std::unique_ptr<EventSource> OpenEventSource(const std::string& sourceName);
 
+// One entry of the ZIRVOSRV_EVENTLOG file as described above, with its line end.
+std::string EventLogFileLine(const std::string& source, const std::string& text);
+
 }  // namespace zirvo::platform

@@ -35,23 +35,7 @@ class PosixFileEventSource final : public EventSource {
       : path_(std::move(path)), source_(std::move(source)) {}
 
   void ReportError(const std::string& text) override {
-    std::string line = source_ + ": ";
-    for (char c : text) {
-      switch (c) {
-        case '\\':
-          line += "\\\\";
-          break;
-        case '\r':
-          line += "\\r";
-          break;
-        case '\n':
-          line += "\\n";
-          break;
-        default:
-          line += c;
-      }
-    }
-    line += '\n';
+    const std::string line = EventLogFileLine(source_, text);
     const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return;
     // One write per entry: appends of other processes and threads never cut into it.

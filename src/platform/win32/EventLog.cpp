@@ -41,19 +41,7 @@ class Win32FileEventSource final : public EventSource {
       : path_(std::move(path)), source_(std::move(source)) {}
 
   void ReportError(const std::string& text) override {
-    std::string line = source_ + ": ";
-    for (char c : text) {
-      if (c == '\\') {
-        line += "\\\\";
-      } else if (c == '\r') {
-        line += "\\r";
-      } else if (c == '\n') {
-        line += "\\n";
-      } else {
-        line += c;
-      }
-    }
-    line += '\n';
+    const std::string line = EventLogFileLine(source_, text);
     std::lock_guard<std::mutex> lock(fileMutex);
     std::ofstream(path_, std::ios::binary | std::ios::app) << line;
   }
