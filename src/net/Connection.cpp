@@ -34,10 +34,9 @@ std::unique_ptr<Connection> Connection::Open(const platform::Ipv4Address& addres
   const bool deadlineFirst = left < settings.connectTimeout;
   std::uint32_t errorCode = 0;
   bool timedOut = false;
-  auto socket = platform::TcpSocket::Connect(address, port,
-                                             deadlineFirst ? left : settings.connectTimeout,
-                                             settings.connectStep, settings.pump, errorCode,
-                                             timedOut);
+  auto socket =
+      platform::TcpSocket::Connect(address, port, deadlineFirst ? left : settings.connectTimeout,
+                                   settings.connectStep, settings.pump, errorCode, timedOut);
   if (!socket) {
     if (timedOut && deadlineFirst) throw ESocketError(platform::TimedOutErrorCode());
     if (timedOut) throw Exception("Connect timed out.");
@@ -56,8 +55,8 @@ void Connection::WaitForSocket(bool wantWrite, Deadline end) {
     if (left.count() <= 0) throw ESocketError(platform::TimedOutErrorCode());
     std::uint32_t errorCode = 0;
     const auto wait = std::min(settings_.readStep, left);
-    const auto result = wantWrite ? socket_->WaitWritable(wait, errorCode)
-                                  : socket_->WaitReadable(wait, errorCode);
+    const auto result =
+        wantWrite ? socket_->WaitWritable(wait, errorCode) : socket_->WaitReadable(wait, errorCode);
     if (result == platform::WaitResult::kReady) return;
     if (result == platform::WaitResult::kFailed) throw ESocketError(errorCode);
     if (settings_.pump) settings_.pump();
@@ -69,9 +68,9 @@ void Connection::StartTls(TlsLibrary& library) {
   // within the read bound.
   const Deadline end = WaitEnd();
   Check(socket_->SetNonBlocking(true));
-  tls_ = std::make_unique<TlsSession>(
-      library, socket_->NativeHandle(),
-      [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); });
+  tls_ =
+      std::make_unique<TlsSession>(library, socket_->NativeHandle(),
+                                   [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); });
 }
 
 void Connection::Write(std::string_view bytes) {

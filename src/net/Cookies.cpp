@@ -133,11 +133,9 @@ std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string
   // both are held at the clock's ends instead of overflowing.
   using TimePoint = std::chrono::system_clock::time_point;
   static const long long kLastSecond =
-      std::chrono::duration_cast<std::chrono::seconds>(TimePoint::max().time_since_epoch())
-          .count();
+      std::chrono::duration_cast<std::chrono::seconds>(TimePoint::max().time_since_epoch()).count();
   static const long long kFirstSecond =
-      std::chrono::duration_cast<std::chrono::seconds>(TimePoint::min().time_since_epoch())
-          .count();
+      std::chrono::duration_cast<std::chrono::seconds>(TimePoint::min().time_since_epoch()).count();
   const long long seconds =
       DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
       hour * 3600 + minute * 60 + second;

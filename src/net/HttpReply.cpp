@@ -170,8 +170,8 @@ std::string ReadReplyBody(ReplyReader& reader, ReplyHead& head, bool headRequest
     // outcome and never asked for again.
     if (!reader.ReadBytes(*length, body)) {
       throw Exception("Connexion fermée par le serveur avant la fin de la réponse : " +
-                      std::to_string(body.size()) + " octets reçus sur " +
-                      std::to_string(*length) + " annoncés.");
+                      std::to_string(body.size()) + " octets reçus sur " + std::to_string(*length) +
+                      " annoncés.");
     }
     return body;
   }

@@ -190,9 +190,10 @@ TEST_F(RemoteAccessCodeTest, AFailedDownloadIsHandledAndLeavesNoPassword) {
                          "Basic realm=\"z\"\r\nContent-Length: 6\r\n\r\ndenied"}},
                        test::PeerOptions{.repeatLast = true});
     ASSERT_NE(proxy.Port(), 0);
-    WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") + "\r\nHTTPPort=" +
-               ScramblePassword(std::to_string(proxy.Port())) + "\r\nHTTPUserName=" +
-               ScramblePassword("bob") + "\r\nHTTPPassword=" + ScramblePassword("pw") + "\r\n");
+    WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") +
+               "\r\nHTTPPort=" + ScramblePassword(std::to_string(proxy.Port())) +
+               "\r\nHTTPUserName=" + ScramblePassword("bob") +
+               "\r\nHTTPPassword=" + ScramblePassword("pw") + "\r\n");
     EXPECT_EQ(Make().SetupMySQLConnection("http://127.0.0.1:9/connexion"), "");
     EXPECT_EQ(proxy.Requests().size(), 4u) << "answered three times, then given up";
   }
@@ -210,8 +211,8 @@ TEST_F(RemoteAccessCodeTest, EmptyingTheProxyServerGoesDirectFromTheNextCycle) {
   ASSERT_NE(proxy.Port(), 0);
   ASSERT_NE(origin.Port(), 0);
   const std::string url = "http://" + origin.Base() + "/connexion";
-  WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") + "\r\nHTTPPort=" +
-             ScramblePassword(std::to_string(proxy.Port())) + "\r\n");
+  WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") +
+             "\r\nHTTPPort=" + ScramblePassword(std::to_string(proxy.Port())) + "\r\n");
   EXPECT_EQ(Make().SetupMySQLConnection(url), "Sezam-42");
   ASSERT_EQ(proxy.Requests().size(), 2u);
   EXPECT_EQ(RequestLine(proxy.Requests()[0]), "GET " + url + " HTTP/1.1");

@@ -443,14 +443,13 @@ TEST_P(DeliveryCheckTest, RefusedCredentialsSkipTheirAccountAndACutReplyIsNotApp
   }
   Insert(messages);
   const std::string cut = "d1|01/06/2026 09:00:00|DELIVRD\r\nd2|01/06/2026 09:00:00|UND";
-  ScriptedPeer peer(
-      {{"HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"},
-       {Reply("b1|01/06/2026 09:00:00|DELIVRD\r\n")},
-       {"HTTP/1.1 403 Interdit\x1b[0m\r\nContent-Length: 0\r\n\r\n"},
-       // Closed cleanly (no TLS closing alert either) in the middle of its last line.
-       {"HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n" + cut},
-       {Reply("e1|01/06/2026 09:00:00|DELIVRD\r\n")}},
-      Tls());
+  ScriptedPeer peer({{"HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"},
+                     {Reply("b1|01/06/2026 09:00:00|DELIVRD\r\n")},
+                     {"HTTP/1.1 403 Interdit\x1b[0m\r\nContent-Length: 0\r\n\r\n"},
+                     // Closed cleanly (no TLS closing alert either) in the middle of its last line.
+                     {"HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n" + cut},
+                     {Reply("e1|01/06/2026 09:00:00|DELIVRD\r\n")}},
+                    Tls());
   ASSERT_NE(peer.Port(), 0);
   debug_ = false;
   auto context = Context(peer.Base());
@@ -462,11 +461,11 @@ TEST_P(DeliveryCheckTest, RefusedCredentialsSkipTheirAccountAndACutReplyIsNotApp
   EXPECT_EQ(FirstId(BodyOf(requests[1])), "b1") << "the refused account's next batch is skipped";
   EXPECT_EQ(FirstId(BodyOf(requests[2])), "c1");
   EXPECT_EQ(FirstId(BodyOf(requests[3])), "d1");
-  EXPECT_EQ(log_, (std::vector<std::string>{
-                      "Erreur : HTTP/1.1 401 Unauthorized",
-                      "Erreur : HTTP/1.1 403 Interdit\\x1B[0m",
-                      "Erreur : Connexion fermée par le serveur avant la fin de la réponse : " +
-                          std::to_string(cut.size()) + " octets reçus sur 200 annoncés."}));
+  EXPECT_EQ(log_,
+            (std::vector<std::string>{
+                "Erreur : HTTP/1.1 401 Unauthorized", "Erreur : HTTP/1.1 403 Interdit\\x1B[0m",
+                "Erreur : Connexion fermée par le serveur avant la fin de la réponse : " +
+                    std::to_string(cut.size()) + " octets reçus sur 200 annoncés."}));
   EXPECT_EQ(RowsOf("b1")[0].delivered, 1);
   for (const char* untouched : {"a1000", "d1", "d2", "e1"}) {
     const DeliveryRow row = RowsOf(untouched).at(0);

@@ -202,9 +202,10 @@ TEST_F(HttpClientPeer, ChunksContinueRepliesAndNulAreReadAndACutBodyFails) {
 
   // The same over TLS, where the server closes without the closing alert: the close
   // ends a reply read until the close, but never one whose length was announced.
-  ScriptedPeer tlsPeer({{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n1|x|DELIVRD\r\n2|", "close"},
-                        {"HTTP/1.0 200 OK\r\n\r\nuntil the close", "close"}},
-                       PeerOptions{.tls = cert_});
+  ScriptedPeer tlsPeer(
+      {{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n1|x|DELIVRD\r\n2|", "close"},
+       {"HTTP/1.0 200 OK\r\n\r\nuntil the close", "close"}},
+      PeerOptions{.tls = cert_});
   ASSERT_NE(tlsPeer.Port(), 0);
   EXPECT_EQ(ErrorOf([&] { client.HttpPostForm("https://" + tlsPeer.Base() + "/x", {"a=b"}); }),
             "Connexion fermée par le serveur avant la fin de la réponse : 15 octets reçus sur "

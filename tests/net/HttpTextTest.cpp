@@ -201,9 +201,9 @@ TEST(CookieStore, StoresMatchesReplacesAndExpires) {
   };
   EXPECT_EQ(seconds("Wed, 21-Oct-15 7:28:0 GMT"), 1445412480) << "one-digit parts, short year";
   // Out-of-range numbers in the time are refused, never read into an int.
-  for (const char* bad : {"Wed, 21 Oct 2015 99999999999:28:00 GMT",
-                          "Wed, 21 Oct 2015 07:28:-1 GMT", "Wed, 21 Oct 2015 07::00 GMT",
-                          "Wed, 21 Oct 2015 07:28:001 GMT", "Wed, 21 Oct 2015 24:00:00 GMT"}) {
+  for (const char* bad : {"Wed, 21 Oct 2015 99999999999:28:00 GMT", "Wed, 21 Oct 2015 07:28:-1 GMT",
+                          "Wed, 21 Oct 2015 07::00 GMT", "Wed, 21 Oct 2015 07:28:001 GMT",
+                          "Wed, 21 Oct 2015 24:00:00 GMT"}) {
     EXPECT_EQ(seconds(bad), -1) << bad;
   }
   // Beyond the clock's range (2262 on Linux) the expiry is the clock's last instant.

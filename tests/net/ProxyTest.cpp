@@ -188,8 +188,7 @@ TEST_F(ProxyPeer, APlainRefusalIsAnsweredLikeATunnelsAndIsNeverTheResult) {
   EXPECT_EQ(requests[1], requests[0].substr(0, requests[0].size() - 2) + credentials + "\r\n\r\n");
   EXPECT_EQ(requests[2].find("Proxy-Authorization"), std::string::npos);
   for (std::size_t i = 3; i < 6; ++i) EXPECT_NE(requests[i].find(credentials), std::string::npos);
-  EXPECT_EQ(proxy.ConnectionsOfRequests(),
-            (std::vector<std::string>(6, "c01")))
+  EXPECT_EQ(proxy.ConnectionsOfRequests(), (std::vector<std::string>(6, "c01")))
       << "the refusals keep the connection";
 
   // Without a user name nothing can answer it: one request, then the status line.
