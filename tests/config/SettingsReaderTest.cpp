@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/Unicode.h"
 #include "config/Common.h"
 #include "platform/CodePage.h"
 #include "support/TempDir.h"
@@ -304,6 +305,67 @@ TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
   reader_.LireConfiguration();
   EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
                      "(SQLServerDir=[" + dir_.File("sqlserver") + "]). Abandon de la procédure."));
+}
+
+// Notepad's "Unicode" and "UTF-8" files, and line ends converted twice or left as lone
+// CRs, give the service the same settings as the plain files, and its own file keeps its
+// form through the writes of a read.
+TEST_F(VarnoxBranchTest, EachFileGivesTheSameSettingsInEveryEncoding) {
+  struct Form {
+    const char* name;
+    std::string (*save)(const std::string& plain);
+  };
+  static const Form kForms[] = {
+      {"plain", [](const std::string& plain) { return plain; }},
+      {"CR CR LF",
+       [](const std::string& plain) {
+         return std::regex_replace(plain, std::regex("\r\n"), "\r\r\n");
+       }},
+      {"CR",
+       [](const std::string& plain) { return std::regex_replace(plain, std::regex("\n"), ""); }},
+      {"UTF-16 LE",
+       [](const std::string& plain) {
+         std::string bytes = "\xFF\xFE";
+         for (const char16_t c : Utf8ToUtf16(plain)) {
+           bytes += static_cast<char>(c & 0xFF);
+           bytes += static_cast<char>(c >> 8);
+         }
+         return bytes;
+       }},
+      {"UTF-8", [](const std::string& plain) { return "\xEF\xBB\xBF" + plain; }},
+  };
+  const std::string login = "[DBKERNEL]\r\nServerName=CABINET\\SQLÉ\r\nDatabaseName=VARNOX\r\n"
+                            "UserName=médecin\r\nSAPW=" + ScramblePassword("pw") + "\r\n";
+  for (const Form& form : kForms) {
+    for (const bool useVarnox : {true, false}) {
+      SCOPED_TRACE(std::string(form.name) + (useVarnox ? ", Varnox.ini/.ver" : ", ZirvoSrv.ini"));
+      WriteOwn(form.save("[Main]\r\nUseVarnox_ini=" + std::string(useVarnox ? "1" : "0") +
+                         "\r\nDebugMode=1\r\nInterval=5\r\n" +
+                         (useVarnox ? "" : login + "Private=" + dir_.File("Privé") + "\r\n")));
+      WriteFileBytes(dir_.File("Varnox.ini"),
+                     form.save("[Database]\r\nPrivate=" + dir_.File("Privé") + "\r\nServer=" +
+                               dir_.File("sqlserver") + "\r\n"));
+      WriteFileBytes(dir_.File("sqlserver/Varnox.ver"), form.save(login));
+      sc_ = {};
+      settings_ = {};
+      debugMode_ = false;
+      target_.interval = 0;
+
+      EXPECT_TRUE(reader_.LireConfiguration());
+      EXPECT_TRUE(debugMode_.load());
+      EXPECT_EQ(target_.interval, 5000u);
+      EXPECT_EQ(sc_.ServerName, u"CABINET\\SQLÉ");
+      EXPECT_EQ(sc_.DatabaseName, u"VARNOX");
+      EXPECT_EQ(sc_.UserName, u"médecin");
+      EXPECT_EQ(sc_.Password, u"pw");
+      EXPECT_EQ(settings_.DataBaseDir, dir_.File("Privé") + "/");
+      EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")).rfind(form.save(""), 0), 0u)
+          << "mark kept";
+      EXPECT_EQ(Own().ReadString("DBKERNEL", "UserName", ""), "médecin");
+      EXPECT_EQ(Own().ReadInteger("Main", "Interval", 0), 5);
+      EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
+    }
+  }
 }
 
 TEST_F(SettingsReaderTest, UseVarnoxIniWithoutVarnoxIniTakesTheOwnBranchSilently) {

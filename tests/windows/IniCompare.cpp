@@ -29,10 +29,12 @@ using zirvo::config::IniFile;
 // are recognised by rule (see Compare), the others are stated by the case that provokes them.
 enum Choice : unsigned {
   kNoChoice = 0,
-  kIntegers = 1,      // integers as the service reads them
-  kLineBreakCut = 2,  // CR and LF cut out of written values
-  kEraseEvery = 4,    // erasing a section erases every section of that name
-  kLayoutKept = 8,    // blank lines, comments and spelling of untouched lines kept
+  kIntegers = 1,             // integers as the service reads them
+  kLineBreakCut = 2,         // CR and LF cut out of written values
+  kEraseEvery = 4,           // erasing a section erases every section of that name
+  kLayoutKept = 8,           // blank lines, comments and spelling of untouched lines kept
+  kCommentsAreNotKeys = 16,  // a ';' line is found by no read
+  kLoneCr = 32,              // a lone CR ends a line, LF or not elsewhere in the file
 };
 
 const char* ChoiceText(unsigned choice) {
@@ -45,6 +47,10 @@ const char* ChoiceText(unsigned choice) {
       return "effacer une section efface toutes celles de ce nom";
     case kLayoutKept:
       return "lignes vides et mise en page conservées";
+    case kCommentsAreNotKeys:
+      return "une ligne ';' est un commentaire, pas une clé";
+    case kLoneCr:
+      return "un CR seul finit une ligne, même dans un fichier à LF";
   }
   return "?";
 }
@@ -147,7 +153,8 @@ std::vector<Case> Cases() {
        "; en-t\xEAte\r\n[Main]\r\n;Interval=9\r\nInterval=5 ; commentaire\r\n  ; retrait\r\n"
        "Port=8080\r\n",
        {Read("Main", "Interval"), ReadInt("Main", "Interval"), Read("Main", ";Interval"),
-        Read("Main", "Port"), Write("Main", "Port", "80")}},
+        Read("Main", "Port"), Write("Main", "Port", "80")},
+       kCommentsAreNotKeys},
       {"guillemets",
        "[Main]\r\nA=\"x y\"\r\nB='z'\r\nC=\"mixte'\r\nD=\"\r\nE=\"\"\r\nF=\" a \" b\"\r\n"
        "G= \" c \" \r\n",
@@ -196,6 +203,10 @@ std::vector<Case> Cases() {
        "[Main]\r\nA=1\r\n",
        {Write("Main", "A", "x\r\nInjected=1"), Read("Main", "A"), Read("Main", "Injected")},
        kLineBreakCut},
+      {"CR seul dans un fichier CR LF",
+       "[Main]\r\nA=1\rB=2\r\nC=3\r\n",
+       {Read("Main", "A"), Read("Main", "B"), Read("Main", "C"), Write("Main", "C", "4")},
+       kLoneCr},
       {"lignes vides et retraits",
        "[A]\r\n\r\n  X = 1\r\n\r\n\r\n[B]\r\nY=2\r\n",
        {Write("A", "Z", "3"), Write("B", "Y", "4"), Read("A", "X")}},
@@ -306,7 +317,8 @@ std::string Trim(std::string text) {
 }
 
 // The file's content without what our engine keeps and the Windows functions redo when
-// they rewrite a file: blank lines, blanks around lines, names and values. The mark stays.
+// they rewrite a file: blank lines, blanks around lines, names, values and section names,
+// lines that are no keys. The mark stays.
 std::string Canonical(const std::string& bytes) {
   std::string text = bytes;
   std::string mark;
@@ -328,8 +340,16 @@ std::string Canonical(const std::string& bytes) {
     if (end == std::string::npos) end = text.size();
     std::string line = Trim(text.substr(start, end - start));
     const std::size_t equals = line.find('=');
-    if (!line.empty() && line[0] != ';' && line[0] != '[' && equals != std::string::npos) {
+    if (line.empty() || line[0] == ';') {
+      // kept as it is
+    } else if (line[0] == '[') {
+      line = "[" + Trim(line.substr(1, line.find(']') - 1)) + "]";
+    } else if (equals != std::string::npos) {
       line = Trim(line.substr(0, equals)) + "=" + Trim(line.substr(equals + 1));
+    } else {
+      // A name without '=' is no key for us: it stays as it stands, where the Windows
+      // functions replace it when that name is written.
+      line.clear();
     }
     if (!line.empty()) canonical += line + "\n";
     start = end + 1;
@@ -393,10 +413,16 @@ void Report(Tally& tally, const std::string& caseName, const std::string& what,
   if (documented) std::printf("       |   choix   : %s\n", ChoiceText(choice));
 }
 
-// Which documented choice explains a difference, or kNoChoice.
-unsigned Explain(const Case& test, unsigned byRule) {
+// Which documented choice explains a difference of a step (nothing: the file's bytes), or
+// kNoChoice. A case's own choice explains its reads and bytes; the comment choice only the
+// reads of a name that starts with ';'.
+unsigned Explain(const Case& test, const Step* step, unsigned byRule) {
   if (byRule != kNoChoice) return byRule;
-  for (unsigned choice : {kLineBreakCut, kEraseEvery}) {
+  if (test.choices & kCommentsAreNotKeys) {
+    return step != nullptr && step->key.rfind(';', 0) == 0 ? kCommentsAreNotKeys : kNoChoice;
+  }
+  if (step != nullptr && (step->op == Op::kWrite || step->op == Op::kErase)) return kNoChoice;
+  for (unsigned choice : {kLineBreakCut, kEraseEvery, kLoneCr}) {
     if (test.choices & choice) return choice;
   }
   return kNoChoice;
@@ -413,14 +439,14 @@ void Compare(Tally& tally, const Case& test, const Outcome& ours, const Outcome&
     if (ours.results[i] == windows.results[i]) continue;
     const unsigned byRule = step.op == Op::kReadInt && !plainInteger ? kIntegers : kNoChoice;
     Report(tally, test.name, StepText(step), ours.results[i], windows.results[i],
-           Explain(test, byRule));
+           Explain(test, &step, byRule));
   }
   ++tally.comparisons;
   if (ours.fileExists != windows.fileExists || ours.bytes != windows.bytes) {
     const bool layoutOnly =
         ours.fileExists == windows.fileExists && Canonical(ours.bytes) == Canonical(windows.bytes);
     Report(tally, test.name, "octets du fichier", ours.bytes, windows.bytes,
-           Explain(test, layoutOnly ? kLayoutKept : kNoChoice));
+           Explain(test, nullptr, layoutOnly ? kLayoutKept : kNoChoice));
   }
 }
 
