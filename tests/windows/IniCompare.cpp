@@ -9,6 +9,7 @@
 // scripts/test-ini-wine.sh, so it calls the Win32 functions directly.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -317,8 +318,8 @@ std::string Trim(std::string text) {
 }
 
 // The file's content without what our engine keeps and the Windows functions redo when
-// they rewrite a file: blank lines, blanks around lines, names, values and section names,
-// lines that are no keys. The mark stays.
+// they rewrite a file: blank lines, blanks around lines, names, values and section names.
+// The mark stays.
 std::string Canonical(const std::string& bytes) {
   std::string text = bytes;
   std::string mark;
@@ -346,10 +347,6 @@ std::string Canonical(const std::string& bytes) {
       line = "[" + Trim(line.substr(1, line.find(']') - 1)) + "]";
     } else if (equals != std::string::npos) {
       line = Trim(line.substr(0, equals)) + "=" + Trim(line.substr(equals + 1));
-    } else {
-      // A name without '=' is no key for us: it stays as it stands, where the Windows
-      // functions replace it when that name is written.
-      line.clear();
     }
     if (!line.empty()) canonical += line + "\n";
     start = end + 1;
@@ -445,7 +442,16 @@ void Compare(Tally& tally, const Case& test, const Outcome& ours, const Outcome&
   if (ours.fileExists != windows.fileExists || ours.bytes != windows.bytes) {
     const bool layoutOnly =
         ours.fileExists == windows.fileExists && Canonical(ours.bytes) == Canonical(windows.bytes);
-    Report(tally, test.name, "octets du fichier", ours.bytes, windows.bytes,
+    // Shown from a little before the first byte that differs.
+    std::size_t from = 0;
+    while (from < ours.bytes.size() && from < windows.bytes.size() &&
+           ours.bytes[from] == windows.bytes[from]) {
+      ++from;
+    }
+    from -= std::min<std::size_t>(from, 8);
+    Report(tally, test.name, "octets du fichier, dès l'octet " + std::to_string(from),
+           ours.bytes.substr(std::min(from, ours.bytes.size())),
+           windows.bytes.substr(std::min(from, windows.bytes.size())),
            Explain(test, nullptr, layoutOnly ? kLayoutKept : kNoChoice));
   }
 }
@@ -461,6 +467,7 @@ int main() {
   const fs::path folder =
       fs::temp_directory_path() / ("zirvo-ini-compare-" + std::to_string(GetCurrentProcessId()));
   fs::create_directories(folder);
+  std::printf("Écarts entre notre moteur (nous) et les fonctions de Windows, cas par cas :\n");
   Tally tally;
   const std::vector<Case> cases = Cases();
   int number = 0;
