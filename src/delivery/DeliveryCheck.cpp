@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "base/Paths.h"
 #include "base/StringUtils.h"
 #include "config/Common.h"
 #include "db/DateSerial.h"
@@ -11,6 +10,7 @@
 #include "delivery/Batching.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 #include "platform/SystemError.h"
 
 namespace zirvo::delivery {

@@ -15,3 +15,11 @@ std::string FormatShortDate(const LocalDateTime& value);
 std::string FormatLongTime(const LocalDateTime& value);
 
 }  // namespace zirvo::platform
+
+namespace zirvo {
+
+// The short date, one blank and the long time of the regional settings; at the very
+// first second of a day (00:00:00, whatever the milliseconds) only the short date.
+std::string DateTimeToStr(const LocalDateTime& value);
+
+}  // namespace zirvo
