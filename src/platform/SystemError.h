@@ -12,6 +12,8 @@ namespace zirvo::platform {
 std::uint32_t LastSystemError();
 
 // The system's text for an error code, without trailing blanks, line ends or full stop.
+// Linux: in the LC_MESSAGES locale of the environment, French under the C locale where
+// a French locale is installed.
 std::string SystemErrorText(std::uint32_t code);
 
 }  // namespace zirvo::platform
