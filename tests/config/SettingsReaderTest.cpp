@@ -334,8 +334,10 @@ TEST_F(VarnoxBranchTest, EachFileGivesTheSameSettingsInEveryEncoding) {
        }},
       {"UTF-8", [](const std::string& plain) { return "\xEF\xBB\xBF" + plain; }},
   };
-  const std::string login = "[DBKERNEL]\r\nServerName=CABINET\\SQLÉ\r\nDatabaseName=VARNOX\r\n"
-                            "UserName=médecin\r\nSAPW=" + ScramblePassword("pw") + "\r\n";
+  const std::string login =
+      "[DBKERNEL]\r\nServerName=CABINET\\SQLÉ\r\nDatabaseName=VARNOX\r\n"
+      "UserName=médecin\r\nSAPW=" +
+      ScramblePassword("pw") + "\r\n";
   for (const Form& form : kForms) {
     for (const bool useVarnox : {true, false}) {
       SCOPED_TRACE(std::string(form.name) + (useVarnox ? ", Varnox.ini/.ver" : ", ZirvoSrv.ini"));
@@ -343,8 +345,8 @@ TEST_F(VarnoxBranchTest, EachFileGivesTheSameSettingsInEveryEncoding) {
                          "\r\nDebugMode=1\r\nInterval=5\r\n" +
                          (useVarnox ? "" : login + "Private=" + dir_.File("Privé") + "\r\n")));
       WriteFileBytes(dir_.File("Varnox.ini"),
-                     form.save("[Database]\r\nPrivate=" + dir_.File("Privé") + "\r\nServer=" +
-                               dir_.File("sqlserver") + "\r\n"));
+                     form.save("[Database]\r\nPrivate=" + dir_.File("Privé") +
+                               "\r\nServer=" + dir_.File("sqlserver") + "\r\n"));
       WriteFileBytes(dir_.File("sqlserver/Varnox.ver"), form.save(login));
       sc_ = {};
       settings_ = {};
