@@ -54,8 +54,14 @@ class RemoteAccessCode {
 
   // Reads the five keys of section Proxy. A non-empty value is unscrambled into memory;
   // an empty or missing key is written back empty (so the file lists it) and the value
-  // in memory stays as an earlier read left it. A failed write raises Exception.
+  // in memory stays as an earlier read left it. A failed write raises Exception, unless a
+  // write failure handler is set: the failure then goes to it and the read goes on.
   void ReadProxySettings();
+
+  // A settings file that cannot be written must not stop the MySQL set-up.
+  void OnSettingsWriteFailure(std::function<void(const Exception&)> handler) {
+    settingsWriteFailed_ = std::move(handler);
+  }
 
   // Prepares the MySQL password. With MySQLDBPwd empty, the proxy settings are put on
   // the HTTP client and the access code and port are downloaded from url and url +
@@ -74,6 +80,7 @@ class RemoteAccessCode {
   void Debug(const std::string& message);
 
   RemoteAccessCodeContext context_;
+  std::function<void(const Exception&)> settingsWriteFailed_;
 };
 
 }  // namespace zirvo::config

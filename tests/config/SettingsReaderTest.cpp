@@ -68,7 +68,12 @@ class FakeTarget : public SettingsTarget {
 
  private:
   void Seen(const std::string& call) {
-    calls.push_back(call + ": " + IniFile(settingsFile_).ReadString("Execution", "LastMessage2", "-"));
+    try {
+      calls.push_back(call + ": " +
+                      IniFile(settingsFile_).ReadString("Execution", "LastMessage2", "-"));
+    } catch (const EInOutError&) {
+      calls.push_back(call + ": (illisible)");
+    }
   }
   const TSQLServerSettings& sc_;
   std::string settingsFile_;
@@ -241,14 +246,50 @@ TEST_F(SettingsReaderTest, EmptyPrivateDirectoryIsAbsorbedAsAStepOneError) {
   EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
 }
 
-TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedAndLeavesTheRunToTheCaller) {
-  WriteOwn("[Main]\r\nDebugMode=0\r\n");
+TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedOnceAndTheReadGoesOn) {
+  const std::string content = "[Main]\r\nDebugMode=0\r\nInterval=5\r\n[DBKERNEL]\r\nSAPW=" +
+                              ScramblePassword("pw") + "\r\n";
+  WriteOwn(content);
   test::MakeReadOnly(dir_.File("ZirvoSrv.ini"));
-  EXPECT_THROW(reader_.LireConfiguration(), Exception);
+  for (int run = 0; run < 2; ++run) {
+    log_.clear();
+    EXPECT_TRUE(reader_.LireConfiguration());
+    EXPECT_EQ(log_, std::vector<std::string>{
+                        "Erreur lors de la lecture de la configuration - étape 1 : Unable to write "
+                        "to " + dir_.File("ZirvoSrv.ini")});
+    EXPECT_EQ(target_.interval, 5000u) << "the interval read is applied";
+    EXPECT_EQ(sc_.Password, u"pw") << "unscrambled once, run " << run;
+    EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=;Password=pw;User ID=sa");
+    EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")), content);
+  }
+}
+
+// The scrambled secrets are kept apart from the plain ones, so a read that fails before it
+// reaches them leaves both as the last complete read found them.
+TEST_F(SettingsReaderTest, AFileThatCannotBeReadFailsTheReadAndNothingIsUnscrambledTwice) {
+  WriteOwn("[DBConnexion]\r\nMySQLDBPwd=" + ScramblePassword("code") + "\r\n[DBKERNEL]\r\nSAPW=" +
+           ScramblePassword("secret") + "\r\n");
+  reader_.LireConfiguration();
+  ASSERT_EQ(sc_.Password, u"secret");
+  settings_.MySQLDBPwd = "code";  // what the MySQL set-up leaves in a cycle
+  log_.clear();
+
+  std::filesystem::remove(dir_.File("ZirvoSrv.ini"));
+  std::filesystem::create_directory(dir_.File("ZirvoSrv.ini"));
+  EXPECT_TRUE(reader_.LireConfiguration());
   ASSERT_FALSE(log_.empty());
-  EXPECT_EQ(log_.front(), "Erreur lors de la lecture de la configuration - étape 1 : Unable to write to " +
-                              dir_.File("ZirvoSrv.ini"));
-  EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")), "[Main]\r\nDebugMode=0\r\n");
+  EXPECT_EQ(log_.front().rfind("Erreur lors de la lecture de la configuration - étape 1 : "
+                               "Impossible de lire le fichier de paramètres " +
+                                   dir_.File("ZirvoSrv.ini") + " : ",
+                               0),
+            0u)
+      << log_.front();
+  EXPECT_EQ(log_.size(), 1u) << "the markers that cannot be written say nothing more";
+  EXPECT_EQ(sc_.Password, u"secret");
+  EXPECT_EQ(settings_.MySQLDBPwd, ScramblePassword("code"));
+  EXPECT_EQ(target_.connectionString,
+            u"Provider=MSOLEDBSQL.1;Data Source=;Password=secret;User ID=sa");
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File("ZirvoSrv.ini"))) << "nothing written";
 }
 
 class VarnoxBranchTest : public SettingsReaderTest {
@@ -268,7 +309,7 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
   WriteFileBytes(dir_.File("sqlserver/Varnox.ver"),
                  "[DBKERNEL]\r\nServerName=CABINET\\SQL\r\nDatabaseName=VARNOX\r\nSAPW=" +
                      ScramblePassword("pw") + "\r\n");
-  reader_.LireConfiguration();
+  EXPECT_TRUE(reader_.LireConfiguration());
   EXPECT_EQ(sc_.ServerName, u"CABINET\\SQL");
   EXPECT_EQ(sc_.DatabaseName, u"VARNOX");
   EXPECT_EQ(sc_.UserName, u"sa");
@@ -292,7 +333,7 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
 TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
   sc_.ServerName = u"previous";
   WriteVarnoxIni("");
-  reader_.LireConfiguration();
+  EXPECT_FALSE(reader_.LireConfiguration()) << "the caller must not use the login";
   EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
                      "(SQLServerDir=[]). Abandon de la procédure."));
   EXPECT_FALSE(Own().SectionExists("Execution"));
@@ -301,7 +342,7 @@ TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
 
   log_.clear();
   WriteVarnoxIni(dir_.File("sqlserver"));
-  reader_.LireConfiguration();
+  EXPECT_FALSE(reader_.LireConfiguration());
   EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
                      "(SQLServerDir=[" + dir_.File("sqlserver") + "]). Abandon de la procédure."));
 }
