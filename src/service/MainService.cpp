@@ -132,8 +132,9 @@ void TZirvoService::ServiceStart(host::ServiceFrame&, bool& started) {
   }
   if (TimerService.Interval() == 0) {
     // A timer without ticks: the service would run without ever doing its work.
-    WriteLog("Intervalle nul (clé Interval de la section Main) : aucun cycle ne sera "
-             "exécuté tant que l'intervalle n'aura pas été modifié et le service redémarré.");
+    WriteLog(
+        "Intervalle nul (clé Interval de la section Main) : aucun cycle ne sera "
+        "exécuté tant que l'intervalle n'aura pas été modifié et le service redémarré.");
   }
   ActualizeSQLServiceState();
   started = true;

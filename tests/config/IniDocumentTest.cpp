@@ -34,7 +34,8 @@ TEST(IniDocumentRead, LineEndsAndTrimmedControls) {
       {"lone CR", "[Main]\rInterval=5\rServerName=srv\r"},
       {"CR CR LF", "[Main]\r\r\nInterval=5\r\r\nServerName=srv\r\r\n"},
       {"mixed", "[Main]\rInterval=5\r\r\nServerName=srv\n"},
-      {"controls", "\x1A[ Main\t]\v\r\n\f Interval \t= 5\x1A\r\nServerName=\x0Bsrv\x1A\x1A\r\n\x1A"},
+      {"controls",
+       "\x1A[ Main\t]\v\r\n\f Interval \t= 5\x1A\r\nServerName=\x0Bsrv\x1A\x1A\r\n\x1A"},
   };
   for (const auto& file : files) {
     auto doc = IniDocument::Parse(file.text);
@@ -47,7 +48,8 @@ TEST(IniDocumentRead, LineEndsAndTrimmedControls) {
          at = rewritten.find('\r', at + 1)) {
       ASSERT_EQ(rewritten[at + 1], '\n') << file.name << ": CR LF line ends throughout";
     }
-    EXPECT_EQ(rewritten.find("\r\n\r\n"), std::string::npos) << file.name << ": no blank line gained";
+    EXPECT_EQ(rewritten.find("\r\n\r\n"), std::string::npos)
+        << file.name << ": no blank line gained";
   }
   EXPECT_EQ(IniDocument::Parse("[S]\rk=v\r\rj=w\r").Serialize(), "[S]\r\nk=v\r\n\r\nj=w\r\n")
       << "two lone CRs still make a blank line";

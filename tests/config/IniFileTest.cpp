@@ -112,8 +112,8 @@ TEST(IniFile, AFileThatCannotBeReadFailsEveryCallAndIsNeverRewritten) {
     ini.ReadString("Main", "Interval", "3600");
     FAIL() << "a file that cannot be read is not an empty one";
   } catch (const EInOutError& error) {
-    EXPECT_EQ(error.Message().rfind("Impossible de lire le fichier de paramètres " + path + " : ", 0),
-              0u)
+    EXPECT_EQ(
+        error.Message().rfind("Impossible de lire le fichier de paramètres " + path + " : ", 0), 0u)
         << error.Message();
   }
   EXPECT_THROW(ini.ReadInteger("Main", "Interval", 3600), EInOutError);

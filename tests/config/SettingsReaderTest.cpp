@@ -247,8 +247,9 @@ TEST_F(SettingsReaderTest, EmptyPrivateDirectoryIsAbsorbedAsAStepOneError) {
 }
 
 TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedOnceAndTheReadGoesOn) {
-  const std::string content = "[Main]\r\nDebugMode=0\r\nInterval=5\r\n[DBKERNEL]\r\nSAPW=" +
-                              ScramblePassword("pw") + "\r\n";
+  const std::string content =
+      "[Main]\r\nDebugMode=0\r\nInterval=5\r\n[DBKERNEL]\r\nSAPW=" + ScramblePassword("pw") +
+      "\r\n";
   WriteOwn(content);
   test::MakeReadOnly(dir_.File("ZirvoSrv.ini"));
   for (int run = 0; run < 2; ++run) {
@@ -256,10 +257,12 @@ TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedOnceAndTheReadGoesOn) {
     EXPECT_TRUE(reader_.LireConfiguration());
     EXPECT_EQ(log_, std::vector<std::string>{
                         "Erreur lors de la lecture de la configuration - étape 1 : Unable to write "
-                        "to " + dir_.File("ZirvoSrv.ini")});
+                        "to " +
+                        dir_.File("ZirvoSrv.ini")});
     EXPECT_EQ(target_.interval, 5000u) << "the interval read is applied";
     EXPECT_EQ(sc_.Password, u"pw") << "unscrambled once, run " << run;
-    EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=;Password=pw;User ID=sa");
+    EXPECT_EQ(target_.connectionString,
+              u"Provider=MSOLEDBSQL.1;Data Source=;Password=pw;User ID=sa");
     EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")), content);
   }
 }
@@ -267,8 +270,8 @@ TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedOnceAndTheReadGoesOn) {
 // The scrambled secrets are kept apart from the plain ones, so a read that fails before it
 // reaches them leaves both as the last complete read found them.
 TEST_F(SettingsReaderTest, AFileThatCannotBeReadFailsTheReadAndNothingIsUnscrambledTwice) {
-  WriteOwn("[DBConnexion]\r\nMySQLDBPwd=" + ScramblePassword("code") + "\r\n[DBKERNEL]\r\nSAPW=" +
-           ScramblePassword("secret") + "\r\n");
+  WriteOwn("[DBConnexion]\r\nMySQLDBPwd=" + ScramblePassword("code") +
+           "\r\n[DBKERNEL]\r\nSAPW=" + ScramblePassword("secret") + "\r\n");
   reader_.LireConfiguration();
   ASSERT_EQ(sc_.Password, u"secret");
   settings_.MySQLDBPwd = "code";  // what the MySQL set-up leaves in a cycle

@@ -40,10 +40,9 @@ int ReplaceFileContents(const std::string& path, std::string_view data, FlushMod
       error = GetLastError();
     }
   }
-  if (!error &&
-      !MoveFileExA(tempPath.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING |
-                       (mode == FlushMode::kToDisk ? MOVEFILE_WRITE_THROUGH : 0))) {
+  if (!error && !MoveFileExA(tempPath.c_str(), path.c_str(),
+                             MOVEFILE_REPLACE_EXISTING |
+                                 (mode == FlushMode::kToDisk ? MOVEFILE_WRITE_THROUGH : 0))) {
     error = GetLastError();
   }
   if (error) {
