@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/Unicode.h"
 #include "config/Common.h"
 #include "platform/CodePage.h"
 #include "support/TempDir.h"
@@ -331,6 +333,39 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
     EXPECT_TRUE(Logged(line)) << line;
   }
   EXPECT_TRUE(Logged("SC.Password=" + ScramblePassword("pw")));
+}
+
+// The three files as Notepad may save them: each encoding gives the settings of the plain
+// file, and the own file is written back in its own encoding.
+TEST_F(VarnoxBranchTest, EveryFileReadsTheSameInEachEncoding) {
+  const auto utf16 = [](const std::string& utf8) {
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t c : Utf8ToUtf16(utf8)) {
+      bytes += static_cast<char>(c & 0xFF);
+      bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+  };
+  const auto utf8 = [](const std::string& text) { return "\xEF\xBB\xBF" + text; };
+  const auto plain = [](const std::string& text) { return text; };
+  const std::function<std::string(const std::string&)> encodings[] = {plain, utf8, utf16};
+  for (const auto& encode : encodings) {
+    WriteOwn(encode("[Main]\r\nUseVarnox_ini=1\r\nInterval=60\r\n"));
+    WriteFileBytes(dir_.File("Varnox.ini"),
+                   encode("[Database]\r\nServer=" + dir_.File("sqlserver") + "\r\n"));
+    WriteFileBytes(dir_.File("sqlserver/Varnox.ver"),
+                   encode("[DBKERNEL]\r\nServerName=CABINET\\SQL\r\nUserName=Médecin\r\nSAPW=" +
+                          ScramblePassword("pw") + "\r\n"));
+    EXPECT_TRUE(reader_.LireConfiguration());
+    EXPECT_EQ(target_.interval, 60000u);
+    EXPECT_EQ(sc_.ServerName, u"CABINET\\SQL");
+    EXPECT_EQ(sc_.UserName, u"Médecin");
+    EXPECT_EQ(sc_.Password, u"pw");
+    const std::string own = ReadFileBytes(dir_.File("ZirvoSrv.ini"));
+    EXPECT_EQ(own.substr(0, 3), encode("[Main]").substr(0, 3)) << "written back in its encoding";
+    EXPECT_EQ(Own().ReadString("DBKERNEL", "UserName", ""), "Médecin");
+    EXPECT_EQ(Own().ReadString("Execution", "LastMessage2", ""), "LireConfiguration() terminée.");
+  }
 }
 
 TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
