@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <regex>
 #include <vector>
 
@@ -335,39 +334,6 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
   EXPECT_TRUE(Logged("SC.Password=" + ScramblePassword("pw")));
 }
 
-// The three files as Notepad may save them: each encoding gives the settings of the plain
-// file, and the own file is written back in its own encoding.
-TEST_F(VarnoxBranchTest, EveryFileReadsTheSameInEachEncoding) {
-  const auto utf16 = [](const std::string& utf8) {
-    std::string bytes = "\xFF\xFE";
-    for (const char16_t c : Utf8ToUtf16(utf8)) {
-      bytes += static_cast<char>(c & 0xFF);
-      bytes += static_cast<char>(c >> 8);
-    }
-    return bytes;
-  };
-  const auto utf8 = [](const std::string& text) { return "\xEF\xBB\xBF" + text; };
-  const auto plain = [](const std::string& text) { return text; };
-  const std::function<std::string(const std::string&)> encodings[] = {plain, utf8, utf16};
-  for (const auto& encode : encodings) {
-    WriteOwn(encode("[Main]\r\nUseVarnox_ini=1\r\nInterval=60\r\n"));
-    WriteFileBytes(dir_.File("Varnox.ini"),
-                   encode("[Database]\r\nServer=" + dir_.File("sqlserver") + "\r\n"));
-    WriteFileBytes(dir_.File("sqlserver/Varnox.ver"),
-                   encode("[DBKERNEL]\r\nServerName=CABINET\\SQL\r\nUserName=Médecin\r\nSAPW=" +
-                          ScramblePassword("pw") + "\r\n"));
-    EXPECT_TRUE(reader_.LireConfiguration());
-    EXPECT_EQ(target_.interval, 60000u);
-    EXPECT_EQ(sc_.ServerName, u"CABINET\\SQL");
-    EXPECT_EQ(sc_.UserName, u"Médecin");
-    EXPECT_EQ(sc_.Password, u"pw");
-    const std::string own = ReadFileBytes(dir_.File("ZirvoSrv.ini"));
-    EXPECT_EQ(own.substr(0, 3), encode("[Main]").substr(0, 3)) << "written back in its encoding";
-    EXPECT_EQ(Own().ReadString("DBKERNEL", "UserName", ""), "Médecin");
-    EXPECT_EQ(Own().ReadString("Execution", "LastMessage2", ""), "LireConfiguration() terminée.");
-  }
-}
-
 TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
   sc_.ServerName = u"previous";
   WriteVarnoxIni("");
@@ -385,10 +351,10 @@ TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
                      "(SQLServerDir=[" + dir_.File("sqlserver") + "]). Abandon de la procédure."));
 }
 
-// Notepad's "Unicode" and "UTF-8" files, and line ends converted twice or left as lone
-// CRs, give the service the same settings as the plain files, and its own file keeps its
-// form through the writes of a read.
-TEST_F(VarnoxBranchTest, EachFileGivesTheSameSettingsInEveryEncoding) {
+// The three files as Notepad may save them ("Unicode", "UTF-8") or as transfers leave
+// them (line ends converted twice, lone CRs): each gives the settings of the plain file,
+// through both branches, and the own file keeps its encoding through the writes of a read.
+TEST_F(VarnoxBranchTest, EveryFileReadsTheSameInEachEncoding) {
   struct Form {
     const char* name;
     std::string (*save)(const std::string& plain);
