@@ -18,3 +18,4 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 cmake --build build-win -j"$(nproc)"
 echo "Compilation Windows réussie : build-win/ZirvoSrv.exe"
 scripts/test-windows.sh
+scripts/check-format.sh
