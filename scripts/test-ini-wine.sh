@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Under Wine, compares the settings engine of the Windows build (build-win/) with the
 # Windows private-profile functions, case by case (tests/windows/IniCompare.cpp). Runs in
-# a fresh, temporary Wine prefix under a French locale (ANSI code page Windows-1252).
+# a fresh, temporary Wine prefix of its own under a French locale (ANSI code page
+# Windows-1252), as scripts/test-windows.sh does, but as an ordinary user (below).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -f build-win/tests/windows/IniCompare.exe ] ||
@@ -16,8 +17,9 @@ if [ "$(id -u)" = 0 ]; then
   chown -R nobody:nogroup "$work"
   run=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 fi
-environment=(env HOME="$work" WINEPREFIX="$work/prefix" WINEDEBUG=-all
-  WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=fr_FR.UTF-8)
+environment=(env -u DISPLAY -u WAYLAND_DISPLAY HOME="$work" WINEPREFIX="$work/prefix"
+  WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=fr_FR.UTF-8
+  LANG=fr_FR.UTF-8)
 cleanup() {
   timeout 30 "${run[@]}" "${environment[@]}" wineserver -k 2>/dev/null || true
   rm -rf "$work"
