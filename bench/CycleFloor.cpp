@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -251,10 +252,19 @@ int main(int argc, char** argv) {
     SQLDisconnect(connection);
     SQLFreeHandle(SQL_HANDLE_DBC, connection);
     SQLFreeHandle(SQL_HANDLE_ENV, environment);
+    const double seconds = Seconds(Clock::now() - start);
+    // The peak of this program's own image: the parent's, counted in wait4's figure for
+    // a forked child, must not be.
+    std::ifstream status("/proc/self/status");
+    std::string peak = "0";
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("VmHWM:", 0) == 0) peak = line.substr(6);
+    }
     std::printf(
-        "floor=%.4f select=%.4f post=%.4f update=%.4f rows=%zu requests=%ld lines=%ld\n",
-        Seconds(Clock::now() - start), Seconds(selected - start), Seconds(posting),
-        Seconds(updating), rows.size(), requests, lines);
+        "floor=%.4f select=%.4f post=%.4f update=%.4f rows=%zu requests=%ld lines=%ld "
+        "peak_kib=%ld\n",
+        seconds, Seconds(selected - start), Seconds(posting), Seconds(updating), rows.size(),
+        requests, lines, std::stol(peak));
     return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "ZirvoCycleFloor: %s\n", error.what());

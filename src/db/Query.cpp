@@ -91,6 +91,15 @@ void SetTimestamp(BoundValue& bound, const LocalDateTime& value) {
   bound.indicator = sizeof bound.timestamp;
 }
 
+// Every ANSI code page, like UTF-8, writes ASCII as itself: the common all-ASCII text
+// (a message id) is widened without the general conversion.
+std::u16string NarrowToWide(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return platform::AnsiToWide(text);
+  }
+  return std::u16string(text.begin(), text.end());
+}
+
 BoundValue Bind(const Parameter& parameter, bool sqlServer) {
   BoundValue bound;
   switch (parameter.ValueKind()) {
@@ -135,7 +144,7 @@ BoundValue Bind(const Parameter& parameter, bool sqlServer) {
       SetTimestamp(bound, parameter.DateTimeValue());
       break;
     case Parameter::Kind::Text: {
-      bound.text = platform::AnsiToWide(parameter.TextValue());
+      bound.text = NarrowToWide(parameter.TextValue());
       const std::size_t length = bound.text.size();
       // Long texts go as long data: servers refuse a plain wide varchar above 4000.
       bound.parameterType = length > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
@@ -207,8 +216,8 @@ void DrainResults(SQLHSTMT statement, SQLRETURN result) {
   }
 }
 
-// Appends UTF-16 text as narrow text. Every ANSI code page, like UTF-8, writes ASCII
-// as itself, so the common all-ASCII cell is copied without the general conversion.
+// Appends UTF-16 text as narrow text; the all-ASCII cell is copied as it is (see
+// NarrowToWide).
 void AppendNarrow(std::string& out, std::u16string_view text) {
   for (const char16_t c : text) {
     if (c >= 0x80) {
