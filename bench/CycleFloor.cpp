@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -209,6 +210,7 @@ int main(int argc, char** argv) {
   }
   try {
     const auto start = Clock::now();
+    const std::clock_t cpuStart = std::clock();
     SQLHENV environment = SQL_NULL_HENV;
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment);
     SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
@@ -253,6 +255,7 @@ int main(int argc, char** argv) {
     SQLFreeHandle(SQL_HANDLE_DBC, connection);
     SQLFreeHandle(SQL_HANDLE_ENV, environment);
     const double seconds = Seconds(Clock::now() - start);
+    const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     // The peak of this program's own image: the parent's, counted in wait4's figure for
     // a forked child, must not be.
     std::ifstream status("/proc/self/status");
@@ -261,9 +264,9 @@ int main(int argc, char** argv) {
       if (line.rfind("VmHWM:", 0) == 0) peak = line.substr(6);
     }
     std::printf(
-        "floor=%.4f select=%.4f post=%.4f update=%.4f rows=%zu requests=%ld lines=%ld "
+        "floor=%.4f cpu=%.4f select=%.4f post=%.4f update=%.4f rows=%zu requests=%ld lines=%ld "
         "peak_kib=%ld\n",
-        seconds, Seconds(selected - start), Seconds(posting), Seconds(updating), rows.size(),
+        seconds, cpu, Seconds(selected - start), Seconds(posting), Seconds(updating), rows.size(),
         requests, lines, std::stol(peak));
     return 0;
   } catch (const std::exception& error) {

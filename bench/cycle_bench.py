@@ -13,8 +13,9 @@ HTTPS stand-in of the SMS gateway on 127.0.0.1, then
   settings, is the steady state whose fsync calls on the settings file are counted
   (strace attached for that cycle only).
 
-It prints per case: cycle time, floor, ratio, peak resident memory of both, requests and
-connections, the fsync calls of the steady-state cycle, and the 100 000 / 10 000 growth.
+It prints per case: cycle time, floor, ratio, the CPU time (user + system) of both
+processes for the same work, which a loaded machine disturbs far less than the wall
+clock, peak resident memory of both, requests and connections, the fsync calls of the steady-state cycle, and the 100 000 / 10 000 growth.
 Run by hand from the repository root after building ZirvoSrv and ZirvoCycleFloor:
 
     python3 bench/cycle_bench.py [--build build] [--messages 10000,100000]
@@ -141,7 +142,15 @@ def run_floor(build, database, gateway):
     return {"seconds": float(values["floor"]), "select": float(values["select"]),
             "post": float(values["post"]), "update": float(values["update"]),
             "rss": int(values["peak_kib"]) / 1024.0,
+            "cpu": float(values["cpu"]),
             "requests": gateway.requests, "connections": gateway.connections}
+
+
+def cpu_seconds(pid):
+    """User and system time of a running process so far, all its threads."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 class LogWatch:
@@ -190,11 +199,13 @@ def run_service(build, workdir, database, gateway, timeout, profile=None):
     service = subprocess.Popen([binary, "-console"], env=env, stdout=subprocess.DEVNULL)
     try:
         start = log.wait_for("Exécution du timer", 30)
+        cpu_start = cpu_seconds(service.pid)
         # The check starts after two one-second waits: time enough for perf to attach.
         profiler = profile and subprocess.Popen(
             ["perf", "record", "-g", "-o", profile, "-p", str(service.pid)],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         end = log.wait_for("Fin de traitement", timeout)
+        cpu = cpu_seconds(service.pid) - cpu_start
         if profiler:
             profiler.send_signal(signal.SIGINT)
             profiler.wait()
@@ -223,7 +234,7 @@ def run_service(build, workdir, database, gateway, timeout, profile=None):
                     syncs += 1
             elif "rename" in line and "ZirvoSrv.ini" in line:
                 renames += 1
-    return {"seconds": end - start - 2.0, "rss": rss, "requests": requests,
+    return {"seconds": end - start - 2.0, "cpu": cpu, "rss": rss, "requests": requests,
             "connections": connections, "syncs": syncs, "renames": renames}
 
 
@@ -260,7 +271,8 @@ def main():
              for n in args.messages.split(",")]
     print(f"# {time.strftime('%Y-%m-%d %H:%M:%S')}  charge moyenne au départ : "
           f"{' '.join(open('/proc/loadavg').read().split()[:3])}  processeurs : {os.cpu_count()}")
-    print(f"{'cas':<22}{'cycle s':>9}{'plancher s':>11}{'ratio':>7}{'RSS svc':>9}"
+    print(f"{'cas':<22}{'cycle s':>9}{'plancher s':>11}{'ratio':>7}{'CPU svc':>8}{'CPU pl.':>8}"
+          f"{'ratio':>6}{'RSS svc':>9}"
           f"{'RSS pl.':>9}{'req':>6}{'conn':>6}{'fsync ini':>10}{'écritures ini':>14}"
           f"  plancher : sélection/POST/mises à jour s")
     results = {}
@@ -268,15 +280,20 @@ def main():
         gateway = Gateway(gwdir)
         for messages, accounts, fs in cases:
             floor = service = None
+            cpu = [float("inf"), float("inf")]  # the least CPU time of floor and service
             for _ in range(args.repeat):
                 f, s = run_case(build, messages, accounts, fs, gateway, args.timeout,
                                 args.profile and os.path.abspath(args.profile))
                 floor = f if floor is None or f["seconds"] < floor["seconds"] else floor
                 service = s if service is None or s["seconds"] < service["seconds"] else service
+                cpu[0] = min(cpu[0], f["cpu"])
+                cpu[1] = min(cpu[1], s["cpu"])
+            floor["cpu"], service["cpu"] = cpu
             results[(messages, accounts, fs)] = service["seconds"]
             name = f"{messages} msg/{accounts} cpt/{fs}"
             print(f"{name:<22}{service['seconds']:9.3f}{floor['seconds']:11.3f}"
-                  f"{service['seconds'] / floor['seconds']:7.3f}{service['rss']:8.1f}M"
+                  f"{service['seconds'] / floor['seconds']:7.3f}{service['cpu']:8.2f}"
+                  f"{floor['cpu']:8.2f}{service['cpu'] / floor['cpu']:6.2f}{service['rss']:8.1f}M"
                   f"{floor['rss']:8.1f}M{service['requests']:6d}{service['connections']:6d}"
                   f"{service['syncs']:10d}{service['renames']:14d}"
                   f"  {floor['select']:.3f}/{floor['post']:.3f}/{floor['update']:.3f}"
