@@ -169,12 +169,12 @@ struct Update {
     Check(SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement), SQL_HANDLE_DBC, connection,
           "SQLAllocHandle");
     std::string text = Joined(zirvo::db::kUpdateLines);
-    Check(SQLPrepareA(statement, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS),
-          SQL_HANDLE_STMT, statement, "SQLPrepare");
+    Check(SQLPrepareA(statement, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS), SQL_HANDLE_STMT,
+          statement, "SQLPrepare");
     SQLBindParameter(statement, 1, SQL_PARAM_INPUT, SQL_C_BIT, SQL_BIT, 1, 0, &delivered, 0,
                      &deliveredSize);
-    SQLBindParameter(statement, 2, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23,
-                     3, &when, 0, &whenSize);
+    SQLBindParameter(statement, 2, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 23, 3,
+                     &when, 0, &whenSize);
     SQLBindParameter(statement, 3, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, message, 0,
                      &messageSize);
     SQLBindParameter(statement, 4, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 255, 0, id,
@@ -189,11 +189,15 @@ struct Update {
     for (std::size_t i = 0; i < smsId.size() && i < 255; ++i) id[i] = smsId[i];
     idSize = static_cast<SQLLEN>(smsId.size() * sizeof(char16_t));
     unsigned d = 0, mo = 0, y = 0, h = 0, mi = 0, s = 0;
-    std::sscanf(std::string(line.substr(bar + 1, 19)).c_str(), "%u/%u/%u %u:%u:%u", &d, &mo, &y,
-                &h, &mi, &s);
-    when = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(y), static_cast<SQLUSMALLINT>(mo),
-                                static_cast<SQLUSMALLINT>(d), static_cast<SQLUSMALLINT>(h),
-                                static_cast<SQLUSMALLINT>(mi), static_cast<SQLUSMALLINT>(s), 0};
+    std::sscanf(std::string(line.substr(bar + 1, 19)).c_str(), "%u/%u/%u %u:%u:%u", &d, &mo, &y, &h,
+                &mi, &s);
+    when = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(y),
+                                static_cast<SQLUSMALLINT>(mo),
+                                static_cast<SQLUSMALLINT>(d),
+                                static_cast<SQLUSMALLINT>(h),
+                                static_cast<SQLUSMALLINT>(mi),
+                                static_cast<SQLUSMALLINT>(s),
+                                0};
     delivered = line.ends_with("DELIVRD") ? 1 : 0;
     Check(SQLExecute(statement), SQL_HANDLE_STMT, statement, "SQLExecute");
   }
@@ -217,7 +221,8 @@ int main(int argc, char** argv) {
                   0);
     SQLHDBC connection = SQL_NULL_HDBC;
     SQLAllocHandle(SQL_HANDLE_DBC, environment, &connection);
-    std::string odbc = std::string("DRIVER=SQLite3;Database=") + argv[1] + ";NoCreat=1;Timeout=5000";
+    std::string odbc =
+        std::string("DRIVER=SQLite3;Database=") + argv[1] + ";NoCreat=1;Timeout=5000";
     Check(SQLDriverConnectA(connection, nullptr, reinterpret_cast<SQLCHAR*>(odbc.data()), SQL_NTS,
                             nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT),
           SQL_HANDLE_DBC, connection, "SQLDriverConnect");

@@ -362,9 +362,9 @@ void Query::Open() {
       CheckOdbc(SQLDescribeColW(statement.get(), column, name, 256, &nameLength, &dataType, &size,
                                 &digits, &nullable),
                 SQL_HANDLE_STMT, statement.get(), "SQLDescribeColW");
-      std::string columnName = platform::WideToAnsi(FromWide(
-          name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)),
-                                      255)));
+      std::string columnName = platform::WideToAnsi(
+          FromWide(name, std::min<std::size_t>(
+                             static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255)));
       bool keep = keptFields_.empty();
       for (const auto& field : keptFields_) keep = keep || SameName(field, columnName);
       // Only the first of equal names can be read, so a later one is not kept.

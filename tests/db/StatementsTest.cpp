@@ -114,9 +114,9 @@ std::vector<std::string> DeliveryRows(Connection& connection) {
   rows.Open();
   std::vector<std::string> result;
   for (; !rows.Eof(); rows.Next()) {
-    result.push_back(rows.FieldAsText("SMS_ID") + " " + rows.FieldAsText("DELIVERED") + " " +
-                     (rows.FieldIsNull("DELIVERED_MESSAGE") ? "NULL"
-                                                            : rows.FieldAsText("DELIVERED_MESSAGE")));
+    result.push_back(
+        rows.FieldAsText("SMS_ID") + " " + rows.FieldAsText("DELIVERED") + " " +
+        (rows.FieldIsNull("DELIVERED_MESSAGE") ? "NULL" : rows.FieldAsText("DELIVERED_MESSAGE")));
   }
   return result;
 }
@@ -186,9 +186,9 @@ TEST_P(Statements, SelectionTakesOpenMessagesOfTheWindowInAccountOrderWithExactP
                    selection.FieldAsText("member_id") + " " + selection.FieldAsText("PASSWORD"));
     EXPECT_THROW(selection.FieldAsText("FOURNISSEUR"), Exception) << "a field not kept";
   }
-  EXPECT_EQ(rows, (std::vector<std::string>{"1 a-otherpw M1 P0", "2 a-first M1 P1",
-                                            "3 a-twice M1 P1", "4 a-twice M1 P1",
-                                            "5 b-late M2 P1"}));
+  EXPECT_EQ(rows,
+            (std::vector<std::string>{"1 a-otherpw M1 P0", "2 a-first M1 P1", "3 a-twice M1 P1",
+                                      "4 a-twice M1 P1", "5 b-late M2 P1"}));
 
   // The same query object runs again after its text is rebuilt, every field back.
   PrepareSelection(selection, At(2025, 5, 1));
@@ -266,8 +266,8 @@ TEST_P(Statements, AnUpdateKeptPreparedRunsWithEachNewValueAcrossReconnectsAndFa
   update.Execute();
   update.SetKeepPrepared(false);
   update.Execute();
-  EXPECT_EQ(DeliveryRows(*connection_), (std::vector<std::string>{"201 1 tout", "202 0 tout",
-                                                                  "202 0 tout", "203 0 tout"}));
+  EXPECT_EQ(DeliveryRows(*connection_),
+            (std::vector<std::string>{"201 1 tout", "202 0 tout", "202 0 tout", "203 0 tout"}));
 }
 
 // Each reply line finds its delivery rows through the two indexes of the schema
