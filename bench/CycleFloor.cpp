@@ -147,11 +147,23 @@ std::string Post(SSL_CTX* context, const std::string& hostPort, const std::strin
       "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
       std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
   BIO_write(bio, request.data(), static_cast<int>(request.size()));
+  // Read up to the end of the body its Content-Length announces, as the service's
+  // client does, without waiting for the server to close.
   std::string reply;
   char buffer[16384];
-  for (int got; (got = BIO_read(bio, buffer, sizeof buffer)) > 0;) reply.append(buffer, got);
+  std::size_t head = std::string::npos;
+  std::size_t total = std::string::npos;
+  for (int got; total == std::string::npos || reply.size() < total;) {
+    if ((got = BIO_read(bio, buffer, sizeof buffer)) <= 0) break;
+    reply.append(buffer, static_cast<std::size_t>(got));
+    if (head == std::string::npos && (head = reply.find("\r\n\r\n")) != std::string::npos) {
+      const auto length = reply.find("Content-Length: ");
+      if (length != std::string::npos && length < head) {
+        total = head + 4 + std::stoul(reply.substr(length + 16));
+      }
+    }
+  }
   BIO_free_all(bio);
-  const auto head = reply.find("\r\n\r\n");
   return head == std::string::npos ? std::string() : reply.substr(head + 4);
 }
 
