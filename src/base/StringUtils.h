@@ -16,6 +16,12 @@ std::string_view TrimControl(std::string_view text);
 std::string_view TrimBlanks(std::string_view text);
 std::u16string_view TrimBlanks(std::u16string_view text);
 
+// Text received from outside (status lines, reply lines) as it may appear in the log:
+// every control byte (codes 0 to 31 and 127) becomes "\xNN" with upper-case hexadecimal
+// digits, so a peer cannot break a log line, forge one or send terminal sequences.
+// Other bytes, multi-byte characters included, are kept.
+std::string EscapeControlBytes(std::string_view text);
+
 char AsciiUpper(char c);
 char AsciiLower(char c);
 char16_t AsciiLower(char16_t c);

@@ -42,6 +42,9 @@ TEST(TextHelpers, TrimCompareAndUpperCaseWorkOnAsciiOnly) {
   EXPECT_EQ(LowerCase("Chunked, GZIP É"), "chunked, gzip É");
   EXPECT_EQ(AsciiLower(u'\u00c9'), u'\u00c9');
   EXPECT_EQ(TrimBlanks(u" \t Data Source \r"), u"Data Source \r");
+  EXPECT_EQ(EscapeControlBytes(std::string("a\0b\r\nc\td\x1b[31m\x7f\x1f é\\x", 20)),
+            "a\\x00b\\x0D\\x0Ac\\x09d\\x1B[31m\\x7F\\x1F é\\x")
+      << "control bytes only; UTF-8 letters and backslashes stay";
 }
 
 // The one rule for every log line that shows a connection string: the settings read's
