@@ -20,6 +20,7 @@
 
 #include "base/Errors.h"
 #include "platform/MessageBox.h"
+#include "platform/SystemError.h"
 #include "platform/posix/UniqueFd.h"
 
 extern char** environ;
