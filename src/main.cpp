@@ -1,5 +1,6 @@
 // Program entry of ZirvoSrv: the service host with its one service object.
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,16 @@ int main(int argc, char** argv) {
   }
   // The manager comes first: on Linux it blocks the control signals for every thread
   // the program starts later.
-  const auto manager = zirvo::platform::CreateSystemServiceManager(
-      zirvo::host::FindCmdLineSwitch(arguments, "console"));
+  std::unique_ptr<zirvo::platform::ServiceControlManager> manager;
+  try {
+    manager = zirvo::platform::CreateSystemServiceManager(
+        zirvo::host::FindCmdLineSwitch(arguments, "console"));
+  } catch (const std::exception& error) {
+    // Nothing else is set up yet: the message goes where an operator starting the
+    // program sees it, and the journal keeps it under systemd.
+    std::cerr << error.what() << '\n';
+    return 1;
+  }
   zirvo::platform::KeepRunningAtLogOff();
   zirvo::host::ServiceHost host(arguments, zirvo::host::SystemHostEnvironment(*manager));
   try {
