@@ -167,10 +167,10 @@ void Connection::Open() {
   // included, which the statement time-out governs instead.
   // A driver that refuses the bound fails the open here rather than risk a login that
   // never ends.
-  CheckOdbc(SQLSetConnectAttrW(raw, SQL_ATTR_LOGIN_TIMEOUT,
-                               reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(core.loginTimeout)),
-                               0),
-            SQL_HANDLE_DBC, raw, "SQLSetConnectAttrW");
+  CheckOdbc(
+      SQLSetConnectAttrW(raw, SQL_ATTR_LOGIN_TIMEOUT,
+                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(core.loginTimeout)), 0),
+      SQL_HANDLE_DBC, raw, "SQLSetConnectAttrW");
   SQLWCHAR completed[1024];
   SQLSMALLINT completedLength = 0;
   const SQLRETURN result = SQLDriverConnectW(raw, nullptr, Wide(odbcString), SQL_NTS, completed,

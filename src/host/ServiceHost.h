@@ -106,10 +106,11 @@ class ServiceHost {
   const std::vector<std::unique_ptr<ServiceFrame>>& Services() const { return services_; }
 
   // With "INSTALL" or "UNINSTALL" on the command line: installs or uninstalls every
-  // service and returns. A service whose start account does not exist is installed under
-  // the system's own account, and the success message says so. Otherwise hands the process to the manager on the dispatcher
-  // thread and runs the main loop until the dispatcher has returned. Returns the process
-  // exit code: 0, or 1 when an installation, an uninstallation or the dispatcher failed.
+  // service and returns; a service whose start account does not exist is installed under
+  // the system's own account, and the success message says so. Otherwise hands the
+  // process to the manager on the dispatcher thread and runs the main loop until the
+  // dispatcher has returned. Returns the process exit code: 0, or 1 when an installation,
+  // an uninstallation or the dispatcher failed.
   int Run();
 
   // Queues a task for the main loop. Any thread.

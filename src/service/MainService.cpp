@@ -220,7 +220,7 @@ void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
   }
   if (DebugMode) {
     WriteLog(TimerService.Enabled() ? "ActualizeSQLServiceState : état du timer : actif"
-                               : "ActualizeSQLServiceState : état du timer : inactif");
+                                    : "ActualizeSQLServiceState : état du timer : inactif");
   }
   try {
     if (ADO_MSSQLConnection.Connected()) {

@@ -370,8 +370,8 @@ TEST_F(ServiceFrameTest, AStopWaitsForTheWorkInProgressWithRisingCheckPoints) {
   ASSERT_TRUE(system.WaitForState(kStopPending, 3));
   EXPECT_TRUE(service.Stopping());
   EXPECT_TRUE(service.Terminated());
-  EXPECT_EQ(StatesFrom(before), (std::vector<std::uint32_t>{kStopPending, kStopPending,
-                                                            kStopPending}));
+  EXPECT_EQ(StatesFrom(before),
+            (std::vector<std::uint32_t>{kStopPending, kStopPending, kStopPending}));
   service.working = false;
   EXPECT_EQ(runner.Join(), 0);
   const auto statuses = system.Statuses();

@@ -103,8 +103,7 @@ TEST_F(SystemdUnitTest, InstallWritesTheUnitAndUninstallRemovesIt) {
             "[Install]\n"
             "WantedBy=multi-user.target\n");
   // Readable by all, written whole: no temporary file stays beside it.
-  EXPECT_EQ(std::filesystem::status(UnitFile()).permissions(),
-            std::filesystem::perms(0644));
+  EXPECT_EQ(std::filesystem::status(UnitFile()).permissions(), std::filesystem::perms(0644));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(units.Path()),
                           std::filesystem::directory_iterator()),
             1);
@@ -177,11 +176,10 @@ TEST_F(SystemdUnitTest, AMissingAccountFallsBackToTheSystemAccountAndSaysSo) {
 }
 
 TEST_F(SystemdUnitTest, ALineBreakCannotSlipASettingIntoTheUnit) {
-  EXPECT_EQ(Run({"-install"},
-                [](UnitService& service) {
-                  service.SetDisplayName("Essai\nExecStartPre=/bin/false");
-                }),
-            1);
+  EXPECT_EQ(
+      Run({"-install"},
+          [](UnitService& service) { service.SetDisplayName("Essai\nExecStartPre=/bin/false"); }),
+      1);
   ASSERT_EQ(system.messages.size(), 1u);
   EXPECT_EQ(system.messages[0].second,
             "Service \"Essai\nExecStartPre=/bin/false\" failed to install with error: \"Texte "

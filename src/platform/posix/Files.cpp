@@ -63,9 +63,8 @@ int ReplaceFileContents(const std::string& path, std::string_view data, NewFileA
       error = errno;
     }
   } else {
-    const mode_t mode = access == NewFileAccess::kEveryone
-                            ? S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH
-                            : S_IRUSR | S_IWUSR;
+    const mode_t mode = access == NewFileAccess::kEveryone ? S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH
+                                                           : S_IRUSR | S_IWUSR;
     if (::fchmod(fd, mode) != 0) error = errno;
   }
   if (!error) error = posix::WriteAll(fd, data);
