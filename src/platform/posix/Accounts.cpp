@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "platform/SystemError.h"
 
 namespace zirvo::platform {
 

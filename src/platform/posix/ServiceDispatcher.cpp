@@ -10,6 +10,7 @@
 
 #include "base/Errors.h"
 #include "platform/ServiceManager.h"
+#include "platform/SystemError.h"
 #include "platform/posix/ServiceStatusReport.h"
 #include "platform/posix/SystemdPaths.h"
 

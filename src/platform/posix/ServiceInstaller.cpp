@@ -12,6 +12,7 @@
 #include "platform/Accounts.h"
 #include "platform/Files.h"
 #include "platform/ServiceManager.h"
+#include "platform/SystemError.h"
 #include "platform/posix/SystemdPaths.h"
 
 extern char** environ;

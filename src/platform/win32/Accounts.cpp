@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "platform/SystemError.h"
 
 namespace zirvo::platform {
 

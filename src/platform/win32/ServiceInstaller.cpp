@@ -3,6 +3,7 @@
 
 #include "base/Errors.h"
 #include "platform/ServiceManager.h"
+#include "platform/SystemError.h"
 #include "platform/win32/ScHandle.h"
 
 namespace zirvo::platform {
