@@ -385,6 +385,19 @@ TEST_F(ServiceFrameTest, AStopWaitsForTheWorkInProgressWithRisingCheckPoints) {
   EXPECT_FALSE(service.Terminated());
 }
 
+TEST_F(ServiceFrameTest, AShutdownWaitsForTheWorkInProgressToo) {
+  HostRunner runner(host, manager);
+  ASSERT_TRUE(system.WaitForState(kRunning));
+  service.working = true;
+  manager.Send(kControlShutdown);
+  ASSERT_TRUE(system.WaitForState(kStopPending, 2));
+  EXPECT_TRUE(service.Stopping());
+  EXPECT_FALSE(system.WaitForState(kStopped, 1, std::chrono::milliseconds(200)));
+  service.working = false;
+  EXPECT_EQ(runner.Join(), 0);
+  EXPECT_EQ(system.States().back(), kStopped);
+}
+
 TEST_F(ServiceFrameTest, AStopQueuedDuringTheStartIsHandledOnceRunning) {
   std::promise<void> releaseStart;
   auto release = releaseStart.get_future().share();
