@@ -1,18 +1,18 @@
 // Program entry of ZirvoSrv: the service host with its one service object.
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "config/ScrambleCommand.h"
 #include "host/ServiceHost.h"
+#include "platform/MessageBox.h"
 #include "platform/ServiceManager.h"
 #include "service/MainService.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (zirvo::host::FindCmdLineSwitch(arguments, "scramble")) {
-    return zirvo::config::RunScrambleCommand(std::cin, std::cout, std::cerr);
+    return zirvo::config::RunScrambleCommand();
   }
   // The manager comes first: on Linux it blocks the control signals for every thread
   // the program starts later.
@@ -22,8 +22,9 @@ int main(int argc, char** argv) {
         zirvo::host::FindCmdLineSwitch(arguments, "console"));
   } catch (const std::exception& error) {
     // Nothing else is set up yet: the message goes where an operator starting the
-    // program sees it, and the journal keeps it under systemd.
-    std::cerr << error.what() << '\n';
+    // program sees it (standard error on Linux, which the journal keeps under systemd).
+    zirvo::platform::ShowMessage(zirvo::service::kServiceDisplayName, error.what(),
+                                 zirvo::platform::MessageKind::kError);
     return 1;
   }
   zirvo::platform::KeepRunningAtLogOff();
