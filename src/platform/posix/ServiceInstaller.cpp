@@ -145,7 +145,8 @@ class PosixServiceDatabase final : public ServiceDatabase {
     if (::lstat(path.c_str(), &info) == 0) throw EOSError(kErrorServiceExists);
     if (errno != ENOENT) throw EOSError(static_cast<std::uint32_t>(errno));
     // systemd and administrators read units as any user.
-    const int error = ReplaceFileContents(path, UnitFileText(service), NewFileAccess::kEveryone);
+    const int error = ReplaceFileContents(path, UnitFileText(service), FlushMode::kToDisk,
+                                          NewFileAccess::kEveryone);
     if (error != 0) throw EOSError(static_cast<std::uint32_t>(error));
     if (!ManagedBySystemd()) return;
     try {

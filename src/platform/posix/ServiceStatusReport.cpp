@@ -42,8 +42,8 @@ class PosixStatusHandle final : public ServiceStatusHandle {
     // failure to make it shows in the write that follows.
     ::mkdir(RuntimeDirectory().c_str(), 0755);
     // Any process reads the record to tell the service's state.
-    std::uint32_t error = static_cast<std::uint32_t>(
-        ReplaceFileContents(RecordPath(name_), record, NewFileAccess::kEveryone));
+    std::uint32_t error = static_cast<std::uint32_t>(ReplaceFileContents(
+        RecordPath(name_), record, FlushMode::kToDisk, NewFileAccess::kEveryone));
     if (*socket_ >= 0) {
       const std::uint32_t notifyError = Notify(status, text);
       if (error == 0) error = notifyError;
