@@ -1,9 +1,11 @@
 // Program entry of ZirvoSrv: the service host with its one service object.
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "config/ScrambleCommand.h"
 #include "host/ServiceHost.h"
+#include "platform/MessageBox.h"
 #include "platform/ServiceManager.h"
 #include "service/MainService.h"
 
@@ -14,8 +16,17 @@ int main(int argc, char** argv) {
   }
   // The manager comes first: on Linux it blocks the control signals for every thread
   // the program starts later.
-  const auto manager = zirvo::platform::CreateSystemServiceManager(
-      zirvo::host::FindCmdLineSwitch(arguments, "console"));
+  std::unique_ptr<zirvo::platform::ServiceControlManager> manager;
+  try {
+    manager = zirvo::platform::CreateSystemServiceManager(
+        zirvo::host::FindCmdLineSwitch(arguments, "console"));
+  } catch (const std::exception& error) {
+    // Nothing else is set up yet: the message goes where an operator starting the
+    // program sees it (standard error on Linux, which the journal keeps under systemd).
+    zirvo::platform::ShowMessage(zirvo::service::kServiceDisplayName, error.what(),
+                                 zirvo::platform::MessageKind::kError);
+    return 1;
+  }
   zirvo::platform::KeepRunningAtLogOff();
   zirvo::host::ServiceHost host(arguments, zirvo::host::SystemHostEnvironment(*manager));
   try {

@@ -204,8 +204,12 @@ void Connection::Open() {
   // An unreachable server must not hold the cycle for minutes. The connection-wide
   // time-out is left alone: it would bound every later request too, long statements
   // included, which the statement time-out governs instead.
-  SQLSetConnectAttrW(raw, SQL_ATTR_LOGIN_TIMEOUT,
-                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(core.loginTimeout)), 0);
+  // A driver that refuses the bound fails the open here rather than risk a login that
+  // never ends.
+  CheckOdbc(
+      SQLSetConnectAttrW(raw, SQL_ATTR_LOGIN_TIMEOUT,
+                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(core.loginTimeout)), 0),
+      SQL_HANDLE_DBC, raw, "SQLSetConnectAttrW");
   SQLWCHAR completed[1024];
   SQLSMALLINT completedLength = 0;
   const SQLRETURN result = SQLDriverConnectW(raw, nullptr, Wide(odbcString), SQL_NTS, completed,

@@ -4,10 +4,15 @@ Run by ctest with ZIRVOSRV_EXECUTABLE naming the built program; each test case c
 it into a directory of its own.
 """
 
+import glob
 import os
 import signal
+import socket
+import sqlite3
+import ssl
 import subprocess
 import sys
+import threading
 import time
 import unittest
 
@@ -31,6 +36,66 @@ def read_text(path):
 
 def field(datagrams, name):
     return [d.get(name) for d in datagrams]
+
+
+SCHEMA = os.path.join(os.path.dirname(__file__), "..", "..", "src", "db", "schema", "sqlite.sql")
+
+
+def sqlite_odbc_driver():
+    found = glob.glob("/usr/lib/*/odbc/libsqlite3odbc.so") + glob.glob("/usr/lib/odbc/libsqlite3odbc.so")
+    return os.environ.get("ZIRVO_SQLITE3_ODBC_DRIVER") or (found[0] if found else "")
+
+
+class StalledGateway:
+    """An HTTPS gateway on 127.0.0.1 that takes the request, sends the head and the first
+    report line of a longer body, and then holds the connection without a word more."""
+
+    def __init__(self, directory):
+        cert, key = os.path.join(directory, "gw.pem"), os.path.join(directory, "gw.key")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
+                       check=True, capture_output=True)
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(cert, key)
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(4)
+        self.listener.settimeout(0.2)
+        self.port = self.listener.getsockname()[1]
+        self.requested = threading.Event()
+        self.closing = threading.Event()
+        self.requests = 0
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        held = []
+        while not self.closing.is_set():
+            try:
+                conn, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            try:
+                conn.settimeout(10)
+                tls = self.context.wrap_socket(conn, server_side=True)
+                data = b""
+                while b"\r\n\r\n" not in data:
+                    data += tls.recv(65536)
+                line = "attente-1|07/12/2026 10:00:00|DELIVRD\r\n"
+                tls.sendall(("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                             "Content-Length: 4000\r\n\r\n" + line).encode("ascii"))
+                held.append(tls)
+                self.requests += 1
+                self.requested.set()
+            except (OSError, ssl.SSLError):
+                conn.close()
+        for tls in held:
+            tls.close()
+        self.listener.close()
+
+    def close(self):
+        self.closing.set()
+        self.thread.join()
 
 
 class ServiceProcessTest(unittest.TestCase):
@@ -102,37 +167,96 @@ class ServiceProcessTest(unittest.TestCase):
         self.assertTrue(os.path.isdir(os.path.join(s.directory, "Private")))
         self.assertIn("State=1\n", read_text(os.path.join(s.runtime_dir, "ZirvoService.status")))
 
+    def test_stop_during_a_stalled_gateway_request(self):
+        s = self.standin
+        driver = sqlite_odbc_driver()
+        self.assertTrue(driver, "pilote ODBC SQLite introuvable")
+        gateway = StalledGateway(s.directory)
+        self.addCleanup(gateway.close)
+
+        def scrambled(text):
+            out = subprocess.run([s.executable, "-scramble"], input=(text + "\n").encode(),
+                                 capture_output=True, check=True).stdout
+            return out.decode().strip()
+
+        database = os.path.join(s.directory, "Varnox.db")
+        db = sqlite3.connect(database)
+        with open(SCHEMA, encoding="utf-8") as f:
+            db.executescript(f.read())
+        db.execute("INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME, FOURNISSEUR, MEMBER_ID, PASSWORD)"
+                   " VALUES ('attente-1', strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'), 1, ?, ?)",
+                   (scrambled("cabinet"), scrambled("secret")))
+        db.execute("INSERT INTO SMS_SENDED_DELIVERY (SMS_SENDED_ID, DELIVERED) VALUES (1, 0)")
+        db.commit()
+        db.close()
+        with open(os.path.join(s.directory, "odbcinst.ini"), "w") as f:
+            f.write("[SQLite3]\nDriver=%s\n" % driver)
+        with open(os.path.join(s.directory, "odbc.ini"), "w") as f:
+            f.write("[QuenzarMySQLDB]\nDriver=SQLite3\nDatabase=%s\n"
+                    % os.path.join(s.directory, "quenzar.db"))
+        with open(os.path.join(s.directory, "ZirvoSrv.ini"), "w") as f:
+            f.write("[Main]\nDebugMode=1\nInterval=1\n[ODBC]\nSQLServerDriver=SQLite3\n"
+                    "[Endpoints]\nGatewayHost=127.0.0.1:%d\n[DBKERNEL]\nServerName=%s\n"
+                    "DatabaseName=VARNOX\n" % (gateway.port, database))
+
+        s.start(extra_env={"ODBCSYSINI": s.directory, "ODBCINSTINI": "odbcinst.ini",
+                           "ODBCINI": os.path.join(s.directory, "odbc.ini")})
+        s.wait_for_state(4)
+        self.assertTrue(gateway.requested.wait(30), self.log_lines())
+        # The service now waits for the rest of a reply that does not come.
+        time.sleep(0.5)
+        s.send(signal.SIGTERM)
+        seen = s.wait_for_state(1, timeout=20)
+        # Stopped is heard only once the cycle has gone through its closing block.
+        log_at_stopped = self.log_lines()
+        self.assertEqual(s.wait_exit(timeout=10), 0)
+
+        pending = seen[:-1]
+        self.assertGreaterEqual(len(pending), 2)
+        self.assertEqual(states(pending), [3] * len(pending))
+        self.assertEqual(field(pending, "X_ZIRVOSRV_CHECKPOINT"),
+                         [str(n) for n in range(len(pending))])
+        self.assertTrue(any(line.startswith("Fin de traitement. Timer actif, toutes les 1 secondes")
+                            for line in log_at_stopped), log_at_stopped)
+        lines = self.log_lines()
+        abandoned = "Erreur : Requête abandonnée : l'arrêt du service a été demandé."
+        self.assertIn(abandoned, lines)
+        after_stop = lines[lines.index("TZirvoService.Stop..."):]
+        self.assertIn(abandoned, after_stop)
+        self.assertTrue(any(line.startswith("Timer.Finally atteint à ") for line in after_stop))
+        finished = [i for i, line in enumerate(after_stop) if line.startswith("Fin de traitement.")]
+        self.assertEqual(len(finished), 1)
+        self.assertLess(finished[0], after_stop.index("TZirvoService.ServiceDestroy..."))
+        # One cycle only: none began during or after the stop.
+        self.assertEqual(len([l for l in lines if l.startswith("Exécution du timer à ")]), 1)
+        self.assertEqual(gateway.requests, 1)
+        db = sqlite3.connect(database)
+        self.assertEqual(db.execute("SELECT DELIVERED, DELIVERED_DATE_TIME, DELIVERED_MESSAGE"
+                                    " FROM SMS_SENDED_DELIVERY").fetchall(), [(0, None, None)])
+        db.close()
+        self.assertEqual(s.events(), [])
+
     def test_handler_failures_go_to_the_event_log(self):
         s = self.standin
-        s.start()
-        s.wait_for_state(4)
-        # The execute handler logs its line just after running is reported.
+        # Every log line fails to be written from the very start, as on a full disk.
         log = os.path.join(s.directory, "ZirvoSrv.log")
-        deadline = time.monotonic() + 15
-        while b"TZirvoService.ServiceExecute..." not in s.read("ZirvoSrv.log"):
-            self.assertLess(time.monotonic(), deadline)
-            time.sleep(0.01)
-        # From now on every log line fails to be written, as on a full disk.
-        os.remove(log)
         os.symlink("/dev/full", log)
-        s.send(signal.SIGUSR1)
+        s.start()
         seen = s.wait_for_state(4)
-        # The pause handler failed: the previous status is restored and reported.
-        self.assertEqual(states(seen), [6, 4])
-        # A stop is never refused, not even when its log lines cannot be written.
+        # Lines are lost, requests are not: the service starts, pauses, continues, stops.
+        s.send(signal.SIGUSR1)
+        seen += s.wait_for_state(7)
+        s.send(signal.SIGUSR2)
+        seen += s.wait_for_state(4)
         s.send(signal.SIGTERM)
-        seen = s.wait_for_state(1)
-        self.assertEqual(states(seen), [3, 1])
+        seen += s.wait_for_state(1)
         self.assertEqual(s.wait_exit(), 0)
+        self.assertEqual(states(seen), [2, 2, 2, 4, 6, 7, 5, 4, 3, 1])
         # The system's text follows the locale ctest gives (fr_FR.UTF-8).
         failure = ("Erreur d'écriture dans le journal %s : "
                    "Aucun espace disponible sur le périphérique" % log)
-        self.assertEqual(s.events(), [
-            "ZirvoService: Service failed on pause: " + failure,
-            "ZirvoService: " + failure,
-            # ServiceDestroy's own line fails on the main thread, past the frame.
-            "ZirvoSrv: " + failure,
-        ])
+        # Said once, not once per lost line.
+        self.assertEqual(s.events(), ["ZirvoService: " + failure])
 
     def test_control_storm_ends_with_the_stopped_report(self):
         s = self.standin
@@ -310,16 +434,26 @@ class ServiceProcessTest(unittest.TestCase):
             "que l'intervalle n'aura pas été modifié et le service redémarré."), 2)
 
     def test_install_with_a_missing_account_is_refused(self):
+        # A fresh machine has no "ZirvoService" account: the unit runs the service as
+        # root (no User= line) and the message says so.
         s = self.standin
-        expected = ('Service "%s" failed to install with error: "System Error.  Code: 1057.\r\n'
-                    "Le nom de compte n'est pas valide ou n'existe pas, ou le mot de passe "
-                    "n'est pas valide pour le nom de compte spécifié\"\n" % DISPLAY)
-        for arguments in (["-install"], ["/INSTALL", "/silent"]):
+        unit = os.path.join(s.unit_dir, "ZirvoService.service")
+        for arguments, message in (
+                (["-install"], "Service installed successfully\nLe compte « ZirvoService » "
+                 "n'existe pas : le service \"%s\" est installé sous le compte système (root).\n"
+                 % DISPLAY),
+                (["/INSTALL", "/silent"], "")):
             code, out, err = s.run(*arguments, notify=False)
-            self.assertEqual(code, 1, arguments)
-            self.assertEqual(out, b"")
-            self.assertEqual(err.decode("utf-8"), expected)
-            self.assertEqual(os.listdir(s.unit_dir), [])
+            self.assertEqual((code, out.decode("utf-8"), err), (0, message, b""), arguments)
+            self.assertEqual(os.listdir(s.unit_dir), ["ZirvoService.service"])
+            text = read_text(unit)
+            self.assertNotIn("User=", text)
+            for line in ("WorkingDirectory=%s\n" % s.directory,
+                         "# Paramètres : %s\n" % os.path.join(s.directory, "ZirvoSrv.ini"),
+                         "# Journal : %s\n" % os.path.join(s.directory, "ZirvoSrv.log"),
+                         "Restart=on-failure\n", "RestartSec=30\n"):
+                self.assertIn(line, text)
+            os.remove(unit)
 
     def test_uninstall(self):
         s = self.standin

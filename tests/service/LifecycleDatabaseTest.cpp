@@ -26,7 +26,7 @@ using test::FakeServiceManager;
 using test::FakeSystem;
 using test::HostRunner;
 
-constexpr std::uint32_t kRunning = 4, kPaused = 7, kStopped = 1;
+constexpr std::uint32_t kRunning = 4, kPaused = 7, kStopped = 1, kStopPending = 3;
 
 // Stands in for the timer cycle: holds the connection open and Service_Busy set until
 // the test lets it go.
@@ -150,11 +150,16 @@ TEST_F(LifecycleDatabaseTest, AStopDuringARunningCycleWritesNoRowAndStillStops) 
   ASSERT_TRUE(service_.ADO_MSSQLConnection.Connected());
 
   manager_.Send(host::kControlStop);
-  const bool stopped = system_.WaitForState(kStopped);
+  // Stopped waits for the cycle: until it ends, stop pending is reported again.
+  const bool stillPending = system_.WaitForState(kStopPending, 2);
+  const bool stoppedEarly = system_.WaitForState(kStopped, 1, std::chrono::milliseconds(300));
   const auto rows = StateRows();
+  EXPECT_TRUE(service_.Stopping());
   service_.ReleaseCycle();
   EXPECT_EQ(runner.Join(), 0);
-  EXPECT_TRUE(stopped) << "the stop must not wait for the cycle";
+  EXPECT_TRUE(stillPending);
+  EXPECT_FALSE(stoppedEarly) << "stopped was reported while the cycle still ran";
+  EXPECT_EQ(system_.States().back(), kStopped);
   EXPECT_TRUE(rows.empty());
   EXPECT_TRUE(Logged("Arrêt du service des SMS impossible parce qu'il est occupé "
                      "(Service_Busy=True)."));
