@@ -387,9 +387,9 @@ class ServiceProcessTest(unittest.TestCase):
         with open(unit, "w") as f:
             f.write("[Unit]\n")
         cases = [
-            ("paramètres illisibles", {}, {}, {1: "ÉCHEC - le fichier %s ne peut pas être lu" % settings,
-                                               2: "NON VÉRIFIÉ", 4: "NON VÉRIFIÉ",
-                                               5: "NON VÉRIFIÉ", 6: "NON VÉRIFIÉ"}),
+            ("paramètres illisibles", {}, {},
+             {1: "ÉCHEC - le fichier %s ne peut pas être lu" % settings, 2: "NON VÉRIFIÉ",
+              4: "NON VÉRIFIÉ", 5: "NON VÉRIFIÉ", 6: "NON VÉRIFIÉ"}),
             ("base absente", {"ServerName": d + "/absente.db"}, {},
              {2: "ÉCHEC - pilote ODBC « SQLite3 », connexion impossible : "}),
             ("code d'accès refusé", {"AccessCodeHost": "127.0.0.1:%d" % refused_port}, {},
@@ -398,7 +398,8 @@ class ServiceProcessTest(unittest.TestCase):
             ("source MySQL absente", {}, {"ODBCINI": peers + "/absent.ini"},
              {5: "ÉCHEC - ouverture impossible : "}),
             ("passerelle refusée", {"GatewayHost": "127.0.0.1:%d" % closed_port}, {},
-             {6: "ÉCHEC - pas de réponse de https://127.0.0.1:%d/ : Socket Error # 111 " % closed_port}),
+             {6: "ÉCHEC - pas de réponse de https://127.0.0.1:%d/ : Socket Error # 111 "
+                 % closed_port}),
             ("service non installé", {}, {}, {7: "ÉCHEC - inconnu du gestionnaire de services"}),
         ]
         for name, changes, extra_env, failing in cases:
