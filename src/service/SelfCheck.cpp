@@ -254,9 +254,8 @@ StepResult SelfCheck::Settings() {
     if (!fs::is_regular_file(path, error) || !in || !(content << in.rdbuf()) || in.bad()) {
       return StepResult::Failed(
           "le fichier " + path +
-          " ne peut pas être lu (ce n'est pas un fichier, ou les droits manquent). Le service le "
-          "lirait comme vide et travaillerait avec les valeurs par défaut : rendez-le lisible "
-          "par le compte du service.");
+          " ne peut pas être lu (ce n'est pas un fichier, ou les droits manquent) : le service "
+          "ne pourrait pas lire ses paramètres. Rendez-le lisible par le compte du service.");
     }
     text = content.str();
   }
