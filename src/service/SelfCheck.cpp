@@ -82,6 +82,8 @@ class PrivateFolder {
       fs::path candidate = base / name.str();
       std::error_code error;
       if (fs::create_directory(candidate, error)) {
+        // The copy holds the scrambled secrets: for the owner's eyes only.
+        fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, error);
         path_ = std::move(candidate);
         return;
       }
