@@ -61,6 +61,23 @@ std::string_view TrimBlanks(std::string_view text) {
   return TrimIf(text, [](unsigned char c) { return c == ' ' || c == '\t'; });
 }
 
+std::string EscapeControlBytes(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string result;
+  result.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      result += "\\x";
+      result += kHex[byte >> 4];
+      result += kHex[byte & 15];
+    } else {
+      result += c;
+    }
+  }
+  return result;
+}
+
 std::string UpperCase(std::string_view text) {
   std::string result(text);
   std::transform(result.begin(), result.end(), result.begin(), AsciiUpper);

@@ -14,6 +14,12 @@ std::string_view TrimControl(std::string_view text);
 // Removes leading and trailing blanks and tabs only.
 std::string_view TrimBlanks(std::string_view text);
 
+// Text received from outside (status lines, reply lines) as it may appear in the log:
+// every control byte (codes 0 to 31 and 127) becomes "\xNN" with upper-case hexadecimal
+// digits, so a peer cannot break a log line, forge one or send terminal sequences.
+// Other bytes, multi-byte characters included, are kept.
+std::string EscapeControlBytes(std::string_view text);
+
 std::string UpperCase(std::string_view text);
 bool SameText(std::string_view a, std::string_view b);
 

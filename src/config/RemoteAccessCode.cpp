@@ -27,6 +27,16 @@ std::uint16_t ProxyPortFromText(std::string_view text) {
   return static_cast<std::uint16_t>(port);
 }
 
+namespace {
+
+// The text without trailing CR, LF, blanks and tabs.
+std::string_view TrimTrailingLineEnds(std::string_view text) {
+  const auto end = text.find_last_not_of(" \t\r\n");
+  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+
+}  // namespace
+
 void RemoteAccessCode::Debug(const std::string& message) {
   if (context_.debugMode) context_.writeLog(message);
 }
@@ -34,6 +44,7 @@ void RemoteAccessCode::Debug(const std::string& message) {
 void RemoteAccessCode::ReadProxySettings() {
   IniFile own(context_.settingsFile);
   TServiceSettings& settings = context_.settings;
+  // True when the key is empty or absent.
   const auto readKey = [&own](const char* key, const std::function<void(std::string)>& store) {
     const std::string value = own.ReadString(kProxySection, key, "");
     if (value.empty()) {
@@ -41,8 +52,13 @@ void RemoteAccessCode::ReadProxySettings() {
     } else {
       store(UnscramblePassword(value));
     }
+    return value.empty();
   };
-  readKey("HTTPServer", [&](std::string value) { settings.HTTPServer = std::move(value); });
+  // An emptied server key means no proxy from now on (the other keys mean nothing
+  // without a server, so they may keep what an earlier read left).
+  if (readKey("HTTPServer", [&](std::string value) { settings.HTTPServer = std::move(value); })) {
+    settings.HTTPServer.clear();
+  }
   readKey("HTTPUserName", [&](std::string value) { settings.HTTPUserName = std::move(value); });
   readKey("HTTPPassword", [&](std::string value) { settings.HTTPPassword = std::move(value); });
   readKey("HTTPPort", [&](std::string value) { settings.HTTPPort = std::move(value); });
@@ -53,6 +69,9 @@ void RemoteAccessCode::ReadProxySettings() {
 
 bool RemoteAccessCode::CheckProxy(const std::string& url) {
   TServiceSettings& settings = context_.settings;
+  // The client keeps its proxy for the gateway's requests too: without a server in the
+  // settings it must go direct, also in a cycle that downloads nothing.
+  if (TrimControl(settings.HTTPServer).empty()) context_.http.Proxy().proxyServer.clear();
   if (settings.MySQLDBPwd.empty()) {
     net::ProxyParams& proxy = context_.http.Proxy();
     proxy.proxyServer = std::string(TrimControl(settings.HTTPServer));
@@ -63,7 +82,8 @@ bool RemoteAccessCode::CheckProxy(const std::string& url) {
       proxy.proxyPort = ProxyPortFromText(settings.HTTPPort);
     }
     try {
-      settings.MySQLDBPwd = context_.http.HttpGet(url);
+      // Web servers end the text with a line break; the scrambled form has none.
+      settings.MySQLDBPwd = std::string(TrimTrailingLineEnds(context_.http.HttpGet(url)));
       Debug(kAccessCodeDownloadedMessage);
       settings.MySQLDBPort = context_.http.HttpGet(url + "port");
     } catch (const Exception& error) {

@@ -54,13 +54,18 @@ class RemoteAccessCode {
 
   // Reads the five keys of section Proxy. A non-empty value is unscrambled into memory;
   // an empty or missing key is written back empty (so the file lists it) and the value
-  // in memory stays as an earlier read left it. A failed write raises Exception.
+  // in memory stays as an earlier read left it, except HTTPServer, which is emptied:
+  // emptying it in the file stops the use of the proxy. A failed write raises
+  // Exception.
   void ReadProxySettings();
 
-  // Prepares the MySQL password. With MySQLDBPwd empty, the proxy settings are put on
-  // the HTTP client and the access code and port are downloaded from url and url +
-  // "port"; a failed download goes to handleDatabaseError and gives false. The access
-  // code is then unscrambled into MySQLDBPwd and handed to initMySQLDB, also when empty.
+  // Prepares the MySQL password. Without a proxy server in the settings the HTTP
+  // client's proxy server is cleared (its requests go direct from now on). With
+  // MySQLDBPwd empty, the proxy settings are put on the HTTP client and the access code
+  // and port are downloaded from url and url + "port"; a failed download (a proxy's
+  // refusal included) goes to handleDatabaseError and gives false. The access code,
+  // without the line break and blanks a server puts after it, is then unscrambled into
+  // MySQLDBPwd and handed to initMySQLDB, also when empty.
   // True exactly when the password is not empty. An HTTPPort that is not a port number
   // raises EConvertError before any request.
   bool CheckProxy(const std::string& url);

@@ -1,6 +1,8 @@
 #include "delivery/DeliveryCheck.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Paths.h"
@@ -118,6 +120,10 @@ class Check {
   }
 
   void Send(const Batch& batch) {
+    if (refusedAccount_ && refusedAccount_->first == batch.memberId &&
+        refusedAccount_->second == batch.password) {
+      return;
+    }
     ++requestNumber_;
     if (debug_()) {
       Log("Exécution de la recherche n°" + std::to_string(requestNumber_) +
@@ -131,8 +137,17 @@ class Check {
     const auto fields =
         BuildFormFields(config::UnscramblePassword(batch.memberId),
                         config::UnscramblePassword(batch.password), batch.messageIds);
-    const std::string reply =
-        context_.http.HttpPostForm(GatewayExportUrl(context_.gatewayHost), fields);
+    std::string reply;
+    try {
+      reply = context_.http.HttpPostForm(GatewayExportUrl(context_.gatewayHost), fields);
+    } catch (const HttpProtocolError& error) {
+      // Refused credentials concern this account only: its other batches would be
+      // refused too, and the accounts after it must not wait for it for good.
+      if (error.Code() != 401 && error.Code() != 403) throw;
+      Log("Erreur : " + error.Message());
+      refusedAccount_ = {batch.memberId, batch.password};
+      return;
+    }
     const auto lines = SplitReplyLines(reply);
     if (debug_()) {
       Log("Response : " + std::to_string(lines.size()) + " lignes");
@@ -146,6 +161,8 @@ class Check {
   LocalDateTime now_;
   RegionalDateFormat format_;
   int requestNumber_ = 0;
+  // The account (MEMBER_ID, PASSWORD as stored) whose credentials the gateway refused.
+  std::optional<std::pair<std::string, std::string>> refusedAccount_;
 };
 
 }  // namespace
@@ -156,7 +173,8 @@ void HandleReportLine(DeliveryContext& context, const std::string& line,
   if (report.action == ReportLine::Action::kQueued) return;
   if (report.action == ReportLine::Action::kNoMessageId) {
     if (context.debugMode && context.debugMode() && context.writeLog) {
-      context.writeLog("CheckDelivery : ligne de réponse sans numéro de message ignorée : " + line);
+      context.writeLog("CheckDelivery : ligne de réponse sans numéro de message ignorée : " +
+                       EscapeControlBytes(line));
     }
     return;
   }
@@ -177,7 +195,8 @@ void HandleReportLine(DeliveryContext& context, const std::string& line,
     update.Execute();
   } catch (const Exception& error) {
     if (context.writeLog) {
-      context.writeLog("Message lors de l'actualisation du SMS n°" + report.smsId + " : " + line +
+      context.writeLog("Message lors de l'actualisation du SMS n°" +
+                       EscapeControlBytes(report.smsId) + " : " + EscapeControlBytes(line) +
                        error.Message());
     }
   }

@@ -63,7 +63,10 @@ struct DeliveryContext {
 // the window's upper bound, an error raised by handleDatabaseError, and an error raised
 // while logging one of the check's own failures. An unusable gateway host is reported
 // as a failed request ("Erreur : ..."), so a check with nothing to ask for never fails
-// on it.
+// on it. A failed request ends the check, except a refusal of the account's credentials
+// (status 401 or 403): it is logged the same way, the account's remaining batches are
+// not sent, and the check goes on with the next account. Outside text that reaches the
+// log (reply lines, status lines) has its control bytes written "\xNN".
 void CheckDelivery(DeliveryContext& context);
 
 // Writes one reply line into the delivery rows through context.update: nothing for a

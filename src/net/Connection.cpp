@@ -1,80 +1,99 @@
 #include "net/Connection.h"
 
+#include <algorithm>
+
 #include "base/Errors.h"
 #include "net/NetErrors.h"
 
 namespace zirvo::net {
 
-Connection::Connection(std::unique_ptr<platform::TcpSocket> socket, const WaitSettings& settings)
-    : socket_(std::move(socket)), settings_(settings), reader_(*this) {
-  socket_->SetTimeouts(settings_.readTimeout, settings_.readTimeout);
+namespace {
+
+std::chrono::milliseconds Until(Deadline end) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(end -
+                                                               std::chrono::steady_clock::now());
+}
+
+void Check(std::uint32_t errorCode) {
+  if (errorCode != 0) throw ESocketError(errorCode);
+}
+
+}  // namespace
+
+Connection::Connection(std::unique_ptr<platform::TcpSocket> socket, const WaitSettings& settings,
+                       Deadline deadline)
+    : socket_(std::move(socket)), settings_(settings), reader_(*this), deadline_(deadline) {
+  // Plain sends block, within this bound; a socket that cannot take it is not used.
+  Check(socket_->SetTimeouts(settings_.readTimeout, settings_.readTimeout));
 }
 
 std::unique_ptr<Connection> Connection::Open(const platform::Ipv4Address& address,
-                                             std::uint16_t port, const WaitSettings& settings) {
+                                             std::uint16_t port, const WaitSettings& settings,
+                                             Deadline deadline) {
+  const auto left = std::max(Until(deadline), std::chrono::milliseconds(0));
+  const bool deadlineFirst = left < settings.connectTimeout;
   std::uint32_t errorCode = 0;
   bool timedOut = false;
   auto socket =
-      platform::TcpSocket::Connect(address, port, settings.connectTimeout, settings.connectStep,
-                                   settings.pump, errorCode, timedOut);
+      platform::TcpSocket::Connect(address, port, deadlineFirst ? left : settings.connectTimeout,
+                                   settings.connectStep, settings.pump, errorCode, timedOut);
   if (!socket) {
+    if (timedOut && deadlineFirst) throw ESocketError(platform::TimedOutErrorCode());
     if (timedOut) throw Exception("Connect timed out.");
     throw ESocketError(errorCode);
   }
-  return std::unique_ptr<Connection>(new Connection(std::move(socket), settings));
+  return std::unique_ptr<Connection>(new Connection(std::move(socket), settings, deadline));
+}
+
+Deadline Connection::WaitEnd() const {
+  return std::min(std::chrono::steady_clock::now() + settings_.readTimeout, deadline_);
+}
+
+void Connection::WaitForSocket(bool wantWrite, Deadline end) {
+  for (;;) {
+    const auto left = Until(end);
+    if (left.count() <= 0) throw ESocketError(platform::TimedOutErrorCode());
+    std::uint32_t errorCode = 0;
+    const auto wait = std::min(settings_.readStep, left);
+    const auto result =
+        wantWrite ? socket_->WaitWritable(wait, errorCode) : socket_->WaitReadable(wait, errorCode);
+    if (result == platform::WaitResult::kReady) return;
+    if (result == platform::WaitResult::kFailed) throw ESocketError(errorCode);
+    if (settings_.pump) settings_.pump();
+  }
 }
 
 void Connection::StartTls(TlsLibrary& library) {
-  // The handshake waits for the server like a read: in steps, with the loop running,
+  // The handshake waits for the server like one read: in steps, with the loop running,
   // within the read bound.
-  const auto deadline = std::chrono::steady_clock::now() + settings_.readTimeout;
-  const auto waitForSocket = [this, deadline](bool wantWrite) {
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) throw ESocketError(platform::TimedOutErrorCode());
-      std::uint32_t errorCode = 0;
-      const auto wait = std::min(settings_.readStep, left);
-      const auto result = wantWrite ? socket_->WaitWritable(wait, errorCode)
-                                    : socket_->WaitReadable(wait, errorCode);
-      if (result == platform::WaitResult::kReady) return;
-      if (result == platform::WaitResult::kFailed) throw ESocketError(errorCode);
-      if (settings_.pump) settings_.pump();
-    }
-  };
-  socket_->SetNonBlocking(true);
-  tls_ = std::make_unique<TlsSession>(library, socket_->NativeHandle(), waitForSocket);
-  socket_->SetNonBlocking(false);
+  const Deadline end = WaitEnd();
+  Check(socket_->SetNonBlocking(true));
+  tls_ =
+      std::make_unique<TlsSession>(library, socket_->NativeHandle(),
+                                   [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); });
 }
 
 void Connection::Write(std::string_view bytes) {
+  const Deadline end = WaitEnd();
   if (tls_) {
-    tls_->Write(bytes);
+    tls_->Write(bytes, [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); });
     return;
   }
-  if (const std::uint32_t error = socket_->SendAll(bytes); error != 0) throw ESocketError(error);
+  // A plain send blocks in the system; its bound is cut to what is left of the request.
+  const auto left = Until(end);
+  if (left.count() <= 0) throw ESocketError(platform::TimedOutErrorCode());
+  Check(socket_->SetTimeouts(std::min(left, settings_.readTimeout), settings_.readTimeout));
+  Check(socket_->SendAll(bytes));
 }
 
 std::size_t Connection::ReadSome(char* buffer, std::size_t size) {
   if (peerClosed_) return 0;
-  if (!tls_ || tls_->Pending() == 0) {
-    const auto deadline = std::chrono::steady_clock::now() + settings_.readTimeout;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) throw ESocketError(platform::TimedOutErrorCode());
-      std::uint32_t errorCode = 0;
-      const auto wait = std::min(settings_.readStep, left);
-      const auto result = socket_->WaitReadable(wait, errorCode);
-      if (result == platform::WaitResult::kReady) break;
-      if (result == platform::WaitResult::kFailed) throw ESocketError(errorCode);
-      if (settings_.pump) settings_.pump();
-    }
-  }
+  const Deadline end = WaitEnd();
   std::size_t got = 0;
   if (tls_) {
-    got = tls_->Read(buffer, size);
+    got = tls_->Read(buffer, size, [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); });
   } else {
+    WaitForSocket(false, end);
     std::uint32_t errorCode = 0;
     const auto received = socket_->Receive(buffer, size, errorCode);
     if (!received) throw ESocketError(errorCode);

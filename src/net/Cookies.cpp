@@ -1,8 +1,8 @@
 #include "net/Cookies.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
-#include <cstdio>
 
 #include "base/StringUtils.h"
 
@@ -56,6 +56,38 @@ long long DaysFromCivil(long long year, unsigned month, unsigned day) {
   return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
 }
 
+// The value of 1 to 6 decimal digits (the caller has checked them).
+int DecimalValue(std::string_view digits) {
+  int value = 0;
+  for (const char c : digits) value = value * 10 + (c - '0');
+  return value;
+}
+
+// "h:m:s" with one or two digits each, as cookie dates write the time; what follows
+// the seconds, if it does not start with a digit, is ignored. Nothing for any other
+// text.
+std::optional<std::array<int, 3>> ParseCookieTime(std::string_view token) {
+  std::array<int, 3> parts{};
+  std::size_t position = 0;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) {
+      if (position >= token.size() || token[position] != ':') return std::nullopt;
+      ++position;
+    }
+    const std::size_t start = position;
+    while (position < token.size() && position - start < 2 && token[position] >= '0' &&
+           token[position] <= '9') {
+      ++position;
+    }
+    if (position == start) return std::nullopt;
+    parts[i] = DecimalValue(token.substr(start, position - start));
+  }
+  if (position < token.size() && token[position] >= '0' && token[position] <= '9') {
+    return std::nullopt;
+  }
+  return parts;
+}
+
 }  // namespace
 
 std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string_view text) {
@@ -71,8 +103,11 @@ std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string
     const std::string_view token = text.substr(start, end - start);
     position = end;
     if (hour < 0 && token.size() >= 5 && token.find(':') != std::string_view::npos) {
-      const auto parts = std::string(token);
-      if (std::sscanf(parts.c_str(), "%d:%d:%d", &hour, &minute, &second) != 3) return std::nullopt;
+      const auto time = ParseCookieTime(token);
+      if (!time) return std::nullopt;
+      hour = (*time)[0];
+      minute = (*time)[1];
+      second = (*time)[2];
     } else if (month < 0 && token.size() >= 3 &&
                std::isalpha(static_cast<unsigned char>(token[0]))) {
       const std::string prefix = Lower(token.substr(0, 3));
@@ -80,7 +115,8 @@ std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string
         if (prefix == kMonths[i]) month = i + 1;
       }
     } else if (!token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos) {
-      const int number = std::stoi(std::string(token.substr(0, 6)));
+      // Six digits at most, so the number fits whatever the server wrote.
+      const int number = DecimalValue(token.substr(0, 6));
       if (day < 0 && token.size() <= 2) {
         day = number;
       } else if (year < 0) {
@@ -92,10 +128,20 @@ std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string
       minute > 59 || second < 0 || second > 60) {
     return std::nullopt;
   }
+  // The clock counts in units whose range is 1677 to 2262 (nanoseconds on Linux): a
+  // later expiry means "as long as the client lives" and an earlier one "already past";
+  // both are held at the clock's ends instead of overflowing.
+  using TimePoint = std::chrono::system_clock::time_point;
+  static const long long kLastSecond =
+      std::chrono::duration_cast<std::chrono::seconds>(TimePoint::max().time_since_epoch()).count();
+  static const long long kFirstSecond =
+      std::chrono::duration_cast<std::chrono::seconds>(TimePoint::min().time_since_epoch()).count();
   const long long seconds =
       DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
       hour * 3600 + minute * 60 + second;
-  return std::chrono::system_clock::time_point(std::chrono::seconds(seconds));
+  if (seconds >= kLastSecond) return TimePoint::max();
+  if (seconds <= kFirstSecond) return TimePoint::min();
+  return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::seconds(seconds)));
 }
 
 void CookieStore::Store(std::string_view setCookie, std::string_view host,

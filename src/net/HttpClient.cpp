@@ -12,6 +12,20 @@ namespace {
 
 bool IsSuccess(int code) { return code >= 200 && code <= 299; }
 
+// Whether a failure of a request's exchange is one of the connection (the client's own
+// errors) other than a time-out.
+bool IsConnectionFailure(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const ESocketError& error) {
+    return error.Code() != platform::TimedOutErrorCode();
+  } catch (const Exception&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 bool OffersBasic(const HeaderList& headers) {
   for (const auto& value : headers.Values("Proxy-Authenticate")) {
     if (SameText(TrimBlanks(value).substr(0, 5), "Basic")) return true;
@@ -23,7 +37,20 @@ bool OffersBasic(const HeaderList& headers) {
 
 HttpClient::HttpClient(HttpClientOptions options)
     : options_(std::move(options)),
-      tls_(options_.tlsLibrary ? options_.tlsLibrary : TlsLibrary::Process()) {}
+      tls_(options_.tlsLibrary ? options_.tlsLibrary : TlsLibrary::Process()) {
+  // What the pump raises must end the request, never make it be sent again: remember
+  // that it did.
+  if (options_.waits.pump) {
+    options_.waits.pump = [this, pump = std::move(options_.waits.pump)] {
+      try {
+        pump();
+      } catch (...) {
+        pumpInterrupted_ = true;
+        throw;
+      }
+    };
+  }
+}
 
 HttpClient::~HttpClient() = default;
 
@@ -47,14 +74,14 @@ std::string HttpClient::ProxyAuthorization() const {
   return BasicCredentials(proxy_.proxyUsername, proxy_.proxyPassword);
 }
 
-void HttpClient::OpenSocketTo(const std::string& host, std::uint16_t port) {
+void HttpClient::OpenSocketTo(const std::string& host, std::uint16_t port, Deadline deadline) {
   const auto address = platform::ResolveIPv4(host);
   if (!address) throw Exception("Host not found.");
-  connection_ = Connection::Open(*address, port, options_.waits);
+  connection_ = Connection::Open(*address, port, options_.waits, deadline);
 }
 
 void HttpClient::Connect(const Place& place, const Url& url, std::uint16_t port,
-                         const std::string& version) {
+                         const std::string& version, Deadline deadline) {
   // The library is loaded with the first connection of the client, also a plain one;
   // only a TLS connection needs it to be there.
   if (!firstConnectionMade_) {
@@ -64,8 +91,8 @@ void HttpClient::Connect(const Place& place, const Url& url, std::uint16_t port,
   if (place.tls) tls_->Require();
   place_ = place;
   try {
-    OpenSocketTo(place.host, place.port);
-    if (place.route == Route::kTunnel) EstablishTunnel(url, port, version);
+    OpenSocketTo(place.host, place.port, deadline);
+    if (place.route == Route::kTunnel) EstablishTunnel(url, port, version, deadline);
     if (place.tls) connection_->StartTls(*tls_);
   } catch (...) {
     Disconnect();
@@ -73,7 +100,8 @@ void HttpClient::Connect(const Place& place, const Url& url, std::uint16_t port,
   }
 }
 
-void HttpClient::EstablishTunnel(const Url& url, std::uint16_t port, const std::string& version) {
+void HttpClient::EstablishTunnel(const Url& url, std::uint16_t port, const std::string& version,
+                                 Deadline deadline) {
   bool sendCredentials = proxy_.basicAuthentication;
   for (int round = 0;; ++round) {
     RequestHead head;
@@ -107,19 +135,21 @@ void HttpClient::EstablishTunnel(const Url& url, std::uint16_t port, const std::
     const bool canAnswer = reply.code == 407 && ProxyCredentialsConfigured() &&
                            (proxy_.basicAuthentication || OffersBasic(reply.headers));
     if (!canAnswer || round >= kMaxAuthRounds) {
-      throw HttpProtocolError(reply.code, reply.statusLine,
+      throw HttpProtocolError(reply.code, EscapeControlBytes(reply.statusLine),
                               BodyToText(body, reply.headers.Value("Content-Type")));
     }
     sendCredentials = true;
     if (!connection_->StillUsable() ||
         !KeepsConnection(version == "1.0", reply.headers.Value("Connection"),
                          reply.headers.Value("Proxy-Connection"))) {
-      OpenSocketTo(place_.host, place_.port);
+      OpenSocketTo(place_.host, place_.port, deadline);
     }
   }
 }
 
 std::string HttpClient::Request(std::string_view urlText, const std::string* formBody) {
+  pumpInterrupted_ = false;
+  const Deadline deadline = std::chrono::steady_clock::now() + options_.waits.requestTimeout;
   Url url = ParseUrl(urlText);
   if (url.protocol.empty()) url.protocol = lastProtocol_ == "https" ? "https" : "http";
   lastProtocol_ = url.protocol;
@@ -143,74 +173,86 @@ std::string HttpClient::Request(std::string_view urlText, const std::string* for
 
   if (post) Disconnect();
   if (connection_ && (!(place == place_) || !connection_->StillUsable())) Disconnect();
-  const bool reused = connection_ != nullptr;
-  if (!connection_) Connect(place, url, port, version);
-
-  RequestHead head;
-  head.method = post ? "POST" : "GET";
-  head.target = place.route == Route::kProxyPlain ? AbsoluteTarget(url, port) : RequestTarget(url);
-  head.version = version;
-  if (place.route == Route::kDirect && !tls && version == "1.0") head.connection = "keep-alive";
-  if (place.route == Route::kProxyPlain && version == "1.0") head.proxyConnection = "keep-alive";
   if (post && IsReplaceableContentType(contentType_)) contentType_ = kFormContentType;
-  head.contentType = contentType_;
-  if (post) head.contentLength = formBody->size();
-  head.host = HostHeaderValue(url, port);
-  head.accept = kAccept;
-  head.acceptEncoding = WithIdentityEncoding("");
-  head.userAgent = kUserAgent;
-  head.authorization = BasicCredentials(kUserName, "");
+  const std::string target = RequestTarget(url);
   // Proxy credentials go to the proxy only: inside a tunnel the request reaches the
   // server itself, which must not learn them.
-  if (place.route == Route::kProxyPlain && proxy_.basicAuthentication) {
-    head.proxyAuthorization = ProxyAuthorization();
-  }
-  const std::string target = RequestTarget(url);
-  head.cookie = cookies_.HeaderFor(url.host, target, tls, std::chrono::system_clock::now());
-  std::string message = WriteRequestHead(head);
-  if (post) message += *formBody;
+  bool sendProxyCredentials = place.route == Route::kProxyPlain && proxy_.basicAuthentication;
 
-  ReplyHead reply;
-  std::string body;
-  for (bool firstAttempt = true;; firstAttempt = false) {
-    const std::uint64_t receivedBefore = connection_->BytesReceived();
+  for (int round = 0;; ++round) {
+    const bool reused = connection_ != nullptr;
+    if (reused) {
+      connection_->SetDeadline(deadline);
+    } else {
+      Connect(place, url, port, version, deadline);
+    }
+
+    RequestHead head;
+    head.method = post ? "POST" : "GET";
+    head.target = place.route == Route::kProxyPlain ? AbsoluteTarget(url, port) : target;
+    head.version = version;
+    if (place.route == Route::kDirect && !tls && version == "1.0") head.connection = "keep-alive";
+    if (place.route == Route::kProxyPlain && version == "1.0") head.proxyConnection = "keep-alive";
+    head.contentType = contentType_;
+    if (post) head.contentLength = formBody->size();
+    head.host = HostHeaderValue(url, port);
+    head.accept = kAccept;
+    head.acceptEncoding = WithIdentityEncoding("");
+    head.userAgent = kUserAgent;
+    head.authorization = BasicCredentials(kUserName, "");
+    if (sendProxyCredentials) head.proxyAuthorization = ProxyAuthorization();
+    head.cookie = cookies_.HeaderFor(url.host, target, tls, std::chrono::system_clock::now());
+    std::string message = WriteRequestHead(head);
+    if (post) message += *formBody;
+
+    ReplyHead reply;
+    for (bool firstAttempt = true;; firstAttempt = false) {
+      const std::uint64_t receivedBefore = connection_->BytesReceived();
+      try {
+        connection_->Write(message);
+        reply = ReadReplyHead(connection_->Reader());
+        break;
+      } catch (...) {
+        // A server may close an idle kept-alive connection just as the next request
+        // goes out. A GET that got no byte of answer on such a connection is sent once
+        // more on a fresh one; a server that is merely silent is not asked twice, and
+        // what the main loop's pump raised (a stop of the service) ends the request.
+        const bool stale = reused && firstAttempt && !post && !pumpInterrupted_ &&
+                           IsConnectionFailure(std::current_exception()) &&
+                           connection_->BytesReceived() == receivedBefore;
+        Disconnect();
+        if (!stale) throw;
+      }
+      Connect(place, url, port, version, deadline);
+    }
+    std::string body;
     try {
-      connection_->Write(message);
-      reply = ReadReplyHead(connection_->Reader());
-      break;
-    } catch (const Exception& error) {
-      // A server may close an idle kept-alive connection just as the next request goes
-      // out. A GET that got no byte of answer on such a connection is sent once more
-      // on a fresh one; a server that is merely silent is not asked twice.
-      const auto* socketError = dynamic_cast<const ESocketError*>(&error);
-      const bool silent = socketError && socketError->Code() == platform::TimedOutErrorCode();
-      const bool stale = reused && firstAttempt && !post && !silent &&
-                         connection_->BytesReceived() == receivedBefore;
+      for (const auto& value : reply.headers.Values("Set-Cookie")) {
+        cookies_.Store(value, url.host, target, std::chrono::system_clock::now());
+      }
+      body = ReadReplyBody(connection_->Reader(), reply, false);
+    } catch (...) {
       Disconnect();
-      if (!stale) throw;
+      throw;
     }
-    Connect(place, url, port, version);
-  }
-  try {
-    for (const auto& value : reply.headers.Values("Set-Cookie")) {
-      cookies_.Store(value, url.host, target, std::chrono::system_clock::now());
+
+    const bool keep = !closeAfterExchange_ && !connection_->PeerClosed() &&
+                      KeepsConnection(version == "1.0", reply.headers.Value("Connection"),
+                                      reply.headers.Value("Proxy-Connection"));
+    if (!keep) Disconnect();
+
+    std::string text = BodyToText(body, reply.headers.Value("Content-Type"));
+    if (IsSuccess(reply.code)) return text;
+    // A proxy that asks for credentials on a plain request is answered as it is for a
+    // tunnel; its refusal page is never a reply of the server behind it.
+    const bool canAnswer = reply.code == 407 && place.route == Route::kProxyPlain &&
+                           round < kMaxAuthRounds && ProxyCredentialsConfigured() &&
+                           (proxy_.basicAuthentication || OffersBasic(reply.headers));
+    if (!canAnswer) {
+      throw HttpProtocolError(reply.code, EscapeControlBytes(reply.statusLine), std::move(text));
     }
-    body = ReadReplyBody(connection_->Reader(), reply, false);
-  } catch (...) {
-    Disconnect();
-    throw;
+    sendProxyCredentials = true;
   }
-
-  const bool keep = !closeAfterExchange_ && !connection_->PeerClosed() &&
-                    KeepsConnection(version == "1.0", reply.headers.Value("Connection"),
-                                    reply.headers.Value("Proxy-Connection"));
-  if (!keep) Disconnect();
-
-  std::string text = BodyToText(body, reply.headers.Value("Content-Type"));
-  const bool answeredProxyRefusal =
-      reply.code == 407 && place.route == Route::kProxyPlain && ProxyCredentialsConfigured();
-  if (IsSuccess(reply.code) || answeredProxyRefusal) return text;
-  throw HttpProtocolError(reply.code, reply.statusLine, std::move(text));
 }
 
 }  // namespace zirvo::net

@@ -42,7 +42,10 @@ struct HttpClientOptions {
   // The waits of a request. On the service's main thread `pump` must run the main
   // loop's pending work (it is called every connect step and every read step, so the
   // loop's timed events keep running during a request); empty elsewhere. It may not
-  // use this client. The bounds are the production values; tests shorten them.
+  // use this client. What it raises abandons the request at once: the connection is
+  // closed, nothing of the reply is returned, the request is not sent again, and the
+  // error reaches the caller of HttpGet / HttpPostForm unchanged. The bounds are the
+  // production values (a whole request at most requestTimeout); tests shorten them.
   WaitSettings waits;
   // The TLS library; null means the process's own (system file names).
   std::shared_ptr<TlsLibrary> tlsLibrary;
@@ -61,7 +64,10 @@ class HttpClient {
   HttpClient& operator=(const HttpClient&) = delete;
 
   // GET of the URL as written (HTTP/1.1, reusing a kept-alive connection to the same
-  // place); returns the reply body as text.
+  // place); returns the reply body as text. A proxy's 407 is answered with the proxy
+  // credentials (Basic) when they are configured, at most kMaxAuthRounds times, for a
+  // plain request as for a tunnel; otherwise it is an HttpProtocolError. The message of
+  // an HttpProtocolError is the status line with its control bytes written "\xNN".
   std::string HttpGet(std::string_view url);
   // POST of the field lines ("name=value") as a form (HTTP/1.0, always on a new
   // connection); returns the reply body as text.
@@ -88,9 +94,11 @@ class HttpClient {
   };
 
   std::string Request(std::string_view urlText, const std::string* formBody);
-  void Connect(const Place& place, const Url& url, std::uint16_t port, const std::string& version);
-  void OpenSocketTo(const std::string& host, std::uint16_t port);
-  void EstablishTunnel(const Url& url, std::uint16_t port, const std::string& version);
+  void Connect(const Place& place, const Url& url, std::uint16_t port, const std::string& version,
+               Deadline deadline);
+  void OpenSocketTo(const std::string& host, std::uint16_t port, Deadline deadline);
+  void EstablishTunnel(const Url& url, std::uint16_t port, const std::string& version,
+                       Deadline deadline);
   bool ProxyCredentialsConfigured() const;
   std::string ProxyAuthorization() const;
 
@@ -104,6 +112,8 @@ class HttpClient {
   Place place_;
   bool closeAfterExchange_ = false;
   bool firstConnectionMade_ = false;
+  // Set when the pump raised during the current request.
+  bool pumpInterrupted_ = false;
 };
 
 }  // namespace zirvo::net

@@ -164,7 +164,15 @@ std::string ReadReplyBody(ReplyReader& reader, ReplyHead& head, bool headRequest
   }
   if (const auto length = ParseContentLength(head.headers.Value("Content-Length"))) {
     if (*length > kMaxBodyBytes) ThrowTooLarge();
-    reader.ReadBytes(*length, body);
+    // A close before the announced length is a cut reply (a dropped line, a proxy or a
+    // server that died mid-way), whatever the TLS layer said about it: the caller must
+    // not take the part for the whole, or a cut report line would be written as an
+    // outcome and never asked for again.
+    if (!reader.ReadBytes(*length, body)) {
+      throw Exception("Connexion fermée par le serveur avant la fin de la réponse : " +
+                      std::to_string(body.size()) + " octets reçus sur " + std::to_string(*length) +
+                      " annoncés.");
+    }
     return body;
   }
   reader.ReadToEnd(body);

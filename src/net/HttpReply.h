@@ -72,9 +72,10 @@ void ReadHeaderLines(ReplyReader& reader, HeaderList& headers);
 // Reads the body that the head announces: chunks (trailer lines are added to the
 // head's headers), a Content-Length, or everything until the peer closes. A reply to
 // HEAD, with status 204 or 304, or a 1xx has none. A close in the middle of a chunk
-// raises Exception("Connection Closed Gracefully."); a close during a Content-Length
-// body just ends it. A body larger than kMaxBodyBytes, or trailers beyond
-// kMaxHeadBytes, raise Exception.
+// raises Exception("Connection Closed Gracefully."); a close before the Content-Length
+// is reached raises Exception("Connexion fermée par le serveur avant la fin de la
+// réponse : ..."), so a cut reply is never taken for a whole one. A body larger than
+// kMaxBodyBytes, or trailers beyond kMaxHeadBytes, raise Exception.
 std::string ReadReplyBody(ReplyReader& reader, ReplyHead& head, bool headRequest);
 
 }  // namespace zirvo::net

@@ -237,22 +237,22 @@ std::size_t TlsSession::Pending() const {
   return pending > 0 ? static_cast<std::size_t>(pending) : 0;
 }
 
-std::size_t TlsSession::Read(char* buffer, std::size_t size) {
+std::size_t TlsSession::Read(char* buffer, std::size_t size, const SocketWait& waitForSocket) {
   const TlsFunctions& f = functions_;
   const int chunk = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
-  {
+  for (;;) {
     f.errClearError();
     const int result = f.read(handles_->session.get(), buffer, chunk);
     if (result > 0) return static_cast<std::size_t>(result);
     const int error = f.getError(handles_->session.get(), result);
+    // The socket does not block: the library needs more of it, and the wait is ours.
+    if (error == kSslErrorWantRead || error == kSslErrorWantWrite) {
+      waitForSocket(error == kSslErrorWantWrite);
+      continue;
+    }
     const std::uint32_t systemError = platform::LastSocketError();
     unsigned long code = 0;
     const std::string text = LibraryErrorText(f, code);
-    // The socket blocks with a receive time-out, so "want read" means that time-out ran
-    // out in the middle of a record.
-    if (error == kSslErrorWantRead || error == kSslErrorWantWrite) {
-      throw ESocketError(platform::TimedOutErrorCode());
-    }
     if (error == kSslErrorZeroReturn) return 0;
     // Servers often close without the closing alert; for a reply read until the close,
     // that is the end of the data, not a failure.
@@ -263,7 +263,7 @@ std::size_t TlsSession::Read(char* buffer, std::size_t size) {
   }
 }
 
-void TlsSession::Write(std::string_view bytes) {
+void TlsSession::Write(std::string_view bytes, const SocketWait& waitForSocket) {
   const TlsFunctions& f = functions_;
   while (!bytes.empty()) {
     f.errClearError();
@@ -274,12 +274,14 @@ void TlsSession::Write(std::string_view bytes) {
       continue;
     }
     const int error = f.getError(handles_->session.get(), result);
+    // The library wants the same bytes again once the socket is ready.
+    if (error == kSslErrorWantRead || error == kSslErrorWantWrite) {
+      waitForSocket(error == kSslErrorWantWrite);
+      continue;
+    }
     const std::uint32_t systemError = platform::LastSocketError();
     unsigned long code = 0;
     const std::string text = LibraryErrorText(f, code);
-    if (error == kSslErrorWantRead || error == kSslErrorWantWrite) {
-      throw ESocketError(platform::TimedOutErrorCode());
-    }
     if (error == kSslErrorSyscall && code == 0 && systemError != 0) {
       throw ESocketError(systemError);
     }

@@ -62,11 +62,13 @@ class TlsSession {
 
   // Decrypted bytes that can be read without waiting for the socket.
   std::size_t Pending() const;
-  // Reads up to `size` bytes (may block until a whole record arrives, within the
-  // socket's receive time-out); 0 when the peer closed. Raises ESocketError on failure.
-  std::size_t Read(char* buffer, std::size_t size);
-  // Writes all bytes; raises ESocketError on failure.
-  void Write(std::string_view bytes);
+  // Reads up to `size` bytes; 0 when the peer closed. The socket does not block:
+  // whenever the library needs it (the rest of a record, a renegotiation),
+  // `waitForSocket` is called as during the handshake, and what it raises goes to the
+  // caller. Raises ESocketError on a socket failure.
+  std::size_t Read(char* buffer, std::size_t size, const SocketWait& waitForSocket);
+  // Writes all bytes, waiting as Read does; raises ESocketError on failure.
+  void Write(std::string_view bytes, const SocketWait& waitForSocket);
 
  private:
   struct Handles;

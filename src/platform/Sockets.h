@@ -43,15 +43,21 @@ class TcpSocket {
   // Connects to address:port. The attempt is watched in steps of `step`; `betweenSteps`
   // (may be empty) runs after every step that saw no outcome yet. After `bound` the
   // attempt is abandoned and `timedOut` is set. On failure the result is null and
-  // `errorCode` holds the system code (0 when only the bound was reached).
+  // `errorCode` holds the system code (0 when only the bound was reached); a socket
+  // whose mode or outcome cannot be read or set is a failure too, never a connect
+  // without its bound. Whatever `betweenSteps` raises goes to the caller, the socket
+  // closed.
   static std::unique_ptr<TcpSocket> Connect(const Ipv4Address& address, std::uint16_t port,
                                             std::chrono::milliseconds bound,
                                             std::chrono::milliseconds step,
                                             const std::function<void()>& betweenSteps,
                                             std::uint32_t& errorCode, bool& timedOut);
 
-  // Sets the system send and receive time-outs of blocking calls.
-  void SetTimeouts(std::chrono::milliseconds send, std::chrono::milliseconds receive);
+  // Sets the system send and receive time-outs of blocking calls. Returns 0 or the
+  // system code of the failure: a caller that relies on the bound must not go on
+  // without it.
+  [[nodiscard]] std::uint32_t SetTimeouts(std::chrono::milliseconds send,
+                                          std::chrono::milliseconds receive);
 
   // Waits at most `wait` until data (or the peer's close) can be read.
   WaitResult WaitReadable(std::chrono::milliseconds wait, std::uint32_t& errorCode);
@@ -59,7 +65,8 @@ class TcpSocket {
   WaitResult WaitWritable(std::chrono::milliseconds wait, std::uint32_t& errorCode);
 
   // Switches between blocking calls (the default) and calls that return at once.
-  void SetNonBlocking(bool nonBlocking);
+  // Returns 0 or the system code of the failure.
+  [[nodiscard]] std::uint32_t SetNonBlocking(bool nonBlocking);
 
   // Sends all bytes; returns 0 or the system code of the failure.
   std::uint32_t SendAll(std::string_view bytes);

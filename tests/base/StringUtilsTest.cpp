@@ -39,6 +39,9 @@ TEST(TextHelpers, TrimCompareAndUpperCaseWorkOnAsciiOnly) {
   EXPECT_TRUE(SameText("DBKernel", "dbkernel"));
   EXPECT_FALSE(SameText("Main", "Main "));
   EXPECT_EQ(UpperCase("password=été"), "PASSWORD=éTé") << "only ASCII letters change";
+  EXPECT_EQ(EscapeControlBytes(std::string("a\0b\r\nc\td\x1b[31m\x7f\x1f é\\x", 20)),
+            "a\\x00b\\x0D\\x0Ac\\x09d\\x1B[31m\\x7F\\x1F é\\x")
+      << "control bytes only; UTF-8 letters and backslashes stay";
 }
 
 TEST(ChangeFileExt, ReplacesOnlyTheExtensionOfTheFileName) {

@@ -72,6 +72,9 @@ TEST_F(RemoteAccessCodeTest, AStoredAccessCodeIsUsedWithoutRequestAndTheProxyKey
   ASSERT_NE(peer.Port(), 0);
   settings_.MySQLDBPwd = std::string(kDefaultMySQLDBPwd);
   settings_.HTTPServer = "from an earlier cycle";
+  settings_.HTTPUserName = "from an earlier cycle";
+  // A proxy an earlier cycle put on the client.
+  client_.Proxy().proxyServer = "127.0.0.1";
 
   const std::string password = Make().SetupMySQLConnection("http://" + peer.Base() + "/connexion");
 
@@ -81,13 +84,16 @@ TEST_F(RemoteAccessCodeTest, AStoredAccessCodeIsUsedWithoutRequestAndTheProxyKey
   EXPECT_EQ(settings_.MySQLDBPwd, expected);
   EXPECT_EQ(initialised_, std::vector<std::string>{expected});
   EXPECT_TRUE(peer.Requests().empty());
-  // Without a download the client keeps the proxy parameters it was made with.
+  // Without a server in the settings the client's proxy is no longer used, also when
+  // nothing is downloaded (the gateway's requests go through the same client).
   EXPECT_EQ(client_.Proxy().proxyServer, "");
   EXPECT_EQ(client_.Proxy().proxyPort, 0);
   EXPECT_EQ(log_, (std::vector<std::string>{"Lecture des paramètres du proxy terminée.",
                                             "Test des paramètres du proxy terminée."}));
-  // An empty key leaves the value in memory; the file now lists every key, empty.
-  EXPECT_EQ(settings_.HTTPServer, "from an earlier cycle");
+  // An empty key leaves the value in memory, except the server's; the file now lists
+  // every key, empty.
+  EXPECT_EQ(settings_.HTTPServer, "");
+  EXPECT_EQ(settings_.HTTPUserName, "from an earlier cycle");
   const IniFile file(SettingsFile());
   for (const char* key :
        {"HTTPServer", "HTTPUserName", "HTTPPassword", "HTTPPort", "HTTPBasicAuthentification"}) {
@@ -126,13 +132,13 @@ TEST_F(RemoteAccessCodeTest, AnEmptyAccessCodeIsDownloadedWithItsPortThroughTheP
                                             "Test des paramètres du proxy terminée."}));
 }
 
-TEST_F(RemoteAccessCodeTest, AReplyEndingInALineBreakGivesTheInvalidTextPassword) {
-  ScriptedPeer peer({{Ok(ScramblePassword("Sezam-42") + "\r\n"), "keep"}, {Ok("0CBE")}});
+TEST_F(RemoteAccessCodeTest, AReplyEndingInALineBreakGivesItsAccessCode) {
+  ScriptedPeer peer({{Ok(ScramblePassword("Sezam-42") + " \r\n"), "keep"}, {Ok("0CBE")}});
   ASSERT_NE(peer.Port(), 0);
   WriteProxy("HTTPPort=" + ScramblePassword("8080") +
              "\r\nHTTPBasicAuthentification=" + ScramblePassword("true") + "\r\n");
-  EXPECT_EQ(Make().SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "_");
-  EXPECT_EQ(initialised_, std::vector<std::string>{"_"});
+  EXPECT_EQ(Make().SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "Sezam-42");
+  EXPECT_EQ(initialised_, std::vector<std::string>{"Sezam-42"});
   EXPECT_EQ(client_.Proxy().proxyPort, 8080);
   EXPECT_TRUE(client_.Proxy().basicAuthentication);
 }
@@ -173,6 +179,52 @@ TEST_F(RemoteAccessCodeTest, AFailedDownloadIsHandledAndLeavesNoPassword) {
   EXPECT_EQ(initialised_, std::vector<std::string>{""});
   EXPECT_EQ(log_, std::vector<std::string>{
                       "Erreur : le paramétrage de la connexion au serveur MySQL a échoué."});
+
+  // A proxy that keeps refusing the configured credentials: its refusal page is not the
+  // access code, the download fails with its status line.
+  log_.clear();
+  initialised_.clear();
+  debug_ = true;
+  {
+    ScriptedPeer proxy({{"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: "
+                         "Basic realm=\"z\"\r\nContent-Length: 6\r\n\r\ndenied"}},
+                       test::PeerOptions{.repeatLast = true});
+    ASSERT_NE(proxy.Port(), 0);
+    WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") +
+               "\r\nHTTPPort=" + ScramblePassword(std::to_string(proxy.Port())) +
+               "\r\nHTTPUserName=" + ScramblePassword("bob") +
+               "\r\nHTTPPassword=" + ScramblePassword("pw") + "\r\n");
+    EXPECT_EQ(Make().SetupMySQLConnection("http://127.0.0.1:9/connexion"), "");
+    EXPECT_EQ(proxy.Requests().size(), 4u) << "answered three times, then given up";
+  }
+  EXPECT_EQ(log_, (std::vector<std::string>{
+                      "Lecture des paramètres du proxy terminée.",
+                      "! HTTP/1.1 407 Proxy Authentication Required", "(état)",
+                      "Erreur : le paramétrage de la connexion au serveur MySQL a échoué."}));
+  EXPECT_TRUE(initialised_.empty());
+  EXPECT_EQ(settings_.MySQLDBPwd, "");
+}
+
+TEST_F(RemoteAccessCodeTest, EmptyingTheProxyServerGoesDirectFromTheNextCycle) {
+  ScriptedPeer proxy({{Ok(ScramblePassword("Sezam-42")), "keep"}, {Ok("0CBE"), "keep"}});
+  ScriptedPeer origin({{Ok(ScramblePassword("Sezam-43")), "keep"}, {Ok("0CBE"), "keep"}});
+  ASSERT_NE(proxy.Port(), 0);
+  ASSERT_NE(origin.Port(), 0);
+  const std::string url = "http://" + origin.Base() + "/connexion";
+  WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") +
+             "\r\nHTTPPort=" + ScramblePassword(std::to_string(proxy.Port())) + "\r\n");
+  EXPECT_EQ(Make().SetupMySQLConnection(url), "Sezam-42");
+  ASSERT_EQ(proxy.Requests().size(), 2u);
+  EXPECT_EQ(RequestLine(proxy.Requests()[0]), "GET " + url + " HTTP/1.1");
+
+  // The next cycle: the operator has emptied the proxy keys.
+  WriteProxy("HTTPServer=\r\nHTTPPort=\r\n");
+  settings_.MySQLDBPwd.clear();
+  EXPECT_EQ(Make().SetupMySQLConnection(url), "Sezam-43");
+  EXPECT_EQ(proxy.Requests().size(), 2u);
+  ASSERT_EQ(origin.Requests().size(), 2u);
+  EXPECT_EQ(RequestLine(origin.Requests()[0]), "GET /connexion HTTP/1.1");
+  EXPECT_EQ(client_.Proxy().proxyServer, "");
 }
 
 TEST_F(RemoteAccessCodeTest, AProxyPortThatIsNoPortNumberStopsBeforeAnyRequest) {

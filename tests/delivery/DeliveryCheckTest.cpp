@@ -433,6 +433,48 @@ TEST_P(DeliveryCheckTest, AFailedRequestEndsTheCheckKeepingEarlierUpdates) {
   EXPECT_EQ(test::ReadFileBytes(ResultFile()), "ancien");
 }
 
+TEST_P(DeliveryCheckTest, RefusedCredentialsSkipTheirAccountAndACutReplyIsNotApplied) {
+  // Plain account values sort as written. Account A has two batches (rows 1 to 999 and
+  // row 1000), the others one each.
+  std::vector<Message> messages;
+  for (int i = 1; i <= 1000; ++i) messages.push_back(Msg("a" + std::to_string(i)).Member("A"));
+  for (const char* id : {"b1", "c1", "d1", "d2", "e1"}) {
+    messages.push_back(Msg(id).Member(std::string(1, static_cast<char>(id[0] - 'a' + 'A'))));
+  }
+  Insert(messages);
+  const std::string cut = "d1|01/06/2026 09:00:00|DELIVRD\r\nd2|01/06/2026 09:00:00|UND";
+  ScriptedPeer peer({{"HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"},
+                     {Reply("b1|01/06/2026 09:00:00|DELIVRD\r\n")},
+                     {"HTTP/1.1 403 Interdit\x1b[0m\r\nContent-Length: 0\r\n\r\n"},
+                     // Closed cleanly (no TLS closing alert either) in the middle of its last line.
+                     {"HTTP/1.1 200 OK\r\nContent-Length: 200\r\n\r\n" + cut},
+                     {Reply("e1|01/06/2026 09:00:00|DELIVRD\r\n")}},
+                    Tls());
+  ASSERT_NE(peer.Port(), 0);
+  debug_ = false;
+  auto context = Context(peer.Base());
+  CheckDelivery(context);
+
+  const auto requests = peer.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(FirstId(BodyOf(requests[0])), "a1");
+  EXPECT_EQ(FirstId(BodyOf(requests[1])), "b1") << "the refused account's next batch is skipped";
+  EXPECT_EQ(FirstId(BodyOf(requests[2])), "c1");
+  EXPECT_EQ(FirstId(BodyOf(requests[3])), "d1");
+  EXPECT_EQ(log_,
+            (std::vector<std::string>{
+                "Erreur : HTTP/1.1 401 Unauthorized", "Erreur : HTTP/1.1 403 Interdit\\x1B[0m",
+                "Erreur : Connexion fermée par le serveur avant la fin de la réponse : " +
+                    std::to_string(cut.size()) + " octets reçus sur 200 annoncés."}));
+  EXPECT_EQ(RowsOf("b1")[0].delivered, 1);
+  for (const char* untouched : {"a1000", "d1", "d2", "e1"}) {
+    const DeliveryRow row = RowsOf(untouched).at(0);
+    EXPECT_EQ(row.delivered, 0) << untouched;
+    EXPECT_EQ(row.message, std::nullopt) << untouched << ": asked for again next cycle";
+  }
+  EXPECT_TRUE(selection_->Active()) << "a failure other than a refusal still ends the check";
+}
+
 TEST_P(DeliveryCheckTest, NothingToAskMakesNoRequestAndNoResultFile) {
   Insert({Msg("1").Delivered(1)});
   ScriptedPeer peer({{Reply("")}}, Tls());
@@ -465,7 +507,8 @@ TEST_P(DeliveryCheckTest, AFailedUpdateIsLoggedAndTheNextLinesAreHandled) {
   } else {
     Run("ALTER TABLE SMS_SENDED_DELIVERY MODIFY DELIVERED_MESSAGE VARCHAR(40) NULL");
   }
-  const std::string refused = "2|x|boom boom boom boom boom boom boom boom";
+  // The bell in the line reaches the log as text.
+  const std::string refused = "2|x|boom\a boom boom boom boom boom boom boom";
   ScriptedPeer peer({{Reply("1||DELIVRD\r\n" + refused + "\r\n3||INVALID\r\n")}}, Tls());
   ASSERT_NE(peer.Port(), 0);
   debug_ = false;
@@ -473,7 +516,7 @@ TEST_P(DeliveryCheckTest, AFailedUpdateIsLoggedAndTheNextLinesAreHandled) {
   CheckDelivery(context);
 
   ASSERT_EQ(log_.size(), 1u);
-  const std::string prefix = "Message lors de l'actualisation du SMS n°2 : " + refused;
+  const std::string prefix = "Message lors de l'actualisation du SMS n°2 : 2|x|boom\\x07 boom";
   EXPECT_EQ(log_[0].substr(0, prefix.size()), prefix);
   EXPECT_NE(log_[0].find(GetParam() == "sqlite" ? "refus" : "DELIVERED_MESSAGE", prefix.size()),
             std::string::npos)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "base/Errors.h"
 #include "net/HttpClient.h"
@@ -47,6 +48,12 @@ std::string ErrorOf(const std::function<void()>& action) {
 }
 
 class HttpClientPeer : public test::CertificateSuite {};
+
+// What a main-loop pump raises when the service must stop.
+class StopPending : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 TEST_F(HttpClientPeer, GetSendsTheExactRequestAndReusesTheKeptConnection) {
   ScriptedPeer peer({{Ok("3A5F"), "keep"}, {Ok("C0DE"), "keep"}});
@@ -174,7 +181,7 @@ TEST_F(HttpClientPeer, CookiesComeBackAndRedirectsAndRefusalsAreProtocolErrors) 
       << "protocol errors leave a kept-alive connection in step";
 }
 
-TEST_F(HttpClientPeer, ChunksContinueRepliesNulAndCloseMidBodyAreRead) {
+TEST_F(HttpClientPeer, ChunksContinueRepliesAndNulAreReadAndACutBodyFails) {
   ScriptedPeer peer(
       {{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
         "Content-Type: text/plain; charset=utf-8\r\n\r\n"
@@ -186,9 +193,24 @@ TEST_F(HttpClientPeer, ChunksContinueRepliesNulAndCloseMidBodyAreRead) {
   HttpClient client(TestOptions());
   const std::string base = "http://" + peer.Base();
   EXPECT_EQ(client.HttpGet(base + "/chunked"), std::string("déjà\0Z", 8));
-  EXPECT_EQ(client.HttpGet(base + "/cut"), "cut short");
+  // A clean close before the announced length is a failed request, not a short reply.
+  EXPECT_EQ(ErrorOf([&] { client.HttpGet(base + "/cut"); }),
+            "Connexion fermée par le serveur avant la fin de la réponse : 9 octets reçus sur "
+            "100 annoncés.");
   EXPECT_FALSE(client.Connected());
   EXPECT_EQ(client.HttpGet(base + "/close"), "read until the close");
+
+  // The same over TLS, where the server closes without the closing alert: the close
+  // ends a reply read until the close, but never one whose length was announced.
+  ScriptedPeer tlsPeer(
+      {{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n1|x|DELIVRD\r\n2|", "close"},
+       {"HTTP/1.0 200 OK\r\n\r\nuntil the close", "close"}},
+      PeerOptions{.tls = cert_});
+  ASSERT_NE(tlsPeer.Port(), 0);
+  EXPECT_EQ(ErrorOf([&] { client.HttpPostForm("https://" + tlsPeer.Base() + "/x", {"a=b"}); }),
+            "Connexion fermée par le serveur avant la fin de la réponse : 15 octets reçus sur "
+            "100 annoncés.");
+  EXPECT_EQ(client.HttpPostForm("https://" + tlsPeer.Base() + "/y", {"a=b"}), "until the close");
 }
 
 TEST_F(HttpClientPeer, BrokenPeersEndInTheClientsErrorTexts) {
@@ -250,6 +272,71 @@ TEST_F(HttpClientPeer, AStalledPeerIsBoundedByTheReadTimeoutWhileTheLoopRuns) {
   EXPECT_LT(waited, std::chrono::seconds(5));
   EXPECT_GE(pumps.load(), 3) << "the main loop runs every read step while waiting";
   EXPECT_FALSE(client.Connected());
+}
+
+TEST_F(HttpClientPeer, ADrippingPeerIsBoundedByTheRequestTotalWhileTheLoopRuns) {
+  // One byte every 300 ms: every read gets data well within the read bound, and the
+  // whole reply would take about 20 s.
+  Exchange drip{Ok(std::string(60, 'x')), "close"};
+  drip.dripSeconds = 0.3;
+  ScriptedPeer plainPeer({drip}, PeerOptions{.timeLimitSeconds = 30});
+  ScriptedPeer tlsPeer({drip}, PeerOptions{.tls = cert_, .timeLimitSeconds = 30});
+  ASSERT_NE(plainPeer.Port(), 0);
+  ASSERT_NE(tlsPeer.Port(), 0);
+  for (const std::string& url :
+       {"http://" + plainPeer.Base() + "/drip", "https://" + tlsPeer.Base() + "/drip"}) {
+    std::atomic<int> pumps{0};
+    HttpClientOptions options = TestOptions(&pumps);
+    options.waits.readTimeout = std::chrono::seconds(1);
+    options.waits.requestTimeout = std::chrono::milliseconds(2500);
+    HttpClient client(options);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      client.HttpGet(url);
+      ADD_FAILURE() << url << ": no error";
+    } catch (const ESocketError& error) {
+      EXPECT_EQ(error.Code(), platform::TimedOutErrorCode()) << url;
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(2400)) << url;
+    EXPECT_LT(waited, std::chrono::seconds(5)) << url;
+    EXPECT_GE(pumps.load(), 5) << url << ": the loop runs while the bytes drip in";
+    EXPECT_FALSE(client.Connected());
+  }
+}
+
+TEST_F(HttpClientPeer, WhatThePumpRaisesEndsTheRequestAtOnceWithoutASecondTry) {
+  // The second reply is late: the pump raises while the GET waits on the kept
+  // connection, where a failure without any byte of answer would otherwise make the
+  // client send the GET again.
+  ScriptedPeer peer({{Ok("one"), "keep"}, {Ok("two"), "keep", 3.0}, {Ok("three"), "keep", 3.0}},
+                    PeerOptions{.tls = cert_});
+  ASSERT_NE(peer.Port(), 0);
+  bool armed = false;
+  HttpClientOptions options = TestOptions();
+  options.waits.pump = [&armed] {
+    if (armed) throw StopPending("Arrêt du service demandé.");
+  };
+  HttpClient client(options);
+  const std::string url = "https://" + peer.Base() + "/r";
+  EXPECT_EQ(client.HttpGet(url), "one");
+  armed = true;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    client.HttpGet(url);
+    ADD_FAILURE() << "no error";
+  } catch (const StopPending& error) {
+    EXPECT_EQ(error.Message(), "Arrêt du service demandé.");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_FALSE(client.Connected());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(peer.Requests().size(), 2u) << "the GET is not sent again";
+  // A pump that raises something else than the client's errors ends it the same way.
+  options.waits.pump = [] { throw 42; };
+  HttpClient other(options);
+  EXPECT_THROW(other.HttpGet(url), int);
+  EXPECT_FALSE(other.Connected());
 }
 
 TEST_F(HttpClientPeer, AStalledTlsHandshakeIsBoundedWhileTheLoopRuns) {

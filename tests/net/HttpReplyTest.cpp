@@ -65,8 +65,6 @@ TEST(ReplyReading, SkipsContinueAndReadsChunksWithTrailers) {
 
 TEST(ReplyReading, FramesBodiesByLengthOrClose) {
   EXPECT_EQ(Read("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloEXTRA").body, "hello");
-  EXPECT_EQ(Read("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nshort").body, "short")
-      << "a close during a Content-Length body is not an error";
   EXPECT_EQ(Read("HTTP/1.0 200 OK\r\n\r\nuntil\r\nclose").body, "until\r\nclose");
   EXPECT_EQ(Read("HTTP/1.1 204 No Content\r\n\r\nignored").body, "");
   EXPECT_EQ(Read("HTTP/1.1 200 OK\r\nContent-Length: -3\r\n\r\nabc").body, "abc");
@@ -89,6 +87,13 @@ TEST(ReplyReading, BadFramingEndsInTheClientsTexts) {
             "Connection Closed Gracefully.");
   EXPECT_EQ(ErrorOf("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"),
             "Connection Closed Gracefully.");
+  // A body cut before its announced length is a failure, not a shorter reply.
+  EXPECT_EQ(ErrorOf("HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\nshort"),
+            "Connexion fermée par le serveur avant la fin de la réponse : 5 octets reçus sur 50 "
+            "annoncés.");
+  EXPECT_EQ(ErrorOf("HTTP/1.1 500 Panne\r\nContent-Length: 9\r\n\r\n"),
+            "Connexion fermée par le serveur avant la fin de la réponse : 0 octets reçus sur 9 "
+            "annoncés.");
   // Negative and unreadable sizes count as 0: the body ends there.
   EXPECT_EQ(Read("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nabc").body, "");
   EXPECT_EQ(Read("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n").body, "");

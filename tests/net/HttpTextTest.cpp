@@ -193,6 +193,29 @@ TEST(CookieStore, StoresMatchesReplacesAndExpires) {
   EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(date->time_since_epoch()).count(),
             1445412480);
   EXPECT_FALSE(ParseCookieDate("not a date"));
+  const auto seconds = [](std::string_view text) {
+    const auto parsed = ParseCookieDate(text);
+    return parsed ? std::chrono::duration_cast<std::chrono::seconds>(parsed->time_since_epoch())
+                        .count()
+                  : -1;
+  };
+  EXPECT_EQ(seconds("Wed, 21-Oct-15 7:28:0 GMT"), 1445412480) << "one-digit parts, short year";
+  // Out-of-range numbers in the time are refused, never read into an int.
+  for (const char* bad : {"Wed, 21 Oct 2015 99999999999:28:00 GMT", "Wed, 21 Oct 2015 07:28:-1 GMT",
+                          "Wed, 21 Oct 2015 07::00 GMT", "Wed, 21 Oct 2015 07:28:001 GMT",
+                          "Wed, 21 Oct 2015 24:00:00 GMT"}) {
+    EXPECT_EQ(seconds(bad), -1) << bad;
+  }
+  // Beyond the clock's range (2262 on Linux) the expiry is the clock's last instant.
+  for (const char* late : {"Fri, 31 Dec 9999 23:59:59 GMT", "Sat, 01 Jan 2263 00:00:00 GMT",
+                           "Mon, 01 Jan 999999 00:00:00 GMT"}) {
+    EXPECT_EQ(ParseCookieDate(late), std::chrono::system_clock::time_point::max()) << late;
+  }
+  EXPECT_EQ(ParseCookieDate("Mon, 01 Jan 1601 00:00:00 GMT"),
+            std::chrono::system_clock::time_point::min());
+  store.Store("late=1; Expires=Fri, 31 Dec 9999 23:59:59 GMT", "late.example", "/", now);
+  store.Store("early=1; Expires=Mon, 01 Jan 1601 00:00:00 GMT", "late.example", "/", now);
+  EXPECT_EQ(store.HeaderFor("late.example", "/", false, now), "late=1");
 }
 
 }  // namespace

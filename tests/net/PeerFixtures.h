@@ -136,6 +136,7 @@ struct Exchange {
   bool closeOnAccept = false;
   bool sendOnAccept = false;
   bool stallOnAccept = false;
+  double dripSeconds = 0;  // pause between two bytes of the reply
 };
 
 struct PeerOptions {
@@ -155,7 +156,8 @@ class ScriptedPeer {
       if (json.size() > 1) json += ",";
       json += "{\"reply\":" + JsonString(exchange.reply) +
               ",\"then\":" + JsonString(exchange.then) +
-              ",\"delay\":" + std::to_string(exchange.delaySeconds);
+              ",\"delay\":" + std::to_string(exchange.delaySeconds) +
+              ",\"drip\":" + std::to_string(exchange.dripSeconds);
       if (exchange.closeOnAccept) json += ",\"on_accept\":\"close\"";
       if (exchange.sendOnAccept) json += ",\"on_accept\":\"send\"";
       if (exchange.stallOnAccept) json += ",\"on_accept\":\"stall\"";

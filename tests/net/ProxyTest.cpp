@@ -163,14 +163,38 @@ TEST_F(ProxyPeer, AProxyRefusingForEverCostsAtMostThreeRounds) {
   EXPECT_EQ(strict.Requests().size(), 1u);
 }
 
-TEST_F(ProxyPeer, APlainRefusalIsTheResultWhenCredentialsAreConfigured) {
-  ScriptedPeer proxy({{kRefusal, "keep"}}, PeerOptions{.repeatLast = true});
+TEST_F(ProxyPeer, APlainRefusalIsAnsweredLikeATunnelsAndIsNeverTheResult) {
+  ScriptedPeer proxy({{kRefusal, "keep"}, {Ok("code"), "keep"}, {kRefusal, "keep"}},
+                     PeerOptions{.repeatLast = true});
   ASSERT_NE(proxy.Port(), 0);
   HttpClient client(TestOptions());
-  UseProxy(client, proxy.Port(), "user", "secret", true);
-  EXPECT_EQ(client.HttpGet("http://localhost/connexion"), "denied");
+  // Credentials configured, basic authentication off: the first request goes without,
+  // the proxy's Basic challenge is answered on the same connection.
+  UseProxy(client, proxy.Port(), "user", "secret", false);
+  EXPECT_EQ(client.HttpGet("http://localhost/connexion"), "code");
+  // A proxy that keeps refusing costs at most three more rounds, then its status line.
+  try {
+    client.HttpGet("http://localhost/connexionport");
+    FAIL() << "the refusal page was taken as the reply";
+  } catch (const HttpProtocolError& error) {
+    EXPECT_EQ(error.Message(), "HTTP/1.1 407 Proxy Authentication Required");
+    EXPECT_EQ(error.Body(), "denied");
+  }
+  auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 6u);
+  const std::string credentials = "Proxy-Authorization: " + BasicCredentials("user", "secret");
+  EXPECT_EQ(requests[0].find("Proxy-Authorization"), std::string::npos);
+  EXPECT_EQ(requests[0].substr(0, 42), "GET http://localhost/connexion HTTP/1.1\r\nC");
+  EXPECT_EQ(requests[1], requests[0].substr(0, requests[0].size() - 2) + credentials + "\r\n\r\n");
+  EXPECT_EQ(requests[2].find("Proxy-Authorization"), std::string::npos);
+  for (std::size_t i = 3; i < 6; ++i) EXPECT_NE(requests[i].find(credentials), std::string::npos);
+  EXPECT_EQ(proxy.ConnectionsOfRequests(), (std::vector<std::string>(6, "c01")))
+      << "the refusals keep the connection";
+
+  // Without a user name nothing can answer it: one request, then the status line.
   UseProxy(client, proxy.Port(), "", "secret", true);
   EXPECT_THROW(client.HttpGet("http://localhost/connexion"), HttpProtocolError);
+  EXPECT_EQ(proxy.Requests().size(), 7u);
 }
 
 TEST_F(ProxyPeer, PortZeroFailsAndAnEmptyServerGoesDirect) {
@@ -274,10 +298,23 @@ TEST_F(Squid, AnswersTheRefusalOfATunnelAndReportsWrongCredentials) {
     EXPECT_EQ(error.Code(), 407);
     EXPECT_EQ(error.Message().substr(0, 13), "HTTP/1.1 407 ");
   }
-  // A plain request refused by the proxy returns the refusal page as the result.
-  const std::string page = client.HttpGet("http://127.0.0.1:9/connexion");
-  EXPECT_FALSE(page.empty());
+  // A plain request refused for wrong credentials fails with the proxy's status line;
+  // its refusal page is never taken for the server's reply.
+  try {
+    client.HttpGet("http://127.0.0.1:9/connexion");
+    FAIL() << "the refusal page was taken as the reply";
+  } catch (const HttpProtocolError& error) {
+    EXPECT_EQ(error.Code(), 407);
+    EXPECT_EQ(error.Message().substr(0, 13), "HTTP/1.1 407 ");
+  }
   EXPECT_EQ(gateway.Requests().size(), 1u);
+
+  // With the right credentials and basic authentication off, the plain GET's 407 is
+  // answered like the tunnel's.
+  ScriptedPeer origin({{Ok("code"), "close"}});
+  ASSERT_NE(origin.Port(), 0);
+  UseProxy(client, guarded_->Port(), "zirvo", "s3cret", false);
+  EXPECT_EQ(client.HttpGet("http://" + origin.Base() + "/connexion"), "code");
 }
 
 }  // namespace

@@ -14,6 +14,8 @@ An exchange is a JSON object:
             "starttls" (become the TLS server of this connection, as a proxy that
             lets a tunnel through to itself)
   delay     seconds to wait before the reply
+  drip      seconds to wait between two bytes of the reply (a peer that keeps a
+            request alive with a byte now and then)
   on_accept "close" to close the connection as soon as the client's first bytes are in,
             without answering; "send" to send the reply at once, unasked, and close;
             "stall" to do nothing at all (no TLS handshake either)
@@ -142,7 +144,13 @@ class Peer:
                     break
                 if item.get("delay"):
                     time.sleep(item["delay"])
-                conn.sendall(expand(item.get("reply", "")))
+                reply = expand(item.get("reply", ""))
+                if item.get("drip"):
+                    for index in range(len(reply)):
+                        conn.sendall(reply[index:index + 1])
+                        time.sleep(item["drip"])
+                else:
+                    conn.sendall(reply)
                 then = item.get("then", "close")
                 if then == "keep":
                     continue

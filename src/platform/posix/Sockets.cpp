@@ -107,7 +107,10 @@ std::unique_ptr<TcpSocket> TcpSocket::Connect(const Ipv4Address& address, std::u
   // A non-blocking connect lets the caller keep its own loop running while the
   // handshake is under way, and lets us give up after the bound.
   const int flags = ::fcntl(fd, F_GETFL);
-  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    errorCode = static_cast<std::uint32_t>(errno);
+    return nullptr;
+  }
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
     if (errno != EINPROGRESS) {
       errorCode = static_cast<std::uint32_t>(errno);
@@ -134,22 +137,32 @@ std::unique_ptr<TcpSocket> TcpSocket::Connect(const Ipv4Address& address, std::u
     }
     int socketError = 0;
     socklen_t length = sizeof socketError;
-    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &socketError, &length);
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &socketError, &length) != 0) {
+      errorCode = static_cast<std::uint32_t>(errno);
+      return nullptr;
+    }
     if (socketError != 0) {
       errorCode = static_cast<std::uint32_t>(socketError);
       return nullptr;
     }
   }
-  ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    errorCode = static_cast<std::uint32_t>(errno);
+    return nullptr;
+  }
   return std::unique_ptr<TcpSocket>(new TcpSocket(std::move(impl)));
 }
 
-void TcpSocket::SetTimeouts(std::chrono::milliseconds send, std::chrono::milliseconds receive) {
+std::uint32_t TcpSocket::SetTimeouts(std::chrono::milliseconds send,
+                                     std::chrono::milliseconds receive) {
   const timeval sendValue = ToTimeval(send);
   const timeval receiveValue = ToTimeval(receive);
-  ::setsockopt(impl_->descriptor.Get(), SOL_SOCKET, SO_SNDTIMEO, &sendValue, sizeof sendValue);
-  ::setsockopt(impl_->descriptor.Get(), SOL_SOCKET, SO_RCVTIMEO, &receiveValue,
-               sizeof receiveValue);
+  const int fd = impl_->descriptor.Get();
+  if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendValue, sizeof sendValue) != 0 ||
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &receiveValue, sizeof receiveValue) != 0) {
+    return static_cast<std::uint32_t>(errno);
+  }
+  return 0;
 }
 
 WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds wait, std::uint32_t& errorCode) {
@@ -173,10 +186,14 @@ WaitResult TcpSocket::WaitWritable(std::chrono::milliseconds wait, std::uint32_t
   return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
 }
 
-void TcpSocket::SetNonBlocking(bool nonBlocking) {
+std::uint32_t TcpSocket::SetNonBlocking(bool nonBlocking) {
   const int fd = impl_->descriptor.Get();
   const int flags = ::fcntl(fd, F_GETFL);
-  ::fcntl(fd, F_SETFL, nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
+  if (flags < 0 ||
+      ::fcntl(fd, F_SETFL, nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) != 0) {
+    return static_cast<std::uint32_t>(errno);
+  }
+  return 0;
 }
 
 std::uint32_t TcpSocket::SendAll(std::string_view bytes) {

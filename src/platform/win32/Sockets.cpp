@@ -101,7 +101,10 @@ std::unique_ptr<TcpSocket> TcpSocket::Connect(const Ipv4Address& address, std::u
   // A non-blocking connect lets the caller keep its message loop running while the
   // handshake is under way, and lets us give up after the bound.
   u_long nonBlocking = 1;
-  ioctlsocket(handle, FIONBIO, &nonBlocking);
+  if (ioctlsocket(handle, FIONBIO, &nonBlocking) != 0) {
+    errorCode = LastSocketError();
+    return nullptr;
+  }
   if (connect(handle, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
     if (WSAGetLastError() != WSAEWOULDBLOCK) {
       errorCode = LastSocketError();
@@ -134,7 +137,11 @@ std::unique_ptr<TcpSocket> TcpSocket::Connect(const Ipv4Address& address, std::u
         if (FD_ISSET(handle, &failed)) {
           int socketError = 0;
           int length = sizeof socketError;
-          getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socketError), &length);
+          if (getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socketError),
+                         &length) != 0) {
+            errorCode = LastSocketError();
+            return nullptr;
+          }
           errorCode = socketError != 0 ? static_cast<std::uint32_t>(socketError)
                                        : static_cast<std::uint32_t>(WSAECONNREFUSED);
           return nullptr;
@@ -145,17 +152,24 @@ std::unique_ptr<TcpSocket> TcpSocket::Connect(const Ipv4Address& address, std::u
     }
   }
   nonBlocking = 0;
-  ioctlsocket(handle, FIONBIO, &nonBlocking);
+  if (ioctlsocket(handle, FIONBIO, &nonBlocking) != 0) {
+    errorCode = LastSocketError();
+    return nullptr;
+  }
   return std::unique_ptr<TcpSocket>(new TcpSocket(std::move(impl)));
 }
 
-void TcpSocket::SetTimeouts(std::chrono::milliseconds send, std::chrono::milliseconds receive) {
+std::uint32_t TcpSocket::SetTimeouts(std::chrono::milliseconds send,
+                                     std::chrono::milliseconds receive) {
   const DWORD sendValue = static_cast<DWORD>(send.count());
   const DWORD receiveValue = static_cast<DWORD>(receive.count());
-  setsockopt(impl_->socket.Get(), SOL_SOCKET, SO_SNDTIMEO,
-             reinterpret_cast<const char*>(&sendValue), sizeof sendValue);
-  setsockopt(impl_->socket.Get(), SOL_SOCKET, SO_RCVTIMEO,
-             reinterpret_cast<const char*>(&receiveValue), sizeof receiveValue);
+  if (setsockopt(impl_->socket.Get(), SOL_SOCKET, SO_SNDTIMEO,
+                 reinterpret_cast<const char*>(&sendValue), sizeof sendValue) != 0 ||
+      setsockopt(impl_->socket.Get(), SOL_SOCKET, SO_RCVTIMEO,
+                 reinterpret_cast<const char*>(&receiveValue), sizeof receiveValue) != 0) {
+    return LastSocketError();
+  }
+  return 0;
 }
 
 WaitResult TcpSocket::WaitReadable(std::chrono::milliseconds wait, std::uint32_t& errorCode) {
@@ -184,9 +198,9 @@ WaitResult TcpSocket::WaitWritable(std::chrono::milliseconds wait, std::uint32_t
   return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
 }
 
-void TcpSocket::SetNonBlocking(bool nonBlocking) {
+std::uint32_t TcpSocket::SetNonBlocking(bool nonBlocking) {
   u_long value = nonBlocking ? 1 : 0;
-  ioctlsocket(impl_->socket.Get(), FIONBIO, &value);
+  return ioctlsocket(impl_->socket.Get(), FIONBIO, &value) != 0 ? LastSocketError() : 0;
 }
 
 std::uint32_t TcpSocket::SendAll(std::string_view bytes) {
