@@ -154,6 +154,8 @@ class SelfCheck {
     net::HttpClientOptions client;
     client.waits.connectTimeout = bound;
     client.waits.readTimeout = bound;
+    // A connect and a reply within the bound each, and no more for the whole request.
+    client.waits.requestTimeout = 2 * bound;
     return client;
   }
 

@@ -17,7 +17,8 @@ struct SelfCheckOptions {
   std::string executablePath;
   // The service manager's state query (platform::QueryServiceCurrentState).
   db::ServiceStateQuery stateQuery;
-  // Bound of each wait: a database login or statement, a connect, a read.
+  // Bound of each wait: a database login or statement, a connect, a read; twice that
+  // for a whole HTTP request.
   std::chrono::seconds bound{10};
   // Receives each line of the report, without its line end.
   std::function<void(const std::string&)> print;
