@@ -10,6 +10,7 @@ packages=(
   libssl-dev openssl
   unixodbc unixodbc-dev libsqliteodbc odbc-mariadb tdsodbc mariadb-server mariadb-client
   squid apache2-utils iproute2
+  clang-format-14
 )
 
 missing=()

@@ -17,3 +17,4 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-win -j"$(nproc)"
 echo "Compilation Windows réussie : build-win/ZirvoSrv.exe"
+scripts/check-format.sh

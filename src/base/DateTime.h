@@ -1,5 +1,6 @@
-// Local date-times as the service sees them: broken-down local wall-clock time, and the
-// text form the regional settings give it.
+// Local date-times as the service sees them: broken-down local wall-clock time. Their
+// text form follows the regional settings, which only the platform knows
+// (DateTimeToStr, platform/Clock.h).
 #pragma once
 
 #include <string>
@@ -17,9 +18,5 @@ struct LocalDateTime {
 
   bool operator==(const LocalDateTime&) const = default;
 };
-
-// The short date, one blank and the long time of the regional settings; at the very
-// first second of a day (00:00:00, whatever the milliseconds) only the short date.
-std::string DateTimeToStr(const LocalDateTime& value);
 
 }  // namespace zirvo

@@ -1,7 +1,5 @@
 #include "base/Errors.h"
 
-#include "platform/SystemError.h"
-
 namespace zirvo {
 
 namespace {
@@ -12,13 +10,5 @@ std::string FirstMessage(const std::vector<DBEngineErrorEntry>& entries) {
 
 EDBEngineError::EDBEngineError(std::vector<DBEngineErrorEntry> entries)
     : Exception(FirstMessage(entries)), entries_(std::move(entries)) {}
-
-std::string OSErrorMessage(std::uint32_t errorCode) {
-  return "System Error.  Code: " + std::to_string(errorCode) + ".\r\n" +
-         platform::SystemErrorText(errorCode);
-}
-
-EOSError::EOSError(std::uint32_t errorCode)
-    : Exception(OSErrorMessage(errorCode)), errorCode_(errorCode) {}
 
 }  // namespace zirvo

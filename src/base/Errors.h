@@ -63,20 +63,8 @@ class EInOutError : public Exception {
   int errorCode_;
 };
 
-// An operating-system call that failed. The message is "System Error.  Code: N." followed
-// by CR LF and the system's own text for the code.
-class EOSError : public Exception {
- public:
-  explicit EOSError(std::uint32_t errorCode);
-  std::uint32_t ErrorCode() const { return errorCode_; }
-
- private:
-  std::uint32_t errorCode_;
-};
-
-// Formats the message EOSError carries for a code; shared with the places that report a
-// system error without raising it.
-std::string OSErrorMessage(std::uint32_t errorCode);
+// EOSError, the failed operating-system call, needs the system's texts: it lives in
+// platform/SystemError.h.
 
 // An HTTP reply whose status the client treats as a failure. The message is the status
 // line exactly as received.

@@ -5,11 +5,11 @@
 
 #include "base/DateTime.h"
 #include "base/Errors.h"
-#include "base/Paths.h"
 #include "base/StringUtils.h"
 #include "config/Common.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/Paths.h"
 
 namespace zirvo::config {
 

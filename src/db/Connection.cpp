@@ -92,6 +92,42 @@ std::vector<std::u16string> InstalledDrivers(SQLHENV environment) {
   return names;
 }
 
+// The data source an "MSDASQL.1" string names, "" for any other string. A broken string
+// gives "" too: its translation reports it.
+std::u16string NamedDataSource(std::u16string_view connectionString) {
+  std::u16string provider;
+  std::u16string source;
+  try {
+    for (const auto& entry : ParseConnectionString(connectionString)) {
+      if (SameTextAscii(entry.key, u"Provider")) provider = entry.value;
+      if (SameTextAscii(entry.key, u"Data Source")) source = entry.value;
+    }
+  } catch (const Exception&) {
+    return std::u16string();
+  }
+  return SameTextAscii(provider, u"MSDASQL.1") ? source : std::u16string();
+}
+
+// The driver of a data source as the driver manager lists it, "" when it lists none.
+std::u16string DataSourceDriver(SQLHENV environment, std::u16string_view dataSource) {
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  for (;;) {
+    SQLWCHAR name[256];
+    SQLWCHAR driver[512];
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT driverLength = 0;
+    const SQLRETURN result =
+        SQLDataSourcesW(environment, direction, name, 256, &nameLength, driver, 512, &driverLength);
+    if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) return std::u16string();
+    direction = SQL_FETCH_NEXT;
+    const std::u16string listed =
+        FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(nameLength), 255));
+    if (SameTextAscii(listed, dataSource)) {
+      return FromWide(driver, std::min<std::size_t>(static_cast<std::size_t>(driverLength), 511));
+    }
+  }
+}
+
 namespace {
 
 // The core's mutex is held by the caller.
@@ -166,7 +202,10 @@ void Connection::Open() {
   if (core.connected) return;
   if (!core.environment) core.environment = NewEnvironment();
 
-  std::u16string odbcString = TranslateToOdbc(core.connectionString, ChosenDriver(core));
+  const std::u16string dataSource = NamedDataSource(core.connectionString);
+  std::u16string odbcString = TranslateToOdbc(
+      core.connectionString, ChosenDriver(core),
+      dataSource.empty() ? std::u16string() : DataSourceDriver(core.environment.get(), dataSource));
 
   SQLHDBC raw = SQL_NULL_HDBC;
   CheckOdbc(SQLAllocHandle(SQL_HANDLE_DBC, core.environment.get(), &raw), SQL_HANDLE_ENV,

@@ -150,14 +150,26 @@ std::u16string SqlServerToOdbc(const EntryMap& entries, std::u16string_view driv
   return odbc;
 }
 
-std::u16string DataSourceToOdbc(const EntryMap& entries) {
+bool IsSqliteDriver(std::u16string_view driver) {
+  constexpr std::u16string_view kSqlite = u"sqlite";
+  for (std::size_t at = 0; at + kSqlite.size() <= driver.size(); ++at) {
+    if (SameTextAscii(driver.substr(at, kSqlite.size()), kSqlite)) return true;
+  }
+  return false;
+}
+
+std::u16string DataSourceToOdbc(const EntryMap& entries, std::u16string_view dataSourceDriver) {
   CheckKeys(entries, {u"Provider", u"Persist Security Info", u"Data Source", u"Initial Catalog",
                       u"User ID", u"Password"});
   const std::u16string dataSource = entries.Value(u"Data Source");
   if (dataSource.empty()) throw Exception(InvalidString("la source de données ODBC manque"));
   std::u16string odbc;
   Append(odbc, u"DSN", dataSource);
-  if (const auto* catalog = entries.Find(u"Initial Catalog"); catalog && !catalog->empty()) {
+  // An SQLite source has no catalogs: its data source names the database file, and the
+  // driver would take a catalog for a file name of its own, relative to the working
+  // directory (where it would create it).
+  if (const auto* catalog = entries.Find(u"Initial Catalog");
+      catalog && !catalog->empty() && !IsSqliteDriver(dataSourceDriver)) {
     Append(odbc, u"DATABASE", *catalog);
   }
   if (const auto* user = entries.Find(u"User ID")) Append(odbc, u"UID", *user);
@@ -245,12 +257,12 @@ std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view tex
   return entries;
 }
 
-std::u16string TranslateToOdbc(std::u16string_view oleDbString,
-                               std::u16string_view sqlServerDriver) {
+std::u16string TranslateToOdbc(std::u16string_view oleDbString, std::u16string_view sqlServerDriver,
+                               std::u16string_view dataSourceDriver) {
   const EntryMap entries(ParseConnectionString(oleDbString));
   const std::u16string provider = entries.Value(u"Provider");
   if (SameTextAscii(provider, u"MSOLEDBSQL.1")) return SqlServerToOdbc(entries, sqlServerDriver);
-  if (SameTextAscii(provider, u"MSDASQL.1")) return DataSourceToOdbc(entries);
+  if (SameTextAscii(provider, u"MSDASQL.1")) return DataSourceToOdbc(entries, dataSourceDriver);
   throw Exception("Fournisseur de base de données « " + platform::WideToAnsi(provider) +
                   " » non pris en charge");
 }

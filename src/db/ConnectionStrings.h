@@ -64,11 +64,13 @@ std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view tex
 // embedded default where Data Source is the database file; "FreeTDS" gets a "host,port"
 // Data Source split into its server and port; the Microsoft drivers get "Encrypt=no",
 // the default of the OLE DB provider they replace. "Provider=MSDASQL.1" becomes
-// "DSN=" + Data Source. Values that need it are enclosed in braces, so no value can add
-// a key of its own. An unknown provider, an unknown key or a missing Data Source raise
-// Exception with a French message.
-std::u16string TranslateToOdbc(std::u16string_view oleDbString,
-                               std::u16string_view sqlServerDriver);
+// "DSN=" + Data Source, with Initial Catalog as "DATABASE" unless `dataSourceDriver` (the
+// driver that data source uses, "" when unknown) is an SQLite driver, whose data source
+// names the database file itself. Values that need it are enclosed in braces, so no
+// value can add a key of its own. An unknown provider, an unknown key or a missing Data
+// Source raise Exception with a French message.
+std::u16string TranslateToOdbc(std::u16string_view oleDbString, std::u16string_view sqlServerDriver,
+                               std::u16string_view dataSourceDriver = {});
 
 // The SQL Server driver to use: `configured` when it is not empty; otherwise the first of
 // `candidates` (best first) that `installed` lists, without regard to ASCII case; the

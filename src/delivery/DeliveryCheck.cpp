@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/Paths.h"
 #include "base/StringUtils.h"
 #include "config/Common.h"
 #include "db/DateSerial.h"
@@ -13,6 +12,7 @@
 #include "delivery/Batching.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 #include "platform/SystemError.h"
 
 namespace zirvo::delivery {

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "base/Errors.h"
-#include "base/Paths.h"
 #include "base/StringUtils.h"
 #include "config/Common.h"
 #include "config/IniFile.h"
@@ -27,6 +26,7 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace zirvo::service {
 

@@ -82,6 +82,11 @@ TEST(OdbcTranslation, EachProviderBecomesItsDriverWithValuesThatCannotAddKeys) {
             u"DRIVER=SQLite3;Database=C:\\base de test\\Varnox.db;NoCreat=1;Timeout=5000;");
   EXPECT_EQ(TranslateToOdbc(MySQLConnectionString(u"p{a}ss=w"), u"ignored"),
             u"DSN=QuenzarMySQLDB;DATABASE=Quenzar;UID=quenzar;PWD={p{a}}ss=w};");
+  // Behind an SQLite data source the catalog would name a file in the working directory.
+  EXPECT_EQ(TranslateToOdbc(MySQLConnectionString(u"p"), u"", u"SQLite3 ODBC Driver"),
+            u"DSN=QuenzarMySQLDB;UID=quenzar;PWD=p;");
+  EXPECT_EQ(TranslateToOdbc(MySQLConnectionString(u"p"), u"", u"MariaDB Unicode"),
+            u"DSN=QuenzarMySQLDB;DATABASE=Quenzar;UID=quenzar;PWD=p;");
   EXPECT_EQ(TranslateToOdbc(u"Provider=MSDASQL.1;Data Source=\"My DSN\";Password=", u""),
             u"DSN=My DSN;PWD=;");
 }

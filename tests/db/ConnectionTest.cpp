@@ -84,6 +84,35 @@ TEST(Connection, MySQLDataSourceOpensWithTheAccessCodeAndRefusesAWrongOne) {
   EXPECT_EQ(lines[1], "<state>");
 }
 
+TEST(Connection, AnSQLiteDataSourceUsesItsOwnFileAndLeavesTheWorkingDirectoryAlone) {
+  // The embedded default puts an SQLite file behind the MySQL data source; the catalog
+  // "Quenzar" of the MySQL string used to become a file of that name in the working
+  // directory ("/" under systemd).
+  test::TempDir sourceFolder;
+  test::TempDir working;
+  const std::string file = sourceFolder.File("quenzar-mysql.db");
+  test::AddUserDataSource("ZirvoSqliteSource",
+                          "Driver=" + std::string(test::kSqliteDriver) + "\nDatabase=" + file);
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(working.Path());
+  struct Restore {
+    std::filesystem::path path;
+    ~Restore() { std::filesystem::current_path(path); }
+  } restore{previous};
+
+  std::u16string text = MySQLConnectionString(u"code");
+  text.replace(text.find(u"QuenzarMySQLDB"), 14, u"ZirvoSqliteSource");
+  Connection mySql(text);
+  mySql.Open();
+  Query query(mySql);
+  query.SetText("create table probe (x integer)");
+  query.Execute();
+  mySql.Close();
+  EXPECT_TRUE(std::filesystem::is_empty(working.Path()))
+      << std::filesystem::directory_iterator(working.Path())->path();
+  EXPECT_TRUE(std::filesystem::exists(file)) << "the data source's file takes the table";
+}
+
 TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndClearly) {
   // FreeTDS against a loopback port nobody listens on: the driver's own attempt fails.
   const int closedPort = test::FreeLoopbackPort();

@@ -19,6 +19,7 @@
 #include "delivery/DeliveryCheck.h"
 #include "net/HttpClient.h"
 #include "net/PeerFixtures.h"
+#include "platform/Clock.h"
 
 namespace zirvo::delivery {
 namespace {

@@ -16,6 +16,7 @@
 #include "base/Errors.h"
 #include "host/ServiceFrame.h"
 #include "host/ServiceHost.h"
+#include "platform/SystemError.h"
 
 namespace zirvo::test {
 

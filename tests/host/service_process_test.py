@@ -171,8 +171,9 @@ class ServiceProcessTest(unittest.TestCase):
         seen = s.wait_for_state(1)
         self.assertEqual(states(seen), [3, 1])
         self.assertEqual(s.wait_exit(), 0)
-        failure = ("Erreur d'écriture dans le journal %s : %s"
-                   % (log, os.strerror(28)))
+        # The system's text follows the locale ctest gives (fr_FR.UTF-8).
+        failure = ("Erreur d'écriture dans le journal %s : "
+                   "Aucun espace disponible sur le périphérique" % log)
         self.assertEqual(s.events(), [
             "ZirvoService: Service failed on pause: " + failure,
             "ZirvoService: " + failure,
@@ -229,6 +230,34 @@ class ServiceProcessTest(unittest.TestCase):
         s.send(signal.SIGTERM)
         self.assertEqual(s.wait_exit(), 0)
         self.assertIn("State=1\n", read_text(record))
+
+    def test_without_a_locale_dates_and_system_texts_are_french(self):
+        # systemd gives a unit no locale: the C conventions stand for French ones.
+        no_locale = {name: "" for name in ("LC_ALL", "LC_TIME", "LC_MESSAGES", "LANG",
+                                           "LANGUAGE")}
+        for extra in ({**no_locale, "LC_ALL": "C"}, no_locale):
+            with SystemdStandIn(EXECUTABLE) as s:
+                # A runtime folder that cannot be made: each status report's failure
+                # goes to the event log with the system's text.
+                plain = os.path.join(s.directory, "plain")
+                open(plain, "w").close()
+                extra["ZIRVOSRV_RUNTIME_DIR"] = os.path.join(plain, "run")
+                days = {time.strftime("%d/%m/%Y")}
+                s.start(extra_env=extra)
+                s.wait_for_state(4)
+                s.send(signal.SIGTERM)
+                s.wait_for_state(1)
+                self.assertEqual(s.wait_exit(), 0)
+                days.add(time.strftime("%d/%m/%Y"))
+                log = s.read("ZirvoSrv.log").decode("utf-8").split("\r\n")[:-1]
+                self.assertTrue(log, extra)
+                for line in log:
+                    stamp = line.split(" : ", 1)[0]
+                    self.assertRegex(stamp, r"^\d\d/\d\d/\d{4}( \d\d:\d\d:\d\d)?$", extra)
+                    self.assertIn(stamp[:10], days, extra)
+                events = s.events()
+                self.assertTrue(events, extra)
+                self.assertEqual(set(events), {"ZirvoService: N'est pas un dossier"}, extra)
 
     def test_outside_any_manager_the_dispatcher_fails(self):
         code, out, err = self.standin.run(notify=False)
@@ -347,7 +376,7 @@ class ServiceProcessTest(unittest.TestCase):
             env = s.environment(notify=False, extra={"ODBCINI": d + "/odbc.ini",
                                                      "TMPDIR": temporary, **(extra_env or {})})
             before = snapshot(d)
-            done = subprocess.run([s.executable, "-check"], env=env, cwd=peers, capture_output=True,
+            done = subprocess.run([s.executable, "-check"], env=env, cwd=d, capture_output=True,
                                   timeout=90)
             self.assertEqual(snapshot(d), before, "-check a écrit quelque chose")
             self.assertEqual(os.listdir(temporary), [])

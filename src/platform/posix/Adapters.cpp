@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "base/Errors.h"
+#include "platform/SystemError.h"
 
 namespace zirvo::platform {
 

@@ -4,24 +4,33 @@
 #include <locale.h>
 #include <time.h>
 
+#include "platform/posix/RegionalLocale.h"
+
 namespace zirvo::platform {
 
 namespace {
 
-// The locale the environment asks for, made once. A locale that is not installed falls
-// back to "C" rather than failing: the log must always get a date.
-locale_t EnvironmentLocale() {
-  static const locale_t locale = [] {
-    locale_t made = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
-    if (made == static_cast<locale_t>(0)) {
-      made = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+struct TimeConventions {
+  locale_t locale;
+  const char* shortDate;
+  const char* longTime;
+};
+
+// The date and time formats of the environment's LC_TIME, worked out once. Under the C
+// conventions, and when the named locale is not installed, the French ones: day, month,
+// four-digit year and 24-hour time, so that the log always gets a date its readers take
+// the right way and gateway dates are read day first.
+const TimeConventions& Conventions() {
+  static const TimeConventions conventions = []() -> TimeConventions {
+    if (const locale_t made = posix::EnvironmentLocale(LC_ALL_MASK, "LC_TIME")) {
+      return {made, nl_langinfo_l(D_FMT, made), nl_langinfo_l(T_FMT, made)};
     }
-    return made;
+    return {newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0)), "%d/%m/%Y", "%H:%M:%S"};
   }();
-  return locale;
+  return conventions;
 }
 
-std::string Format(const LocalDateTime& value, nl_item formatItem) {
+std::string Format(const LocalDateTime& value, const char* format) {
   struct tm parts {};
   parts.tm_year = value.year - 1900;
   parts.tm_mon = value.month - 1;
@@ -30,10 +39,8 @@ std::string Format(const LocalDateTime& value, nl_item formatItem) {
   parts.tm_min = value.minute;
   parts.tm_sec = value.second;
   parts.tm_isdst = -1;
-  const locale_t locale = EnvironmentLocale();
-  const char* format = nl_langinfo_l(formatItem, locale);
   char buffer[128];
-  const size_t length = strftime_l(buffer, sizeof buffer, format, &parts, locale);
+  const size_t length = strftime_l(buffer, sizeof buffer, format, &parts, Conventions().locale);
   return std::string(buffer, length);
 }
 
@@ -48,8 +55,12 @@ LocalDateTime LocalNow() {
                        parts.tm_min,         parts.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
 }
 
-std::string FormatShortDate(const LocalDateTime& value) { return Format(value, D_FMT); }
+std::string FormatShortDate(const LocalDateTime& value) {
+  return Format(value, Conventions().shortDate);
+}
 
-std::string FormatLongTime(const LocalDateTime& value) { return Format(value, T_FMT); }
+std::string FormatLongTime(const LocalDateTime& value) {
+  return Format(value, Conventions().longTime);
+}
 
 }  // namespace zirvo::platform

@@ -20,6 +20,7 @@
 
 #include "base/Errors.h"
 #include "platform/MessageBox.h"
+#include "platform/SystemError.h"
 
 extern char** environ;
 

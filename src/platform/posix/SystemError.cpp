@@ -1,7 +1,11 @@
 #include "platform/SystemError.h"
 
+#include <locale.h>
+
 #include <cerrno>
 #include <cstring>
+
+#include "platform/posix/RegionalLocale.h"
 
 namespace zirvo::platform {
 
@@ -25,15 +29,28 @@ const char* ServiceManagerErrorText(std::uint32_t code) {
   }
 }
 
+// The locale of the system's texts, made once: the environment's, or under the C
+// conventions French where a French locale is installed (the texts in the locale's
+// character set, UTF-8 like all narrow text on Linux), else C (English).
+locale_t MessagesLocale() {
+  static const locale_t locale = [] {
+    constexpr int kMask = LC_MESSAGES_MASK | LC_CTYPE_MASK;
+    if (const locale_t made = posix::EnvironmentLocale(kMask, "LC_MESSAGES")) return made;
+    for (const char* french : {"fr_FR.UTF-8", "fr_FR.utf8"}) {
+      if (const locale_t made = newlocale(kMask, french, static_cast<locale_t>(0))) return made;
+    }
+    return newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  }();
+  return locale;
+}
+
 }  // namespace
 
 std::uint32_t LastSystemError() { return static_cast<std::uint32_t>(errno); }
 
 std::string SystemErrorText(std::uint32_t code) {
   if (const char* text = ServiceManagerErrorText(code)) return text;
-  char buffer[256];
-  // GNU strerror_r returns the text, which may or may not be the buffer.
-  std::string text = ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+  std::string text = ::strerror_l(static_cast<int>(code), MessagesLocale());
   while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.')) {
     text.pop_back();
   }

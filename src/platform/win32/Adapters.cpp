@@ -13,6 +13,7 @@
 #include <set>
 
 #include "base/Errors.h"
+#include "platform/SystemError.h"
 
 namespace zirvo::platform {
 

@@ -9,6 +9,7 @@
 
 #include "base/Errors.h"
 #include "platform/MessageBox.h"
+#include "platform/SystemError.h"
 
 namespace zirvo::platform {
 

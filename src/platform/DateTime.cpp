@@ -1,5 +1,3 @@
-#include "base/DateTime.h"
-
 #include "platform/Clock.h"
 
 namespace zirvo {

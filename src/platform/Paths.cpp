@@ -1,4 +1,4 @@
-#include "base/Paths.h"
+#include "platform/Paths.h"
 
 #include "base/StringUtils.h"
 #include "platform/Files.h"
