@@ -10,6 +10,7 @@ received, and stops by itself after a time limit.
 
 import datetime
 import http.server
+import os
 import ssl
 import sys
 import threading
@@ -25,7 +26,9 @@ def main():
             length = int(self.headers.get("Content-Length", "0"))
             form = urllib.parse.parse_qs(self.rfile.read(length).decode("utf-8"))
             ids = [i for i in form.get("lstidmsg", [""])[0].split("\r\n") if i]
-            now = datetime.datetime.now().strftime("%d/%m/%Y %H:%M:%S")
+            # A fixed report date (ZIRVO_GATEWAY_DATE) lets two runs be compared row by row.
+            now = os.environ.get("ZIRVO_GATEWAY_DATE") or datetime.datetime.now().strftime(
+                "%d/%m/%Y %H:%M:%S")
             body = "".join(f"{i}|{now}|{statuses.get(i, 'DELIVRD')}\r\n" for i in ids)
             print(f"passerelle : compte {form.get('u', [''])[0]!r}, messages {ids}", flush=True)
             payload = body.encode("utf-8")

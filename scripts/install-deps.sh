@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config python3 locales
   libgtest-dev googletest libbenchmark-dev
-  g++-mingw-w64-x86-64-posix
+  g++-mingw-w64-x86-64-posix wine wine64
   libssl-dev openssl
   unixodbc unixodbc-dev libsqliteodbc odbc-mariadb tdsodbc mariadb-server mariadb-client
   squid apache2-utils iproute2

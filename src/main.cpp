@@ -1,5 +1,4 @@
 // Program entry of ZirvoSrv: the service host with its one service object.
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,7 @@
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (zirvo::host::FindCmdLineSwitch(arguments, "scramble")) {
-    return zirvo::config::RunScrambleCommand(std::cin, std::cout, std::cerr);
+    return zirvo::config::RunScrambleCommand();
   }
   if (zirvo::host::FindCmdLineSwitch(arguments, "check")) {
     // Before anything of the service exists: the check writes no log line and leaves a

@@ -145,6 +145,20 @@ std::string Utf8ToCp1252(std::string_view text) {
   return out;
 }
 
+std::optional<std::string> EncodeCp1252(std::u32string_view codePoints, char32_t& refused) {
+  std::string out;
+  out.reserve(codePoints.size());
+  for (char32_t cp : codePoints) {
+    const int byte = CodePointToCp1252(cp);
+    if (byte < 0) {
+      refused = cp;
+      return std::nullopt;
+    }
+    out += static_cast<char>(byte);
+  }
+  return out;
+}
+
 std::string Latin1ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());

@@ -3,6 +3,7 @@
 // desktop application and the gateway produce). Pure functions, usable on any thread.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,11 @@ std::string Utf16ToUtf8(std::u16string_view text);
 std::string Cp1252ToUtf8(std::string_view bytes);
 // Characters Windows-1252 cannot hold become '?'.
 std::string Utf8ToCp1252(std::string_view text);
+
+// The Windows-1252 bytes of the code points (the five undefined bytes stand for the C1
+// controls of the same value), or nothing when a code point has no byte there; `refused`
+// is then the first such code point.
+std::optional<std::string> EncodeCp1252(std::u32string_view codePoints, char32_t& refused);
 
 // Latin-1 bytes are the first 256 code points.
 std::string Latin1ToUtf8(std::string_view bytes);

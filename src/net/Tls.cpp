@@ -121,7 +121,8 @@ std::unique_ptr<TlsFunctions> FindFunctions(const platform::SharedLibraries& fil
 
 }  // namespace
 
-TlsLibrary::TlsLibrary(platform::LibraryNameGroups fileNames) : fileNames_(std::move(fileNames)) {}
+TlsLibrary::TlsLibrary(std::vector<platform::TlsLibraryFiles> installations)
+    : installations_(std::move(installations)) {}
 TlsLibrary::~TlsLibrary() = default;
 
 std::shared_ptr<TlsLibrary> TlsLibrary::Process() {
@@ -132,13 +133,16 @@ std::shared_ptr<TlsLibrary> TlsLibrary::Process() {
 bool TlsLibrary::TryLoad() {
   std::lock_guard<std::mutex> guard(LoadLock());
   if (functions_) return true;
-  auto files = platform::LoadSharedLibraries(fileNames_);
-  if (!files) return false;
-  auto functions = FindFunctions(*files);
-  if (!functions) return false;
-  files_ = std::move(files);
-  functions_ = std::move(functions);
-  return true;
+  for (const auto& installation : installations_) {
+    auto files = platform::LoadSharedLibraries(installation);
+    if (!files) continue;
+    auto functions = FindFunctions(*files);
+    if (!functions) continue;
+    files_ = std::move(files);
+    functions_ = std::move(functions);
+    return true;
+  }
+  return false;
 }
 
 const TlsFunctions& TlsLibrary::Require() {

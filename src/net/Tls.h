@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "platform/Tls.h"
 
@@ -21,7 +22,10 @@ struct TlsFunctions;
 // process-wide lock; after a successful load the object may be shared by threads.
 class TlsLibrary {
  public:
-  explicit TlsLibrary(platform::LibraryNameGroups fileNames = platform::DefaultTlsLibraryNames());
+  // The installations are tried in order; the first whose files load and hold every
+  // required function is used.
+  explicit TlsLibrary(
+      std::vector<platform::TlsLibraryFiles> installations = platform::DefaultTlsLibraryNames());
   ~TlsLibrary();
   TlsLibrary(const TlsLibrary&) = delete;
   TlsLibrary& operator=(const TlsLibrary&) = delete;
@@ -37,7 +41,7 @@ class TlsLibrary {
   const TlsFunctions& Require();
 
  private:
-  platform::LibraryNameGroups fileNames_;
+  std::vector<platform::TlsLibraryFiles> installations_;
   std::unique_ptr<platform::SharedLibraries> files_;
   std::unique_ptr<TlsFunctions> functions_;
 };

@@ -15,5 +15,7 @@ void ShowMessage(const std::string& title, const std::string& text, MessageKind 
 
 // Prints one line on standard output and flushes it (the console mode's status lines).
 void PrintConsoleLine(const std::string& text);
+// The same on standard error (the command-line tools' failures).
+void PrintConsoleErrorLine(const std::string& text);
 
 }  // namespace zirvo::platform

@@ -8,25 +8,34 @@
 
 namespace zirvo::platform {
 
-// The loaded library files. Unloaded when destroyed; the TLS layer keeps one for the
-// life of the process. Lookups may run on any thread.
+// The loaded files of one OpenSSL installation. Unloaded when destroyed; the TLS layer
+// keeps one for the life of the process. Lookups may run on any thread.
 class SharedLibraries {
  public:
   virtual ~SharedLibraries() = default;
-  // The address of an exported function of any of the files, or null.
+  // The address of an exported function, or null. The TLS library is searched first,
+  // then the crypto library that the TLS library itself uses, then the crypto file
+  // loaded by name: when the two names lead to different copies of the crypto library
+  // (renamed files), its functions (the error queue above all) are those of the copy
+  // that the TLS library reports into.
   virtual void* Find(const char* name) const = 0;
 };
 
-// File names to load, in order. Each inner list is one library with alternative file
-// names tried in turn (the crypto library first, then the TLS library).
-using LibraryNameGroups = std::vector<std::vector<std::string>>;
+// The file names of one OpenSSL installation: its crypto library, then its TLS library
+// under alternative names tried in turn. Files of different versions never mix.
+struct TlsLibraryFiles {
+  std::string crypto;
+  std::vector<std::string> ssl;
+};
 
-// The system's usual file names of OpenSSL ("libeay32.dll", then "ssleay32.dll" or
-// "libssl32.dll" on Windows; libcrypto and libssl on Linux).
-LibraryNameGroups DefaultTlsLibraryNames();
+// The installations to try, in order: OpenSSL 3, then 1.1, then the 1.0 names
+// ("libeay32.dll", then "ssleay32.dll" or "libssl32.dll") on Windows; libcrypto and
+// libssl of the same version on Linux.
+std::vector<TlsLibraryFiles> DefaultTlsLibraryNames();
 
-// Loads one file of every group from the system's library search path, without any
-// system error dialog. Null when a group has no loadable file.
-std::unique_ptr<SharedLibraries> LoadSharedLibraries(const LibraryNameGroups& groups);
+// Loads the crypto file and then one TLS file of an installation from the system's
+// library search path (on Windows the executable's folder comes first), without any
+// system error dialog. Null when either cannot be loaded.
+std::unique_ptr<SharedLibraries> LoadSharedLibraries(const TlsLibraryFiles& files);
 
 }  // namespace zirvo::platform

@@ -16,6 +16,14 @@ TEST(Cp1252, MapsTheWindowsSpecificRangeAndReplacesTheRest) {
   EXPECT_EQ(Utf8ToCp1252("€éœ"), "\x80\xE9\x9C");
   EXPECT_EQ(Utf8ToCp1252("日本"), "??");
   EXPECT_EQ(Utf8ToCp1252("a\xFF" "b"), "a?b") << "malformed UTF-8 must not pass through raw";
+
+  char32_t refused = 0;
+  EXPECT_EQ(EncodeCp1252(U"€éç\u0081ÿ", refused), "\x80\xE9\xE7\x81\xFF");
+  EXPECT_EQ(refused, 0u);
+  EXPECT_EQ(EncodeCp1252(U"aé日本", refused), std::nullopt) << "no '?' in place of a character";
+  EXPECT_EQ(refused, U'日');
+  EXPECT_EQ(EncodeCp1252(DecodeUtf8("a\xFF"), refused), std::nullopt);
+  EXPECT_EQ(refused, kReplacementChar);
 }
 
 TEST(Utf8, MalformedSequencesBecomeReplacementCharacters) {

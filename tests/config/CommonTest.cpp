@@ -99,6 +99,15 @@ TEST(ScrambleCommand, ScramblesOneLineFromStandardInput) {
   EXPECT_EQ(RunScrambleCommand(empty, out2, err2), 1);
   EXPECT_EQ(out2.str(), "");
   EXPECT_NE(err2.str(), "");
+
+  // Windows-1252 bytes are scrambled; a character outside it is refused, not a '?'.
+  std::istringstream accented("é€\n"), refused("Łódź\n");
+  std::ostringstream out3, err3, out4, err4;
+  EXPECT_EQ(RunScrambleCommand(accented, out3, err3), 0);
+  EXPECT_EQ(out3.str(), ScrambleBytes("\xE9\x80") + "\n");
+  EXPECT_EQ(RunScrambleCommand(refused, out4, err4), 1);
+  EXPECT_EQ(out4.str(), "");
+  EXPECT_NE(err4.str().find("(U+0141)"), std::string::npos) << err4.str();
 }
 
 }  // namespace

@@ -319,6 +319,29 @@ class ServiceProcessTest(unittest.TestCase):
         self.assertEqual(s.process.returncode, 1)
         self.assertFalse(os.path.exists(os.path.join(s.directory, "ZirvoSrv.log")))
 
+        # The Windows-1252 bytes of the text are scrambled, as the desktop application does.
+        key = bytes.fromhex("8d8d91473cd2cae623a66247c6f2019a82ff86c5e2acb5999a4d841c9f30b03b")
+
+        def scrambled(text):
+            plain = text.encode("cp1252")
+            return "".join("%02X" % (b if (i + 1) % 32 == 0 else b ^ key[(i + 1) % 32 - 1])
+                           for i, b in enumerate(plain))
+
+        self.assertEqual(scrambled("é"), "64")
+        for text in ("motdepasse", "é", "ç", "€", "Sécurité ç€ " + "x" * 40):
+            done = subprocess.run([s.executable, "-scramble"], input=(text + "\n").encode(),
+                                  capture_output=True, timeout=30)
+            self.assertEqual((done.returncode, done.stdout, done.stderr),
+                             (0, (scrambled(text) + "\n").encode(), b""), text)
+        # A character Windows-1252 cannot hold is refused, not scrambled as "?".
+        for text in ("Łódź", "日本", "a\udcff"):
+            done = subprocess.run([s.executable, "-scramble"],
+                                  input=(text + "\n").encode("utf-8", "surrogateescape"),
+                                  capture_output=True, timeout=30)
+            self.assertEqual((done.returncode, done.stdout), (1, b""), text)
+            self.assertIn("ne peut pas représenter : rien n'a été brouillé",
+                          done.stderr.decode("utf-8"))
+
     def test_check_command(self):
         s = self.standin
         d = s.directory

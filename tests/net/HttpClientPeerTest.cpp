@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "base/Errors.h"
@@ -411,7 +412,8 @@ TEST_F(HttpClientPeer, AConnectThatHangsEndsAfterTheBoundWithTheLoopRunning) {
 TEST_F(HttpClientPeer, TlsFailuresGiveTheLibraryTexts) {
   ScriptedPeer tlsPeer({{"", "close", 0, true}, {Ok("tls ok"), "close"}},
                        PeerOptions{.tls = cert_});
-  ScriptedPeer plainPeer({Exchange{"HTTP/1.1 400 Bad Request\r\n\r\n", "close", 0, false, true}});
+  const Exchange plainReply{"HTTP/1.1 400 Bad Request\r\n\r\n", "close", 0, false, true};
+  ScriptedPeer plainPeer({plainReply, plainReply}, PeerOptions{.repeatLast = true});
   ASSERT_NE(tlsPeer.Port(), 0);
   ASSERT_NE(plainPeer.Port(), 0);
   HttpClient client(TestOptions());
@@ -420,16 +422,41 @@ TEST_F(HttpClientPeer, TlsFailuresGiveTheLibraryTexts) {
   const std::string wrong = ErrorOf([&] { client.HttpGet("https://" + plainPeer.Base() + "/"); });
   EXPECT_EQ(wrong.substr(0, 28), "Error connecting with SSL.\r\n") << wrong;
   EXPECT_GT(wrong.size(), 28u) << "the library's own text follows";
+  EXPECT_EQ(wrong.find("SSL_connect"), std::string::npos) << wrong;
   EXPECT_EQ(client.HttpGet("https://" + tlsPeer.Base() + "/"), "tls ok");
+
+  // A second copy of the crypto library under another name: the TLS library reports
+  // into the copy it was linked with, so the texts must be read from that one.
+  std::filesystem::path systemCrypto;
+  for (const char* folder : {"/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib64",
+                             "/usr/lib/aarch64-linux-gnu"}) {
+    if (std::filesystem::exists(std::filesystem::path(folder) / "libcrypto.so.3")) {
+      systemCrypto = std::filesystem::path(folder) / "libcrypto.so.3";
+      break;
+    }
+  }
+  ASSERT_FALSE(systemCrypto.empty()) << "libcrypto.so.3 not found";
+  const std::string renamed = certDir_->File("libzirvo-renamed-crypto.so");
+  std::filesystem::copy_file(systemCrypto, renamed,
+                             std::filesystem::copy_options::overwrite_existing);
+  HttpClientOptions renamedOptions = TestOptions();
+  renamedOptions.tlsLibrary = std::make_shared<TlsLibrary>(
+      std::vector<platform::TlsLibraryFiles>{{renamed, {"libssl.so.3"}}});
+  HttpClient renamedClient(renamedOptions);
+  EXPECT_EQ(ErrorOf([&] { renamedClient.HttpGet("https://" + plainPeer.Base() + "/"); }), wrong);
 }
 
 TEST_F(HttpClientPeer, WithoutTheTlsLibraryHttpsFailsAndHttpStillWorks) {
   ScriptedPeer peer({{Ok("plain"), "close"}, {Ok("plain again"), "close"}});
   ASSERT_NE(peer.Port(), 0);
-  for (const auto& names : std::vector<platform::LibraryNameGroups>{
-           {{"libzirvo-missing-crypto.so"}, {"libzirvo-missing-ssl.so"}},
-           // Present files that lack the TLS functions.
-           {{"libcrypto.so.3", "libcrypto.so"}, {"libz.so.1", "libm.so.6"}}}) {
+  using Installations = std::vector<platform::TlsLibraryFiles>;
+  for (const auto& names : std::vector<Installations>{
+           {{"libzirvo-missing-crypto.so", {"libzirvo-missing-ssl.so"}}},
+           // Present files that lack the TLS functions, and a crypto file without its TLS
+           // file: the real TLS file of another installation is not mixed in.
+           {{"libcrypto.so.3", {"libz.so.1", "libm.so.6"}},
+            {"libcrypto.so.3", {"libzirvo-missing-ssl.so"}},
+            {"libzirvo-missing-crypto.so", {"libssl.so.3"}}}}) {
     HttpClientOptions options = TestOptions();
     options.tlsLibrary = std::make_shared<TlsLibrary>(names);
     HttpClient client(options);
@@ -438,8 +465,8 @@ TEST_F(HttpClientPeer, WithoutTheTlsLibraryHttpsFailsAndHttpStillWorks) {
     EXPECT_FALSE(client.Connected());
   }
   HttpClientOptions options = TestOptions();
-  options.tlsLibrary = std::make_shared<TlsLibrary>(
-      platform::LibraryNameGroups{{"libzirvo-missing-crypto.so"}, {"libzirvo-missing-ssl.so"}});
+  options.tlsLibrary = std::make_shared<TlsLibrary>(std::vector<platform::TlsLibraryFiles>{
+      {"libzirvo-missing-crypto.so", {"libzirvo-missing-ssl.so"}}});
   HttpClient client(options);
   EXPECT_EQ(client.HttpGet("http://" + peer.Base() + "/"), "plain");
   EXPECT_EQ(ErrorOf([&] { client.HttpGet("https://" + peer.Base() + "/"); }),

@@ -11,4 +11,6 @@ void ShowMessage(const std::string&, const std::string& text, MessageKind kind) 
 
 void PrintConsoleLine(const std::string& text) { std::cout << text << std::endl; }
 
+void PrintConsoleErrorLine(const std::string& text) { std::cerr << text << std::endl; }
+
 }  // namespace zirvo::platform

@@ -9,40 +9,41 @@ namespace {
 struct DlCloser {
   void operator()(void* handle) const { ::dlclose(handle); }
 };
+using UniqueLibrary = std::unique_ptr<void, DlCloser>;
 
 class PosixSharedLibraries : public SharedLibraries {
  public:
-  void Add(void* handle) { handles_.emplace_back(handle); }
+  PosixSharedLibraries(UniqueLibrary crypto, UniqueLibrary ssl)
+      : crypto_(std::move(crypto)), ssl_(std::move(ssl)) {}
+
+  // A lookup through a dlopen handle also searches the libraries that file depends on,
+  // so the TLS library's handle finds the crypto library it was linked with.
   void* Find(const char* name) const override {
-    for (const auto& handle : handles_) {
-      if (void* symbol = ::dlsym(handle.get(), name)) return symbol;
-    }
-    return nullptr;
+    if (void* symbol = ::dlsym(ssl_.get(), name)) return symbol;
+    return ::dlsym(crypto_.get(), name);
   }
 
  private:
-  std::vector<std::unique_ptr<void, DlCloser>> handles_;
+  UniqueLibrary crypto_;
+  UniqueLibrary ssl_;
 };
 
 }  // namespace
 
-LibraryNameGroups DefaultTlsLibraryNames() {
-  return {{"libcrypto.so.3", "libcrypto.so.1.1", "libcrypto.so"},
-          {"libssl.so.3", "libssl.so.1.1", "libssl.so"}};
+std::vector<TlsLibraryFiles> DefaultTlsLibraryNames() {
+  return {{"libcrypto.so.3", {"libssl.so.3"}},
+          {"libcrypto.so.1.1", {"libssl.so.1.1"}},
+          {"libcrypto.so", {"libssl.so"}}};
 }
 
-std::unique_ptr<SharedLibraries> LoadSharedLibraries(const LibraryNameGroups& groups) {
-  auto libraries = std::make_unique<PosixSharedLibraries>();
-  for (const auto& group : groups) {
-    void* handle = nullptr;
-    for (const auto& name : group) {
-      handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (handle != nullptr) break;
-    }
-    if (handle == nullptr) return nullptr;
-    libraries->Add(handle);
+std::unique_ptr<SharedLibraries> LoadSharedLibraries(const TlsLibraryFiles& files) {
+  UniqueLibrary crypto(::dlopen(files.crypto.c_str(), RTLD_NOW | RTLD_LOCAL));
+  if (!crypto) return nullptr;
+  for (const auto& name : files.ssl) {
+    UniqueLibrary ssl(::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (ssl) return std::make_unique<PosixSharedLibraries>(std::move(crypto), std::move(ssl));
   }
-  return libraries;
+  return nullptr;
 }
 
 }  // namespace zirvo::platform

@@ -92,9 +92,12 @@ class Win32ServiceDatabase final : public ServiceDatabase {
     if (!dependencies.empty()) dependencies += '\0';
     DWORD tag = tagId;
     const bool startName = !service.startName.empty();
+    // Unquoted, a path with a blank ("C:\Program Files\...") would let the manager try
+    // "C:\Program.exe" first: the classic unquoted service path weakness.
+    const std::string imagePath = '"' + service.binaryPath + '"';
     UniqueScHandle created(::CreateServiceA(
         manager_.get(), service.name.c_str(), service.displayName.c_str(), SERVICE_ALL_ACCESS,
-        service.serviceType, service.startType, service.errorControl, service.binaryPath.c_str(),
+        service.serviceType, service.startType, service.errorControl, imagePath.c_str(),
         service.loadGroup.empty() ? nullptr : service.loadGroup.c_str(), tagId > 0 ? &tag : nullptr,
         dependencies.empty() ? nullptr : dependencies.c_str(),
         startName ? service.startName.c_str() : nullptr,

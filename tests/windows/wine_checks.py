@@ -1,0 +1,343 @@
+"""The Windows distribution under Wine, as a Windows user meets it (scripts/test-windows.sh).
+
+    python3 wine_checks.py DIST_DIR LINUX_ZIRVOSRV SERVICE_CONTROL_EXE WORK_DIR
+
+The environment is already that of the run: a fresh WINEPREFIX, French locale, no
+display, ODBCINI naming WORK_DIR/odbc.ini. Every Wine call has a time limit; each check
+prints "ok" or "ÉCHEC" and the script exits 1 when one failed.
+"""
+
+import os
+import pty
+import re
+import select
+import shutil
+import sqlite3
+import subprocess
+import sys
+import termios
+import time
+
+DIST, LINUX_EXE, CONTROL, WORK = sys.argv[1:5]
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+PREFIX = os.environ["WINEPREFIX"]
+INSTALL_DIR = os.path.join(PREFIX, "drive_c", "Program Files", "Zirvo SMS")
+WIN_EXE = "C:\\Program Files\\Zirvo SMS\\ZirvoSrv.exe"
+WIN_CONTROL = "C:\\ZirvoServiceControl.exe"
+SERVICE = "ZirvoService"
+DISPLAY = "Quenzar - Service de gestion des SMS"
+REPORT_DATE = "03/02/2025 14:05:09"
+failures = []
+
+
+def check(condition, what, detail=""):
+    print(("ok     " if condition else "ÉCHEC  ") + what + ("" if condition else " : " + str(detail)),
+          flush=True)
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def wine(*arguments, data=None, timeout=120, debug="-all"):
+    env = dict(os.environ, WINEDEBUG=debug)
+    try:
+        done = subprocess.run(["wine", *arguments], input=data, capture_output=True,
+                              timeout=timeout, env=env)
+    except subprocess.TimeoutExpired:
+        return -1, b"", b"(temps limite)"
+    return done.returncode, done.stdout, done.stderr
+
+
+def control(*arguments, timeout=90):
+    code, out, err = wine(WIN_CONTROL, *arguments, timeout=timeout)
+    return code, out.decode("cp1252").replace("\r\n", "\n").splitlines()
+
+
+def status_fields(line):
+    return {k: int(v) for k, v in (part.split("=") for part in line.split() if "=" in part)}
+
+
+def linux_scramble(text):
+    done = subprocess.run([LINUX_EXE, "-scramble"], input=(text + "\n").encode("utf-8"),
+                          capture_output=True, timeout=30)
+    return done.returncode, done.stdout.decode().strip(), done.stderr.decode("utf-8")
+
+
+def console_scramble(text):
+    """Runs -scramble with its standard input on a Wine console (a pseudo-terminal),
+    types the text and Enter; standard output and error go to pipes."""
+    master, slave = pty.openpty()
+    env = dict(os.environ, WINEDEBUG="-all")
+    process = subprocess.Popen(["wine", WIN_EXE, "-scramble"], stdin=slave,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+    # Typed before Wine's console has taken the terminal over, Enter would reach it as a
+    # line feed (the terminal's own line editing) instead of a carriage return.
+    deadline = time.monotonic() + 60
+    while termios.tcgetattr(master)[3] & termios.ICANON and time.monotonic() < deadline:
+        time.sleep(0.05)
+    os.close(slave)
+    os.write(master, text.encode("utf-8") + b"\r")
+    echoed = b""
+    while process.poll() is None and time.monotonic() < deadline:
+        ready, _, _ = select.select([master], [], [], 0.2)
+        if ready:
+            try:
+                echoed += os.read(master, 4096)
+            except OSError:
+                break
+    if process.poll() is None:
+        process.kill()
+    out, err = process.communicate(timeout=30)
+    os.close(master)
+    return process.returncode, out.decode("cp1252").strip(), err.decode("cp1252")
+
+
+def log_bytes(directory):
+    path = os.path.join(directory, "ZirvoSrv.log")
+    return open(path, "rb").read() if os.path.exists(path) else b""
+
+
+def log_messages(data, encoding):
+    return [line.split(" : ", 1)[1] for line in data.decode(encoding).split("\r\n") if line]
+
+
+def wait_for_log(directory, text, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if text in log_bytes(directory):
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def make_database(path, member, password):
+    db = sqlite3.connect(path)
+    db.executescript(open(os.path.join(ROOT, "src/db/schema/sqlite.sql"), encoding="utf-8").read())
+    for n, sms_id in enumerate(["cycle-1", "cycle-2", "cycle-3", "cycle-4"], start=1):
+        db.execute("INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME, FOURNISSEUR, MEMBER_ID,"
+                   " PASSWORD) VALUES (?, strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'),"
+                   " 1, ?, ?)", (sms_id, member, password))
+        db.execute("INSERT INTO SMS_SENDED_DELIVERY (SMS_SENDED_ID, DELIVERED) VALUES (?, 0)",
+                   (n,))
+    db.commit()
+    db.close()
+
+
+def delivery_rows(path):
+    db = sqlite3.connect(path)
+    rows = db.execute("SELECT s.SMS_ID, d.DELIVERED, d.DELIVERED_DATE_TIME, d.DELIVERED_MESSAGE"
+                      " FROM SMS_SENDED s JOIN SMS_SENDED_DELIVERY d"
+                      " ON d.SMS_SENDED_ID = s.SMS_SENDED_ID ORDER BY s.SMS_ID").fetchall()
+    db.close()
+    return rows
+
+
+def write_settings(directory, database, gateway_port):
+    # Written as an operator would with Notepad: Windows-1252 and CR LF (ASCII here).
+    text = ("[Main]\r\nDebugMode=1\r\nInterval=2\r\n[ODBC]\r\nSQLServerDriver=SQLite3\r\n"
+            "[Endpoints]\r\nGatewayHost=127.0.0.1:%d\r\n[DBKERNEL]\r\nServerName=%s\r\n"
+            "DatabaseName=VARNOX\r\n" % (gateway_port, database))
+    with open(os.path.join(directory, "ZirvoSrv.ini"), "wb") as f:
+        f.write(text.encode("cp1252"))
+
+
+def run_windows_cycle(database):
+    """Starts the installed service, waits for the end of its first cycle, stops it."""
+    code, lines = control("start", SERVICE, "90")
+    if not check(code == 0 and lines and status_fields(lines[-1]).get("state") == 4,
+                 "cycle : service démarré", lines):
+        return False
+    finished = wait_for_log(INSTALL_DIR, b"Fin de traitement", 120)
+    code, lines = control("control", SERVICE, "1", "60")
+    check(code == 0 and status_fields(lines[-1]).get("state") == 1, "cycle : service arrêté", lines)
+    return check(finished, "cycle : fin de traitement journalisée",
+                 log_bytes(INSTALL_DIR).decode("cp1252")[-2000:])
+
+
+def run_linux_cycle(directory, database, gateway_port):
+    shutil.copy(LINUX_EXE, os.path.join(directory, "ZirvoSrv"))
+    write_settings(directory, database, gateway_port)
+    env = dict(os.environ, ZIRVOSRV_RUNTIME_DIR=os.path.join(directory, "run"),
+               ZIRVOSRV_EVENTLOG=os.path.join(directory, "evenements.log"))
+    process = subprocess.Popen([os.path.join(directory, "ZirvoSrv"), "-console"], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        finished = wait_for_log(directory, b"Fin de traitement", 60)
+    finally:
+        process.terminate()
+        process.wait(timeout=30)
+    return finished
+
+
+def main():
+    shutil.copy(CONTROL, os.path.join(PREFIX, "drive_c", "ZirvoServiceControl.exe"))
+    shutil.copytree(DIST, INSTALL_DIR)
+    # Wine ends its service manager with the last program of the session and starts the
+    # automatic services again with the next one, as at a boot: one program holds the
+    # session for the whole run, so that the service runs only when a check starts it.
+    holder = subprocess.Popen(["wine", WIN_CONTROL, "hold", "900"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    # The first program to ask for the service manager starts it.
+    control("status", SERVICE)
+    try:
+        return checks()
+    finally:
+        holder.kill()
+
+
+def checks():
+    # 1. -scramble: the Linux program's output for the same text, piped and typed.
+    for text in ["MotDePasse-2025", "é", "ç", "€", "Sécurité ç€ !"]:
+        code, expected, _ = linux_scramble(text)
+        check(code == 0 and expected, "Linux -scramble %r" % text, expected)
+        code, out, err = wine(WIN_EXE, "-scramble", data=text.encode("cp1252") + b"\r\n")
+        check((code, out.decode().strip()) == (0, expected),
+              "-scramble par un tube %r" % text, (code, out, err))
+        code, out, err = console_scramble(text)
+        check((code, out) == (0, expected), "-scramble tapé à la console %r" % text,
+              (code, out, err))
+    for text in ["Łódź", "日本"]:
+        code, out, err = console_scramble(text)
+        check(code == 1 and out == "" and "Windows-1252" in err,
+              "-scramble refuse %r à la console" % text, (code, out, err))
+        code, out, err = linux_scramble(text)
+        check(code == 1 and out == "" and "Windows-1252" in err,
+              "Linux -scramble refuse %r" % text, (code, out, err))
+
+    # 2. Install and uninstall, with their console output (no desktop for boxes).
+    code, out, err = wine(WIN_EXE, "-install", "-silent")
+    check((code, out) == (0, b""), "-install -silent", (code, out, err))
+    code, config = control("config", SERVICE)
+    settings = dict(line.split("=", 1) for line in config if "=" in line)
+    check(code == 0 and settings.get("display") == DISPLAY, "nom affiché", config)
+    check(settings.get("start") == "2", "démarrage automatique", config)
+    check(settings.get("type") == "16", "processus propre (SERVICE_WIN32_OWN_PROCESS)", config)
+    check(settings.get("path") == '"%s"' % WIN_EXE, "chemin de l'image entre guillemets", config)
+    # Wine knows no account "ZirvoService": its manager records the name as given, or the
+    # system account when the installation falls back to it.
+    check(settings.get("account") in ("ZirvoService", "LocalSystem"),
+          "compte de démarrage (%s)" % settings.get("account"), config)
+    code, out, err = wine(WIN_EXE, "-uninstall", "-silent")
+    check((code, out) == (0, b""), "-uninstall -silent", (code, out, err))
+    code, config = control("config", SERVICE)
+    check(code == 2 and config and config[0].startswith("error=1060"), "service supprimé", config)
+    code, out, err = wine(WIN_EXE, "-uninstall", "-silent")
+    message = err.decode("cp1252")
+    check(code == 1 and out == b"" and message.startswith(
+        'Service "%s" failed to uninstall with error: "System Error.  Code: 1060.\r\n' % DISPLAY)
+        and len(message.rstrip()) > 110, "second -uninstall : erreur système, code 1",
+        (code, message))
+    code, out, err = wine(WIN_EXE, "-install")
+    check(code == 0 and out.decode("cp1252").startswith("Service installed successfully"),
+          "-install sans -silent : message à la console", (code, out, err))
+
+    # 3. Start, pause, interrogate, continue and stop through the service manager.
+    code, lines = control("start", SERVICE, "90")
+    seen = [status_fields(line) for line in lines if line.startswith("state=")]
+    pending = [s for s in seen if s["state"] == 2]
+    check(code == 0 and seen and seen[-1]["state"] == 4 and seen[-1]["controls"] == 7,
+          "démarré, arrêt et pause acceptés", lines)
+    checkpoints = [s["checkpoint"] for s in pending]
+    check(pending and checkpoints == sorted(checkpoints) and checkpoints[0] >= 1
+          and all(s["controls"] == 0 for s in pending),
+          "points de contrôle croissants à partir de 1 pendant le démarrage", lines)
+    for what, arguments, final in (("pause", ("2",), 7), ("reprise", ("3",), 4)):
+        if what == "reprise":
+            code, lines = control("control", SERVICE, "4", "10")
+            check(code == 0 and status_fields(lines[0][6:]).get("state") == 7,
+                  "interrogation en pause : en pause", lines)
+        code, lines = control("control", SERVICE, *arguments, "60")
+        states = [status_fields(line.replace("reply ", ""))["state"] for line in lines
+                  if "state=" in line]
+        # The pending state in between may be too short for a poll to see it.
+        check(code == 0 and states and states[-1] == final and
+              set(states) <= {4, 5, 6, 7}, what, lines)
+    code, lines = control("control", SERVICE, "1", "60")
+    states = [status_fields(line.replace("reply ", ""))["state"] for line in lines
+              if "state=" in line]
+    check(code == 0 and states[-1] == 1 and set(states) <= {1, 3, 4}, "arrêt", lines)
+    messages = log_messages(log_bytes(INSTALL_DIR), "cp1252")
+    expected = ["TZirvoService.ServiceStart...", "TZirvoService.ServiceExecute...",
+                "Service SMS mis en pause...", "ZirvoService en cours (ServiceContinue)...",
+                "TZirvoService.Stop..."]
+    check([m for m in messages if m in expected] == expected,
+          "lignes du journal pour démarrage, pause, reprise, arrêt", messages)
+    deadline = time.monotonic() + 90
+    while "TZirvoService.ServiceDestroy..." not in messages and time.monotonic() < deadline:
+        time.sleep(0.2)
+        messages = log_messages(log_bytes(INSTALL_DIR), "cp1252")
+    check(messages[-1:] == ["TZirvoService.ServiceDestroy..."], "fin du processus", messages)
+
+    # 4. One whole cycle on the embedded default, compared with the Linux program.
+    code, member, _ = linux_scramble("cabinet-wine")
+    code, password, _ = linux_scramble("motdepasse")
+    port = int(open(os.path.join(WORK, "gateway.port")).read())
+    windows_db = os.path.join(WORK, "windows", "Varnox.db")
+    linux_dir = os.path.join(WORK, "linux")
+    linux_db = os.path.join(linux_dir, "Varnox.db")
+    for path in (windows_db, linux_db):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        make_database(path, member, password)
+    before = delivery_rows(windows_db)
+    os.replace(os.path.join(INSTALL_DIR, "ZirvoSrv.log"),
+               os.path.join(INSTALL_DIR, "ZirvoSrv-controles.log"))
+    write_settings(INSTALL_DIR, windows_db, port)
+    run_windows_cycle(windows_db)
+    check(run_linux_cycle(linux_dir, linux_db, port), "cycle Linux terminé",
+          log_bytes(linux_dir).decode("utf-8")[-2000:])
+    windows_rows, linux_rows = delivery_rows(windows_db), delivery_rows(linux_db)
+    print("       lignes Windows : %r" % windows_rows)
+    check(windows_rows != before and windows_rows == linux_rows,
+          "lignes mises à jour comme sous Linux", (windows_rows, linux_rows))
+    data = log_bytes(INSTALL_DIR)
+    check(data.endswith(b"\r\n") and b"\n" not in data.replace(b"\r\n", b""),
+          "journal en CR LF", data[-200:])
+    lines = data.decode("cp1252").split("\r\n")[:-1]
+    check(all(re.match(r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d : ", line) for line in lines),
+          "dates françaises (jj/mm/aaaa hh:mm:ss)", lines[:3])
+    accented = [line for line in lines if re.search("[éèàçù]", line)]
+    try:
+        data.decode("utf-8")
+        utf8 = True
+    except UnicodeDecodeError:
+        utf8 = False
+    check(accented and not utf8, "journal en Windows-1252", accented[:2])
+    linux_log = log_bytes(linux_dir)
+    print("       journal Windows : %d lignes, Linux : %d lignes" % (
+        len(lines), len(linux_log.split(b"\r\n")) - 1))
+
+    # 5. The same cycle without the OpenSSL DLLs.
+    code, member, _ = linux_scramble("cabinet-wine")
+    os.remove(windows_db)
+    make_database(windows_db, member, password)
+    before = delivery_rows(windows_db)
+    for dll in ("libcrypto-3-x64.dll", "libssl-3-x64.dll"):
+        os.remove(os.path.join(INSTALL_DIR, dll))
+    os.replace(os.path.join(INSTALL_DIR, "ZirvoSrv.log"),
+               os.path.join(INSTALL_DIR, "ZirvoSrv-cycle.log"))
+    run_windows_cycle(windows_db)
+    messages = log_messages(log_bytes(INSTALL_DIR), "cp1252")
+    check(any(m.endswith("Could not load SSL library.") for m in messages),
+          "sans les DLL : « Could not load SSL library. »", messages)
+    check(delivery_rows(windows_db) == before, "sans les DLL : aucune ligne changée",
+          delivery_rows(windows_db))
+
+    # 6. Started outside the service manager: the dispatcher fails.
+    code, out, err = wine(WIN_EXE, debug="-all,err+eventlog", timeout=60)
+    events = [line for line in err.decode("utf-8", "replace").splitlines()
+              if "eventlog" in line]
+    print("       journal d'événements : %r" % events)
+    check(code == 1 and len(events) == 1 and "ReportEvent" in events[0],
+          "hors du gestionnaire : une entrée d'erreur et le code de sortie 1", (code, err))
+
+    code, out, err = wine(WIN_EXE, "-uninstall", "-silent")
+    check(code == 0, "désinstallation finale", (code, out, err))
+    if failures:
+        print("%d vérification(s) Windows en échec : %s" % (len(failures), failures))
+        return 1
+    print("Vérifications Windows sous Wine réussies.")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
