@@ -1,12 +1,21 @@
 // The text of an INI file with the rules of the Windows private-profile functions, kept
 // line by line so that a change leaves comments, order and spelling of everything else as
-// they were. Pure text in, text out: IniFile puts it on disk.
+// they were. Pure bytes in, bytes out: IniFile puts them on disk, and the same two calls
+// (Parse, Serialize) are all a comparison with the Windows functions needs.
 //
-// Rules: section and key names match without regard to ASCII case and without their
+// Rules: a line ends at LF, CR LF or a lone CR (CRs right before an LF belong to that line
+// end); section and key names match without regard to ASCII case and without their
 // surrounding blanks; the first matching section and key win; lines whose first non-blank
-// character is ';' are comments; a value is the text after the first '=', without its
-// surrounding blanks and, when it is enclosed in a pair of the same quotes (' or "),
-// without them. Lines before the first section belong to no section.
+// character is ';' are comments; a line without '=' is not a key; a value is the text
+// after the first '=', without its surrounding blanks (space and the controls 0x09 to
+// 0x0D and 0x1A, as the Windows functions trim) and, when it is enclosed in a pair of the
+// same quotes (' or "), without them. Lines before the first section belong to no section.
+//
+// Encodings: a file that starts with the UTF-16 LE byte-order mark is UTF-16, one that
+// starts with the UTF-8 mark is UTF-8; any other file is narrow text taken as it is (the
+// ANSI code page). A document keeps its encoding and mark when serialised. Names and
+// values cross the interface as narrow text (the ANSI code page on Windows, UTF-8 on
+// Linux) and are converted where they meet the lines of a Unicode file.
 #pragma once
 
 #include <optional>
@@ -18,13 +27,18 @@ namespace zirvo::config {
 
 class IniDocument {
  public:
+  enum class Encoding { kAnsi, kUtf8WithMark, kUtf16LeWithMark };
+
   // The longest value a read returns; longer values are cut, as the Windows functions
   // do with their 2048-byte buffer.
   static constexpr std::size_t kMaxValueLength = 2047;
 
   IniDocument() = default;
-  // Accepts CR LF, LF and a missing final line end.
-  static IniDocument Parse(std::string_view text);
+  // The content of a file, mark included. Never fails: odd bytes are taken as text (a
+  // UTF-16 file's odd final byte is dropped, malformed UTF-16 or UTF-8 becomes U+FFFD).
+  static IniDocument Parse(std::string_view bytes);
+
+  Encoding GetEncoding() const { return encoding_; }
 
   // The value of a key, or nothing when the section or the key is absent. A key that is
   // present with an empty value gives the empty text.
@@ -38,7 +52,7 @@ class IniDocument {
   // Removes every section of that name with all its lines. Returns whether one was found.
   bool EraseSection(std::string_view section);
 
-  // The whole text, every line ended by CR LF.
+  // The whole file, every line ended by CR LF, in the document's encoding with its mark.
   std::string Serialize() const;
 
  private:
@@ -48,7 +62,13 @@ class IniDocument {
   };
   std::optional<SectionRange> FindSection(std::string_view section, std::size_t from = 0) const;
   std::optional<std::size_t> FindKeyLine(const SectionRange& range, std::string_view key) const;
+  // Between the caller's narrow text and the text of the lines.
+  std::string ToLineText(std::string_view narrow) const;
+  std::string FromLineText(std::string_view text) const;
 
+  Encoding encoding_ = Encoding::kAnsi;
+  // The lines without their ends: the file's own bytes for a narrow file, UTF-8 for a
+  // Unicode one.
   std::vector<std::string> lines_;
 };
 

@@ -1,26 +1,39 @@
 #include "config/IniFile.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "base/Errors.h"
 #include "base/StringUtils.h"
 #include "platform/Files.h"
+#include "platform/SystemError.h"
 
 namespace zirvo::config {
 
-IniDocument IniFile::Load() const {
-  std::ifstream in(fileName_, std::ios::binary);
-  if (!in) return IniDocument();
-  std::ostringstream content;
-  content << in.rdbuf();
-  return IniDocument::Parse(content.str());
+std::string IniFile::LoadBytes() const {
+  std::string bytes;
+  bool missing = false;
+  const int error = platform::ReadFileContents(fileName_, bytes, missing);
+  if (error != 0 && !missing) {
+    throw EInOutError("Impossible de lire le fichier de paramètres " + fileName_ + " : " +
+                          platform::SystemErrorText(static_cast<std::uint32_t>(error)),
+                      error);
+  }
+  return bytes;
 }
 
-void IniFile::Store(const IniDocument& document) {
-  if (platform::ReplaceFileContents(fileName_, document.Serialize()) != 0) {
+void IniFile::Store(const IniDocument& document, const std::string& before) {
+  const std::string after = document.Serialize();
+  if (after == before) return;
+  const auto mode =
+      deferFlush_ ? platform::FlushMode::kLeaveToSystem : platform::FlushMode::kToDisk;
+  if (platform::ReplaceFileContents(fileName_, after, mode) != 0) {
     throw Exception("Unable to write to " + fileName_);
   }
+  if (deferFlush_) flushPending_ = true;
+}
+
+void IniFile::Flush() {
+  if (!flushPending_) return;
+  flushPending_ = false;
+  if (platform::FlushFileToDisk(fileName_) != 0) throw Exception("Unable to write to " + fileName_);
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
@@ -45,9 +58,10 @@ bool IniFile::SectionExists(std::string_view section) const {
 
 void IniFile::WriteString(std::string_view section, std::string_view key,
                           std::string_view value) {
-  IniDocument document = Load();
+  const std::string before = LoadBytes();
+  IniDocument document = IniDocument::Parse(before);
   document.Set(section, key, value);
-  Store(document);
+  Store(document, before);
 }
 
 void IniFile::WriteInteger(std::string_view section, std::string_view key, std::int32_t value) {
@@ -59,8 +73,9 @@ void IniFile::WriteBool(std::string_view section, std::string_view key, bool val
 }
 
 void IniFile::EraseSection(std::string_view section) {
-  IniDocument document = Load();
-  if (document.EraseSection(section)) Store(document);
+  const std::string before = LoadBytes();
+  IniDocument document = IniDocument::Parse(before);
+  if (document.EraseSection(section)) Store(document, before);
 }
 
 }  // namespace zirvo::config

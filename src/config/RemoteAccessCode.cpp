@@ -45,10 +45,15 @@ void RemoteAccessCode::ReadProxySettings() {
   IniFile own(context_.settingsFile);
   TServiceSettings& settings = context_.settings;
   // True when the key is empty or absent.
-  const auto readKey = [&own](const char* key, const std::function<void(std::string)>& store) {
+  const auto readKey = [&](const char* key, const std::function<void(std::string)>& store) {
     const std::string value = own.ReadString(kProxySection, key, "");
     if (value.empty()) {
-      own.WriteString(kProxySection, key, "");
+      try {
+        own.WriteString(kProxySection, key, "");
+      } catch (const Exception& error) {
+        if (!settingsWriteFailed_) throw;
+        settingsWriteFailed_(error);
+      }
     } else {
       store(UnscramblePassword(value));
     }

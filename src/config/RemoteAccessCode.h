@@ -56,8 +56,14 @@ class RemoteAccessCode {
   // an empty or missing key is written back empty (so the file lists it) and the value
   // in memory stays as an earlier read left it, except HTTPServer, which is emptied:
   // emptying it in the file stops the use of the proxy. A failed write raises
-  // Exception.
+  // Exception, unless a write failure handler is set: the failure then goes to it and
+  // the read goes on.
   void ReadProxySettings();
+
+  // A settings file that cannot be written must not stop the MySQL set-up.
+  void OnSettingsWriteFailure(std::function<void(const Exception&)> handler) {
+    settingsWriteFailed_ = std::move(handler);
+  }
 
   // Prepares the MySQL password. Without a proxy server in the settings the HTTP
   // client's proxy server is cleared (its requests go direct from now on). With
@@ -79,6 +85,7 @@ class RemoteAccessCode {
   void Debug(const std::string& message);
 
   RemoteAccessCodeContext context_;
+  std::function<void(const Exception&)> settingsWriteFailed_;
 };
 
 }  // namespace zirvo::config

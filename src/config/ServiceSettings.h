@@ -28,6 +28,13 @@ struct TServiceSettings {
   // "host" or "host:port" of the SMS gateway and of the remote access code endpoint.
   std::string GatewayHost;
   std::string AccessCodeHost;
+  // The secrets as the settings hold them, scrambled: DBConnexion / MySQLDBPwd and the
+  // SAPW the last settings read found. MySQLDBPwd and SC.Password receive plain text in
+  // the course of a cycle, so every unscrambling starts from these copies, never from a
+  // value that may already be plain (a read that fails half-way would otherwise
+  // unscramble a plain password a second time).
+  std::string ScrambledMySQLDBPwd;
+  std::string ScrambledSAPW;
 };
 
 }  // namespace zirvo::config

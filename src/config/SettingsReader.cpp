@@ -56,8 +56,52 @@ void SettingsReader::Debug(const std::string& message) {
   if (debugMode_) log_(message);
 }
 
+void SettingsReader::WriteFailed(const Exception& error) {
+  if (writeFailed_) return;
+  writeFailed_ = true;
+  if (reportWriteFailure_) {
+    reportWriteFailure_(error.Message());
+  } else {
+    log_("Erreur lors de la lecture de la configuration - étape 1 : " + error.Message());
+  }
+}
+
+void SettingsReader::WriteBack(IniFile& own, std::string_view section, std::string_view key,
+                               std::string_view value) {
+  // After one failure the others would fail the same way: the file is left alone.
+  if (writeFailed_) return;
+  try {
+    own.WriteString(section, key, value);
+  } catch (const EInOutError&) {
+    // A file that cannot be read is never written; its read has reported it.
+    writeFailed_ = true;
+  } catch (const Exception& error) {
+    WriteFailed(error);
+  }
+}
+
+void SettingsReader::EraseBack(IniFile& own, std::string_view section) {
+  if (writeFailed_) return;
+  try {
+    own.EraseSection(section);
+  } catch (const EInOutError&) {
+    // A file that cannot be read is never written; its read has reported it.
+    writeFailed_ = true;
+  } catch (const Exception& error) {
+    WriteFailed(error);
+  }
+}
+
+void SettingsReader::Flush(IniFile& own) {
+  try {
+    own.Flush();
+  } catch (const Exception& error) {
+    WriteFailed(error);
+  }
+}
+
 void SettingsReader::Marker(IniFile& own, const std::string& text) {
-  own.WriteString(kExecutionSection, kMarkerKey, text);
+  WriteBack(own, kExecutionSection, kMarkerKey, text);
 }
 
 std::int32_t SettingsReader::ApplyInterval(std::int32_t seconds) {
@@ -78,23 +122,24 @@ std::int32_t SettingsReader::ApplyInterval(std::int32_t seconds) {
 
 bool SettingsReader::ReadMainKeys(IniFile& own) {
   debugMode_ = own.ReadBool(kMainSection, "DebugMode", false);
-  own.WriteBool(kMainSection, "DebugMode", debugMode_);
+  WriteBack(own, kMainSection, "DebugMode", debugMode_ ? "1" : "0");
   Debug("Chargement des paramètres de démarrage du service SMS. Mode debug actif.");
 
   Marker(own, "modification de l'intervale...");
-  own.WriteInteger(kMainSection, "Interval",
-                   ApplyInterval(own.ReadInteger(kMainSection, "Interval", 3600)));
+  WriteBack(own, kMainSection, "Interval",
+            std::to_string(ApplyInterval(own.ReadInteger(kMainSection, "Interval", 3600))));
 
   const bool useVarnoxIni = own.ReadBool(kMainSection, "UseVarnox_ini", false);
-  own.WriteBool(kMainSection, "UseVarnox_ini", useVarnoxIni);
+  WriteBack(own, kMainSection, "UseVarnox_ini", useVarnoxIni ? "1" : "0");
 
-  const auto readBack = [&own](const char* section, const char* key, std::string_view fallback) {
+  const auto readBack = [&](const char* section, const char* key, std::string_view fallback) {
     std::string value = own.ReadString(section, key, fallback);
-    own.WriteString(section, key, value);
+    WriteBack(own, section, key, value);
     return value;
   };
   settings_.ZirvoServiceName = readBack(kMainSection, "ZirvoServiceName", "ZirvoService");
-  settings_.MySQLDBPwd = readBack("DBConnexion", "MySQLDBPwd", kDefaultMySQLDBPwd);
+  settings_.ScrambledMySQLDBPwd = readBack("DBConnexion", "MySQLDBPwd", kDefaultMySQLDBPwd);
+  settings_.MySQLDBPwd = settings_.ScrambledMySQLDBPwd;
   settings_.MySQLDBPort = readBack("DBConnexion", "MySQLDBPort", "3306");
   settings_.SQLServerDriver = readBack("ODBC", "SQLServerDriver", "");
   settings_.GatewayHost = readBack("Endpoints", "GatewayHost", kDefaultGatewayHost);
@@ -108,24 +153,25 @@ void SettingsReader::ReadOwnBranch(IniFile& own) {
     return platform::AnsiToWide(own.ReadString(kKernelSection, key, fallback));
   };
   sc_.ServerName = readLoginField("ServerName", "ServerName", "");
-  own.WriteString(kKernelSection, "ServerName", platform::WideToAnsi(sc_.ServerName));
+  WriteBack(own, kKernelSection, "ServerName", platform::WideToAnsi(sc_.ServerName));
   sc_.DatabaseName = readLoginField("DatabaseName", "DatabaseName", "");
-  own.WriteString(kKernelSection, "DatabaseName", platform::WideToAnsi(sc_.DatabaseName));
+  WriteBack(own, kKernelSection, "DatabaseName", platform::WideToAnsi(sc_.DatabaseName));
   sc_.UserName = readLoginField("UserName", "UserName", "sa");
-  own.WriteString(kKernelSection, "UserName", platform::WideToAnsi(sc_.UserName));
+  WriteBack(own, kKernelSection, "UserName", platform::WideToAnsi(sc_.UserName));
   sc_.Password = readLoginField("Password", "SAPW", "");
+  settings_.ScrambledSAPW = platform::WideToAnsi(sc_.Password);
   const std::string mySqlDataSource = own.ReadString(kMySqlSection, "QuenzarMySQLDB", "QuenzarMySQLDB");
   // Stored as read: the next run must find the same scrambled text, which it unscrambles
   // once again.
-  own.WriteString(kKernelSection, "SAPW", platform::WideToAnsi(sc_.Password));
-  own.WriteString(kMySqlSection, "QuenzarMySQLDB", mySqlDataSource);
+  WriteBack(own, kKernelSection, "SAPW", settings_.ScrambledSAPW);
+  WriteBack(own, kMySqlSection, "QuenzarMySQLDB", mySqlDataSource);
 
   Marker(own, "modification de DataBaseDir...");
   settings_.DataBaseDir = AddTrailingBackslash(
       own.ReadString(kKernelSection, "Private", ExtractFilePath(executablePath_) + "Private"));
   ForceDirectories(settings_.DataBaseDir);
-  own.WriteString(kKernelSection, "DataBaseDir", settings_.DataBaseDir);
-  own.WriteString(kExecutionSection, "LireConfiguration", Now());
+  WriteBack(own, kKernelSection, "DataBaseDir", settings_.DataBaseDir);
+  WriteBack(own, kExecutionSection, "LireConfiguration", Now());
 }
 
 bool SettingsReader::ReadVarnoxBranch(IniFile& own, const std::string& varnoxIniPath) {
@@ -158,18 +204,19 @@ bool SettingsReader::ReadVarnoxBranch(IniFile& own, const std::string& varnoxIni
     const std::string value = varnoxVer.ReadString(kKernelSection, login.key, login.fallback);
     login.field = platform::AnsiToWide(value);
     Debug(std::string("SC.") + login.key + "=" + value);
-    own.WriteString(kKernelSection, login.key, value);
+    WriteBack(own, kKernelSection, login.key, value);
   }
   Marker(own, "modification de SC.Password depuis Varnox.ver...");
   const std::string scrambledPassword = varnoxVer.ReadString(kKernelSection, "SAPW", "");
   sc_.Password = platform::AnsiToWide(scrambledPassword);
+  settings_.ScrambledSAPW = scrambledPassword;
   Debug("SC.Password=" + scrambledPassword);
 
   const std::string mySqlDataSource = own.ReadString(kMySqlSection, "QuenzarMySQLDB", "QuenzarMySQLDB");
-  own.WriteString(kKernelSection, "SAPW", scrambledPassword);
-  own.WriteString(kMySqlSection, "QuenzarMySQLDB", mySqlDataSource);
-  own.WriteString(kKernelSection, "DataBaseDir", settings_.DataBaseDir);
-  own.WriteString(kExecutionSection, "LireConfiguration", Now());
+  WriteBack(own, kKernelSection, "SAPW", scrambledPassword);
+  WriteBack(own, kMySqlSection, "QuenzarMySQLDB", mySqlDataSource);
+  WriteBack(own, kKernelSection, "DataBaseDir", settings_.DataBaseDir);
+  WriteBack(own, kExecutionSection, "LireConfiguration", Now());
   Marker(own, "Leture de Varnox.ver terminée.");
   return true;
 }
@@ -190,15 +237,33 @@ void SettingsReader::LogConnectionString() {
   }
 }
 
-void SettingsReader::LireConfiguration() {
+bool SettingsReader::LireConfiguration() {
   Debug("Exécution de LireConfiguration...");
   IniFile own(OwnSettingsFile());
+  own.DeferFlush();
+  writeFailed_ = false;
+  bool completed = false;
+  try {
+    completed = Run(own);
+  } catch (...) {
+    settings_.MySQLDBPwd = settings_.ScrambledMySQLDBPwd;
+    Flush(own);
+    throw;
+  }
+  // Whether or not this read reached the access code, the next MySQL set-up starts from
+  // its scrambled form.
+  settings_.MySQLDBPwd = settings_.ScrambledMySQLDBPwd;
+  Flush(own);
+  return completed;
+}
+
+bool SettingsReader::Run(IniFile& own) {
   try {
     const bool useVarnoxIni = ReadMainKeys(own);
-    own.EraseSection(kExecutionSection);
+    EraseBack(own, kExecutionSection);
     const std::string varnoxIniPath = ExtractFilePath(executablePath_) + "Varnox.ini";
     if (useVarnoxIni && FileExists(varnoxIniPath)) {
-      if (!ReadVarnoxBranch(own, varnoxIniPath)) return;
+      if (!ReadVarnoxBranch(own, varnoxIniPath)) return false;
     } else {
       ReadOwnBranch(own);
     }
@@ -206,9 +271,11 @@ void SettingsReader::LireConfiguration() {
     log_("Erreur lors de la lecture de la configuration - étape 1 : " + error.Message());
   }
 
-  if (!sc_.Password.empty()) {
-    sc_.Password = platform::AnsiToWide(UnscramblePassword(platform::WideToAnsi(sc_.Password)));
-  }
+  // From the scrambled copy: SC.Password is already plain when this read failed before
+  // it reached SAPW.
+  sc_.Password = settings_.ScrambledSAPW.empty()
+                     ? std::u16string()
+                     : platform::AnsiToWide(UnscramblePassword(settings_.ScrambledSAPW));
   if (target_.SqlServerConnected()) {
     target_.CloseSqlServerConnection();
     Marker(own, "La connexion MSSQL était ouverte !");
@@ -231,6 +298,7 @@ void SettingsReader::LireConfiguration() {
     LogConnectionString();
     log_("Lecture de la configuration effectuée à " + Now());
   }
+  return true;
 }
 
 }  // namespace zirvo::config

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "base/Errors.h"
 #include "config/IniFile.h"
 #include "config/ServiceSettings.h"
 
@@ -42,14 +43,26 @@ class SettingsTarget {
 class SettingsReader {
  public:
   using Logger = std::function<void(const std::string&)>;
+  // Told the message of a write-back that failed; by default the reader logs it as a
+  // failed settings read, once per read.
+  using WriteFailureReporter = std::function<void(const std::string& message)>;
 
   // The references must outlive the reader. executablePath decides where the files are.
   SettingsReader(std::string executablePath, Logger log, SettingsTarget& target,
                  TSQLServerSettings& sc, TServiceSettings& settings, std::atomic<bool>& debugMode);
 
   // One settings read. Errors of the file part are logged and absorbed; errors after it
-  // (other than the start name's) reach the caller.
-  void LireConfiguration();
+  // (other than the start name's) reach the caller. A write-back that fails (a read-only
+  // file or folder, a full disk) stops nothing: the read goes on with the values it read,
+  // the failure goes to the reporter once. The file's progress markers are each replaced
+  // atomically, and the file reaches the disk once, at the end. Returns false when the
+  // read was abandoned because the desktop files name no usable SQL Server folder (the
+  // login is then not up to date and must not be used).
+  bool LireConfiguration();
+
+  void SetWriteFailureReporter(WriteFailureReporter reporter) {
+    reportWriteFailure_ = std::move(reporter);
+  }
 
   std::string OwnSettingsFile() const;
 
@@ -59,7 +72,15 @@ class SettingsReader {
   void ReadOwnBranch(IniFile& own);
   // Returns false when the run must stop at once (no usable "Varnox.ver").
   bool ReadVarnoxBranch(IniFile& own, const std::string& varnoxIniPath);
+  // Runs steps up to the end of the read; false on the abandon of the desktop branch.
+  bool Run(IniFile& own);
   std::int32_t ApplyInterval(std::int32_t seconds);
+  // A write-back whose failure is reported and absorbed.
+  void WriteBack(IniFile& own, std::string_view section, std::string_view key,
+                 std::string_view value);
+  void EraseBack(IniFile& own, std::string_view section);
+  void Flush(IniFile& own);
+  void WriteFailed(const Exception& error);
   void Marker(IniFile& own, const std::string& text);
   void LogConnectionString();
   void Debug(const std::string& message);
@@ -70,6 +91,8 @@ class SettingsReader {
   TSQLServerSettings& sc_;
   TServiceSettings& settings_;
   std::atomic<bool>& debugMode_;
+  WriteFailureReporter reportWriteFailure_;
+  bool writeFailed_ = false;
 };
 
 }  // namespace zirvo::config

@@ -108,7 +108,7 @@ void ServiceFrame::ReportServiceStatus() {
   if (!statusHandle_) return;
   const ServiceStatus status = status_.load();
   platform::ServiceStatusRecord record;
-  record.serviceType = ManagerServiceType();
+  record.serviceType = runServiceType_;
   record.currentState = static_cast<std::uint32_t>(status);
   if (status != ServiceStatus::csStartPending) {
     record.controlsAccepted = platform::kServiceAcceptShutdown;
@@ -157,6 +157,7 @@ void ServiceFrame::Main(const std::vector<std::string>& arguments) {
   {
     std::lock_guard<std::mutex> lock(reportMutex_);
     statusHandle_ = std::move(handle);
+    runServiceType_ = ManagerServiceType();
   }
   try {
     // The stopped report must go out whatever happened before it: the manager waits for

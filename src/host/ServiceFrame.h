@@ -63,7 +63,10 @@ using InstallHook = std::function<void(class ServiceFrame& sender)>;
 // The base of a service. The host owns it; it is created and destroyed on the main
 // thread. During a run the manager's thread runs Main, the service thread runs the
 // start, execute and control events, and the manager's dispatcher thread calls
-// Controller. Settings are set before Run and not changed during a run.
+// Controller. Settings are set before Run; the status reports of a run use them as they
+// were when the run began, so a setting changed during a run (the start name a settings
+// read sets on the main thread) counts from the next installation, never half-way
+// through a report on another thread.
 class ServiceFrame {
  public:
   using StartEvent = std::function<void(ServiceFrame& sender, bool& started)>;
@@ -210,6 +213,8 @@ class ServiceFrame {
   std::vector<std::string> params_;
   std::mutex reportMutex_;
   std::unique_ptr<platform::ServiceStatusHandle> statusHandle_;
+  // The type field of the run's reports, taken with the status handle.
+  std::uint32_t runServiceType_ = 0;
   std::unique_ptr<ServiceThread> serviceThread_;
   // Read by any thread (the timer cycle on the main thread) while the manager's thread
   // creates and frees the service thread.

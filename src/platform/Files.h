@@ -13,11 +13,30 @@ char PathDelimiter();
 // no write permission bit at all, which holds even for root).
 bool IsReadOnlyFile(const std::string& path);
 
+// How far a replacement goes before it returns.
+enum class FlushMode {
+  // The new content reaches the disk before it takes the old one's place.
+  kToDisk,
+  // The replacement is atomic for every process (a crash of the writer leaves the old or
+  // the new content), but reaching the disk is left to the system or to FlushFileToDisk.
+  kLeaveToSystem,
+};
+
 // Replaces the whole content of a file so that a crash leaves either the old or the new
 // content, never a mix: the data go to a temporary file in the same directory, reach the
-// disk, and the temporary file then takes the place of the old one. An existing file
-// keeps its permissions; a new file is readable by its owner only. A read-only file is
-// refused. Returns 0, or the system error code of the step that failed.
-int ReplaceFileContents(const std::string& path, std::string_view data);
+// disk (kToDisk), and the temporary file then takes the place of the old one. An existing
+// file keeps its permissions; a new file is readable by its owner only. A read-only file
+// is refused. Returns 0, or the system error code of the step that failed.
+int ReplaceFileContents(const std::string& path, std::string_view data,
+                        FlushMode mode = FlushMode::kToDisk);
+
+// Brings a file's content to the disk with one flush: after a series of kLeaveToSystem
+// replacements, the last one. Returns 0, or the system error code.
+int FlushFileToDisk(const std::string& path);
+
+// Reads a whole regular file into data. Returns 0, or the system error code; missing is
+// set when the file or its folder does not exist (as opposed to a file that exists but
+// cannot be read, or that is no regular file).
+int ReadFileContents(const std::string& path, std::string& data, bool& missing);
 
 }  // namespace zirvo::platform

@@ -124,10 +124,17 @@ void TZirvoService::ServiceStart(host::ServiceFrame&, bool& started) {
   ReportServiceStatus();
   try {
     WriteLog("Lecture de la configuration...");
+    NewSettingsWriteFailurePeriod();
     LireConfiguration();
     if (DebugMode) WriteLog("Service en cours de démarrage...");
   } catch (const Exception& error) {
     WriteLog("Erreur lors de la lecture de la configuration : " + error.Message());
+  }
+  if (TimerService.Interval() == 0) {
+    // A timer without ticks: the service would run without ever doing its work.
+    WriteLog(
+        "Intervalle nul (clé Interval de la section Main) : aucun cycle ne sera "
+        "exécuté tant que l'intervalle n'aura pas été modifié et le service redémarré.");
   }
   ActualizeSQLServiceState();
   started = true;
@@ -242,7 +249,15 @@ void TZirvoService::LireConfiguration() {
       service.reportedServiceName_ = ServiceSettings.ZirvoServiceName;
     }
   } publisher{*this};
-  reader.LireConfiguration();
+  reader.SetWriteFailureReporter(
+      [this](const std::string& message) { ReportSettingsWriteFailure(message); });
+  settingsReadCompleted_ = true;
+  settingsReadCompleted_ = reader.LireConfiguration();
+}
+
+void TZirvoService::ReportSettingsWriteFailure(const std::string& message) {
+  if (settingsWriteFailureLogged_.exchange(true)) return;
+  WriteLog("Erreur lors de la lecture de la configuration - étape 1 : " + message);
 }
 
 std::string TZirvoService::ReportedServiceName() const {
@@ -287,7 +302,7 @@ void TZirvoService::InitMySQLDB(const std::string& password) {
 }
 
 config::RemoteAccessCode TZirvoService::RemoteAccess() {
-  return config::RemoteAccessCode(config::RemoteAccessCodeContext{
+  config::RemoteAccessCode remoteAccess(config::RemoteAccessCodeContext{
       ChangeFileExt(ExecutablePath(), ".ini"),
       IdHTTP1,
       ServiceSettings,
@@ -296,6 +311,9 @@ config::RemoteAccessCode TZirvoService::RemoteAccess() {
       [this](const std::string& password) { InitMySQLDB(password); },
       [this](const Exception& error) { HandleDatabaseError(error); },
   });
+  remoteAccess.OnSettingsWriteFailure(
+      [this](const Exception& error) { ReportSettingsWriteFailure(error.Message()); });
+  return remoteAccess;
 }
 
 void TZirvoService::ReadProxySettings() { RemoteAccess().ReadProxySettings(); }

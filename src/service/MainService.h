@@ -82,6 +82,12 @@ class TZirvoService : public host::ServiceFrame {
 
   // The work the handlers hand on; virtual so that a test can stand in for a part.
   virtual void LireConfiguration();
+  // False when the last settings read was abandoned because the desktop files name no
+  // usable SQL Server folder: the login then in SC is not the one the files ask for.
+  bool SettingsReadCompleted() const { return settingsReadCompleted_; }
+  // The next settings write that fails is logged, later ones are not until the next
+  // call: at most one such line per cycle. Called at the start and by each cycle.
+  void NewSettingsWriteFailurePeriod() { settingsWriteFailureLogged_ = false; }
   virtual void ActualizeSQLServiceState();
   // Writes one state history row; the caller has checked that ADO_MSSQLConnection is
   // connected. Logs failurePrefix + message on a failed insertion.
@@ -114,6 +120,7 @@ class TZirvoService : public host::ServiceFrame {
  private:
   void LogTimerState();
   config::RemoteAccessCode RemoteAccess();
+  void ReportSettingsWriteFailure(const std::string& message);
 
   // The service name the state report asks the system about. The report runs on the
   // service thread while a cycle's settings read rewrites ServiceSettings on the main
@@ -124,6 +131,10 @@ class TZirvoService : public host::ServiceFrame {
   std::string executablePath_;
   mutable std::mutex reportedNameMutex_;
   std::string reportedServiceName_;
+  // Set by the settings reads: on the service thread at the start, then on the main
+  // thread.
+  std::atomic<bool> settingsReadCompleted_{true};
+  std::atomic<bool> settingsWriteFailureLogged_{false};
 };
 
 // The one service object of the process; null before the program entry creates it and

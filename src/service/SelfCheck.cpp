@@ -182,6 +182,8 @@ class SelfCheck {
   std::uint32_t intervalMilliseconds_ = 0;
   std::u16string sqlServerConnectionString_;
   std::vector<std::string> readerLines_;
+  // The read stopped at the desktop files: the login it would leave is not to be used.
+  bool readAbandoned_ = false;
   bool settingsUsable_ = false;
   bool accessCodeReady_ = false;
   std::string mySqlPassword_;
@@ -231,7 +233,7 @@ void SelfCheck::ReadSettingsCopy(const std::string& settingsText, bool settingsE
   config::SettingsReader reader(
       copyExecutable_, [this](const std::string& line) { readerLines_.push_back(line); }, target,
       sc_, settings_, debugMode_);
-  reader.LireConfiguration();
+  readAbandoned_ = !reader.LireConfiguration();
   intervalMilliseconds_ = target.TimerInterval();
   sqlServerConnectionString_ = target.ConnectionString();
   if (dataFolderMissing &&
@@ -278,6 +280,9 @@ StepResult SelfCheck::Settings() {
     } else {
       notes.push_back(line);
     }
+  }
+  if (readAbandoned_ && problems.empty()) {
+    problems.push_back("la lecture des fichiers de Varnox a été abandonnée.");
   }
   StepResult result;
   if (!problems.empty()) {

@@ -70,6 +70,7 @@ void TimerCycle::Guarded(const char* prefix, const std::function<void()>& step) 
 }
 
 bool TimerCycle::Preamble() {
+  service_.NewSettingsWriteFailurePeriod();
   try {
     service_.LireConfiguration();
   } catch (const Exception& error) {
@@ -114,6 +115,9 @@ bool TimerCycle::Preamble() {
 void TimerCycle::Work() {
   service_.ADO_MSSQLConnection.Close();
   service_.LireConfiguration();
+  // The read said why it stopped; the login it leaves is not the one the desktop files
+  // ask for, and no database is to be touched with it.
+  if (!service_.SettingsReadCompleted()) return;
   try {
     service_.ADO_MSSQLConnection.Open();
     if (Debug()) Log("Connexion MSSQL réussie.");

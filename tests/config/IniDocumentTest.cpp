@@ -14,10 +14,70 @@ TEST(IniDocumentRead, NamesMatchWithoutCaseOrSurroundingBlanks) {
 }
 
 TEST(IniDocumentRead, EmptyValueIsPresentAndAbsentKeyIsNot) {
-  const auto doc = IniDocument::Parse("[DBKERNEL]\nSAPW=\nServerName\n");
+  auto doc = IniDocument::Parse("[DBKERNEL]\nSAPW=\nUserName\n");
   EXPECT_EQ(doc.Find("DBKERNEL", "SAPW"), "");
-  EXPECT_EQ(doc.Find("DBKERNEL", "ServerName"), "") << "a bare name is a key without value";
+  EXPECT_FALSE(doc.Find("DBKERNEL", "UserName")) << "a line without '=' is not a key";
   EXPECT_FALSE(doc.Find("DBKERNEL", "DatabaseName"));
+  doc.Set("DBKERNEL", "UserName", "sa");
+  EXPECT_EQ(doc.Serialize(), "[DBKERNEL]\r\nSAPW=\r\nUserName\r\nUserName=sa\r\n");
+}
+
+// Files as editors and transfers leave them: every kind of line end, and the blanks and
+// controls the Windows functions trim around names and values.
+TEST(IniDocumentRead, LineEndsAndTrimmedControls) {
+  const struct {
+    const char* name;
+    std::string text;
+  } files[] = {
+      {"CR LF", "[Main]\r\nInterval=5\r\nServerName=srv\r\n"},
+      {"LF", "[Main]\nInterval=5\nServerName=srv"},
+      {"lone CR", "[Main]\rInterval=5\rServerName=srv\r"},
+      {"CR CR LF", "[Main]\r\r\nInterval=5\r\r\nServerName=srv\r\r\n"},
+      {"mixed", "[Main]\rInterval=5\r\r\nServerName=srv\n"},
+      {"controls",
+       "\x1A[ Main\t]\v\r\n\f Interval \t= 5\x1A\r\nServerName=\x0Bsrv\x1A\x1A\r\n\x1A"},
+  };
+  for (const auto& file : files) {
+    auto doc = IniDocument::Parse(file.text);
+    EXPECT_EQ(doc.Find("Main", "Interval"), "5") << file.name;
+    EXPECT_EQ(doc.Find("Main", "ServerName"), "srv") << file.name;
+    doc.Set("Main", "Interval", "5");
+    const std::string rewritten = doc.Serialize();
+    EXPECT_NE(rewritten.find('\r'), std::string::npos) << file.name;
+    for (std::size_t at = rewritten.find('\r'); at != std::string::npos;
+         at = rewritten.find('\r', at + 1)) {
+      ASSERT_EQ(rewritten[at + 1], '\n') << file.name << ": CR LF line ends throughout";
+    }
+    EXPECT_EQ(rewritten.find("\r\n\r\n"), std::string::npos)
+        << file.name << ": no blank line gained";
+  }
+  EXPECT_EQ(IniDocument::Parse("[S]\rk=v\r\rj=w\r").Serialize(), "[S]\r\nk=v\r\n\r\nj=w\r\n")
+      << "two lone CRs still make a blank line";
+}
+
+TEST(IniDocumentEncoding, UnicodeFilesReadAndWriteBackInTheirOwnEncoding) {
+  // "[Main]\r\nServerName=Café\r\n" as UTF-16 LE with its mark.
+  std::string utf16 = "\xFF\xFE";
+  for (const char16_t c : std::u16string(u"[Main]\r\nServerName=Caf\u00E9\r\n")) {
+    utf16 += static_cast<char>(c & 0xFF);
+    utf16 += static_cast<char>(c >> 8);
+  }
+  auto wide = IniDocument::Parse(utf16);
+  EXPECT_EQ(wide.GetEncoding(), IniDocument::Encoding::kUtf16LeWithMark);
+  EXPECT_EQ(wide.Find("main", "ServerName"), "Caf\xC3\xA9") << "narrow text on Linux is UTF-8";
+  EXPECT_EQ(wide.Serialize(), utf16) << "unchanged, it writes back byte for byte";
+  wide.Set("Main", "Interval", "5");
+  EXPECT_EQ(wide.Serialize(), utf16 + std::string("I\0n\0t\0e\0r\0v\0a\0l\0=\0\x35\0\r\0\n\0", 24));
+
+  auto utf8 = IniDocument::Parse("\xEF\xBB\xBF[Main]\r\nServerName=Caf\xC3\xA9\r\n");
+  EXPECT_EQ(utf8.GetEncoding(), IniDocument::Encoding::kUtf8WithMark);
+  EXPECT_EQ(utf8.Find("Main", "ServerName"), "Caf\xC3\xA9") << "the mark is no part of the section";
+  utf8.Set("Main", "ServerName", "srv");
+  EXPECT_EQ(utf8.Serialize(), "\xEF\xBB\xBF[Main]\r\nServerName=srv\r\n") << "no second section";
+
+  EXPECT_EQ(IniDocument::Parse("[Main]\r\n").GetEncoding(), IniDocument::Encoding::kAnsi);
+  const auto odd = IniDocument::Parse(std::string("\xFF\xFE[\0S\0]\0\n\0k\0=\0\0\xD8v", 17));
+  EXPECT_TRUE(odd.HasSection("S")) << "a lone surrogate and an odd last byte are no reason to fail";
 }
 
 TEST(IniDocumentRead, QuotesAroundTheWholeValueAreRemoved) {

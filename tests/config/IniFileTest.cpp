@@ -83,6 +83,47 @@ TEST(IniFile, FailedWritesRaiseAndLeaveTheFileUnchanged) {
   EXPECT_THROW(nowhere.WriteString("Main", "k", "v"), Exception);
 }
 
+TEST(IniFile, AWriteThatChangesNothingLeavesTheFileAlone) {
+  TempDir dir;
+  const std::string path = dir.File("s.ini");
+  WriteFileBytes(path, "[Main]\r\nInterval=5\r\n");
+  test::MakeReadOnly(path);
+  IniFile ini(path);
+  EXPECT_NO_THROW(ini.WriteInteger("Main", "Interval", 5)) << "nothing to write, nothing refused";
+  EXPECT_NO_THROW(ini.EraseSection("Execution"));
+  std::filesystem::permissions(path, perms::owner_write, std::filesystem::perm_options::add);
+  std::filesystem::create_hard_link(path, dir.File("same-file"));
+  ini.WriteString("Main", "Interval", "5");
+  EXPECT_EQ(std::filesystem::hard_link_count(path), 2u) << "not replaced by a copy";
+  ini.DeferFlush();
+  ini.WriteString("Main", "Interval", "6");
+  EXPECT_EQ(std::filesystem::hard_link_count(path), 1u) << "replaced";
+  EXPECT_EQ(ReadFileBytes(path), "[Main]\r\nInterval=6\r\n") << "visible before the flush";
+  EXPECT_NO_THROW(ini.Flush());
+}
+
+TEST(IniFile, AFileThatCannotBeReadFailsEveryCallAndIsNeverRewritten) {
+  TempDir dir;
+  // A folder in the file's place cannot be read, whoever runs the test (root included).
+  const std::string path = dir.File("s.ini");
+  std::filesystem::create_directory(path);
+  IniFile ini(path);
+  try {
+    ini.ReadString("Main", "Interval", "3600");
+    FAIL() << "a file that cannot be read is not an empty one";
+  } catch (const EInOutError& error) {
+    EXPECT_EQ(
+        error.Message().rfind("Impossible de lire le fichier de paramètres " + path + " : ", 0), 0u)
+        << error.Message();
+  }
+  EXPECT_THROW(ini.ReadInteger("Main", "Interval", 3600), EInOutError);
+  EXPECT_THROW(ini.SectionExists("Main"), EInOutError);
+  EXPECT_THROW(ini.WriteString("Main", "Interval", "5"), EInOutError);
+  EXPECT_THROW(ini.EraseSection("Main"), EInOutError);
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  EXPECT_TRUE(std::filesystem::is_empty(path));
+}
+
 TEST(IniFile, EraseSectionRemovesItsKeysOnly) {
   TempDir dir;
   IniFile ini(dir.File("s.ini"));

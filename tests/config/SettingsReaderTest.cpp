@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/Unicode.h"
 #include "config/Common.h"
 #include "platform/CodePage.h"
 #include "support/TempDir.h"
@@ -68,7 +70,12 @@ class FakeTarget : public SettingsTarget {
 
  private:
   void Seen(const std::string& call) {
-    calls.push_back(call + ": " + IniFile(settingsFile_).ReadString("Execution", "LastMessage2", "-"));
+    try {
+      calls.push_back(call + ": " +
+                      IniFile(settingsFile_).ReadString("Execution", "LastMessage2", "-"));
+    } catch (const EInOutError&) {
+      calls.push_back(call + ": (illisible)");
+    }
   }
   const TSQLServerSettings& sc_;
   std::string settingsFile_;
@@ -241,14 +248,53 @@ TEST_F(SettingsReaderTest, EmptyPrivateDirectoryIsAbsorbedAsAStepOneError) {
   EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
 }
 
-TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedAndLeavesTheRunToTheCaller) {
-  WriteOwn("[Main]\r\nDebugMode=0\r\n");
+TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedOnceAndTheReadGoesOn) {
+  const std::string content =
+      "[Main]\r\nDebugMode=0\r\nInterval=5\r\n[DBKERNEL]\r\nSAPW=" + ScramblePassword("pw") +
+      "\r\n";
+  WriteOwn(content);
   test::MakeReadOnly(dir_.File("ZirvoSrv.ini"));
-  EXPECT_THROW(reader_.LireConfiguration(), Exception);
+  for (int run = 0; run < 2; ++run) {
+    log_.clear();
+    EXPECT_TRUE(reader_.LireConfiguration());
+    EXPECT_EQ(log_, std::vector<std::string>{
+                        "Erreur lors de la lecture de la configuration - étape 1 : Unable to write "
+                        "to " +
+                        dir_.File("ZirvoSrv.ini")});
+    EXPECT_EQ(target_.interval, 5000u) << "the interval read is applied";
+    EXPECT_EQ(sc_.Password, u"pw") << "unscrambled once, run " << run;
+    EXPECT_EQ(target_.connectionString,
+              u"Provider=MSOLEDBSQL.1;Data Source=;Password=pw;User ID=sa");
+    EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")), content);
+  }
+}
+
+// The scrambled secrets are kept apart from the plain ones, so a read that fails before it
+// reaches them leaves both as the last complete read found them.
+TEST_F(SettingsReaderTest, AFileThatCannotBeReadFailsTheReadAndNothingIsUnscrambledTwice) {
+  WriteOwn("[DBConnexion]\r\nMySQLDBPwd=" + ScramblePassword("code") +
+           "\r\n[DBKERNEL]\r\nSAPW=" + ScramblePassword("secret") + "\r\n");
+  reader_.LireConfiguration();
+  ASSERT_EQ(sc_.Password, u"secret");
+  settings_.MySQLDBPwd = "code";  // what the MySQL set-up leaves in a cycle
+  log_.clear();
+
+  std::filesystem::remove(dir_.File("ZirvoSrv.ini"));
+  std::filesystem::create_directory(dir_.File("ZirvoSrv.ini"));
+  EXPECT_TRUE(reader_.LireConfiguration());
   ASSERT_FALSE(log_.empty());
-  EXPECT_EQ(log_.front(), "Erreur lors de la lecture de la configuration - étape 1 : Unable to write to " +
-                              dir_.File("ZirvoSrv.ini"));
-  EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")), "[Main]\r\nDebugMode=0\r\n");
+  EXPECT_EQ(log_.front().rfind("Erreur lors de la lecture de la configuration - étape 1 : "
+                               "Impossible de lire le fichier de paramètres " +
+                                   dir_.File("ZirvoSrv.ini") + " : ",
+                               0),
+            0u)
+      << log_.front();
+  EXPECT_EQ(log_.size(), 1u) << "the markers that cannot be written say nothing more";
+  EXPECT_EQ(sc_.Password, u"secret");
+  EXPECT_EQ(settings_.MySQLDBPwd, ScramblePassword("code"));
+  EXPECT_EQ(target_.connectionString,
+            u"Provider=MSOLEDBSQL.1;Data Source=;Password=secret;User ID=sa");
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.File("ZirvoSrv.ini"))) << "nothing written";
 }
 
 class VarnoxBranchTest : public SettingsReaderTest {
@@ -268,7 +314,7 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
   WriteFileBytes(dir_.File("sqlserver/Varnox.ver"),
                  "[DBKERNEL]\r\nServerName=CABINET\\SQL\r\nDatabaseName=VARNOX\r\nSAPW=" +
                      ScramblePassword("pw") + "\r\n");
-  reader_.LireConfiguration();
+  EXPECT_TRUE(reader_.LireConfiguration());
   EXPECT_EQ(sc_.ServerName, u"CABINET\\SQL");
   EXPECT_EQ(sc_.DatabaseName, u"VARNOX");
   EXPECT_EQ(sc_.UserName, u"sa");
@@ -289,10 +335,43 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
   EXPECT_TRUE(Logged("SC.Password=" + ScramblePassword("pw")));
 }
 
+// The three files as Notepad may save them: each encoding gives the settings of the plain
+// file, and the own file is written back in its own encoding.
+TEST_F(VarnoxBranchTest, EveryFileReadsTheSameInEachEncoding) {
+  const auto utf16 = [](const std::string& utf8) {
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t c : Utf8ToUtf16(utf8)) {
+      bytes += static_cast<char>(c & 0xFF);
+      bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+  };
+  const auto utf8 = [](const std::string& text) { return "\xEF\xBB\xBF" + text; };
+  const auto plain = [](const std::string& text) { return text; };
+  const std::function<std::string(const std::string&)> encodings[] = {plain, utf8, utf16};
+  for (const auto& encode : encodings) {
+    WriteOwn(encode("[Main]\r\nUseVarnox_ini=1\r\nInterval=60\r\n"));
+    WriteFileBytes(dir_.File("Varnox.ini"),
+                   encode("[Database]\r\nServer=" + dir_.File("sqlserver") + "\r\n"));
+    WriteFileBytes(dir_.File("sqlserver/Varnox.ver"),
+                   encode("[DBKERNEL]\r\nServerName=CABINET\\SQL\r\nUserName=Médecin\r\nSAPW=" +
+                          ScramblePassword("pw") + "\r\n"));
+    EXPECT_TRUE(reader_.LireConfiguration());
+    EXPECT_EQ(target_.interval, 60000u);
+    EXPECT_EQ(sc_.ServerName, u"CABINET\\SQL");
+    EXPECT_EQ(sc_.UserName, u"Médecin");
+    EXPECT_EQ(sc_.Password, u"pw");
+    const std::string own = ReadFileBytes(dir_.File("ZirvoSrv.ini"));
+    EXPECT_EQ(own.substr(0, 3), encode("[Main]").substr(0, 3)) << "written back in its encoding";
+    EXPECT_EQ(Own().ReadString("DBKERNEL", "UserName", ""), "Médecin");
+    EXPECT_EQ(Own().ReadString("Execution", "LastMessage2", ""), "LireConfiguration() terminée.");
+  }
+}
+
 TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
   sc_.ServerName = u"previous";
   WriteVarnoxIni("");
-  reader_.LireConfiguration();
+  EXPECT_FALSE(reader_.LireConfiguration()) << "the caller must not use the login";
   EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
                      "(SQLServerDir=[]). Abandon de la procédure."));
   EXPECT_FALSE(Own().SectionExists("Execution"));
@@ -301,7 +380,7 @@ TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
 
   log_.clear();
   WriteVarnoxIni(dir_.File("sqlserver"));
-  reader_.LireConfiguration();
+  EXPECT_FALSE(reader_.LireConfiguration());
   EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
                      "(SQLServerDir=[" + dir_.File("sqlserver") + "]). Abandon de la procédure."));
 }

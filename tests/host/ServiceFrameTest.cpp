@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "host/FakeServiceManager.h"
 #include "host/ServiceFrame.h"
@@ -422,6 +423,33 @@ TEST_F(ServiceFrameTest, SettingsFollowTheirCouplingRules) {
   EXPECT_TRUE(service.AllowStop());
   service.SetServiceType(ServiceType::stDevice);
   EXPECT_EQ(service.ManagerServiceType(), platform::kServiceKernelDriver);
+}
+
+// Also run under ThreadSanitizer by the test script: the service's settings reads set the
+// start name on another thread than the one that reports.
+TEST_F(ServiceFrameTest, ServiceConcurrencyReportsKeepTheTypeTheRunBeganWith) {
+  service.SetInteractive(true);
+  {
+    HostRunner runner(host, manager);
+    ASSERT_TRUE(system.WaitForState(kRunning));
+    std::atomic<bool> reporting{true};
+    std::thread settingsReads([&] {
+      int i = 0;
+      do {
+        service.SetServiceStartName(++i % 2 ? "compte" : "autre");
+      } while (reporting);
+    });
+    for (int i = 0; i < 50; ++i) manager.Send(kControlInterrogate);
+    manager.Send(kControlStop);
+    EXPECT_EQ(runner.Join(), 0);
+    reporting = false;
+    settingsReads.join();
+  }
+  EXPECT_FALSE(service.Interactive()) << "the change itself is kept for the next installation";
+  for (const auto& status : system.Statuses()) {
+    EXPECT_EQ(status.serviceType,
+              platform::kServiceWin32OwnProcess | platform::kServiceInteractiveProcess);
+  }
 }
 
 TEST_F(ServiceFrameTest, ExitCodesGoIntoEveryReport) {

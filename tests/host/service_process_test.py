@@ -282,6 +282,80 @@ class ServiceProcessTest(unittest.TestCase):
                                 "ZirvoService : Le service est stoppé"])
         self.assertEqual(lines[0], "ZirvoService : Le service est en cours de démarrage")
 
+    def run_cycles_on_settings(self, settings, seconds, launcher=()):
+        """Starts the service, lets it run for the given seconds, stops it; returns the
+        log lines."""
+        s = self.standin
+        s.start(launcher=launcher)
+        s.wait_for_state(4)
+        time.sleep(seconds)
+        s.send(signal.SIGTERM)
+        s.wait_for_state(1)
+        self.assertEqual(s.wait_exit(), 0)
+        self.assertEqual(s.read("ZirvoSrv.ini"), settings, "le fichier est resté tel quel")
+        return self.log_lines()
+
+    def check_unwritable_settings_run(self, lines):
+        failure = ("Erreur lors de la lecture de la configuration - étape 1 : Unable to write to "
+                   + os.path.join(self.standin.directory, "ZirvoSrv.ini"))
+        cycles = len([line for line in lines
+                      if line.startswith("Fin de traitement. Timer actif, toutes les 2 secondes à ")])
+        # Cycles 2 s apart (not every second, as with an interval never applied).
+        self.assertIn(cycles, (2, 3), lines)
+        self.assertEqual(lines.count(failure), 1 + cycles, "une ligne au démarrage et par cycle")
+        self.assertFalse([line for line in lines
+                          if line.startswith("Erreur lors de la lecture de la configuration : ")])
+
+    # A settings file that cannot be written stops nothing: the values read are used, the
+    # interval applied, the failure logged once per cycle.
+    def test_unwritable_settings_file_or_folder(self):
+        s = self.standin
+        settings = (b"[Main]\r\nDebugMode=1\r\nInterval=2\r\n[ODBC]\r\nSQLServerDriver=SQLite3\r\n"
+                    b"[DBKERNEL]\r\nServerName=" + os.path.join(s.directory, "absent.db").encode()
+                    + b"\r\n")
+        ini = os.path.join(s.directory, "ZirvoSrv.ini")
+        with open(ini, "wb") as f:
+            f.write(settings)
+        os.chmod(ini, 0o444)
+        lines = self.run_cycles_on_settings(settings, 5.5)
+        self.check_unwritable_settings_run(lines)
+
+        # The same with a writable file in a folder the service cannot write: root, as CI
+        # runs, is made subject to the folder's permissions.
+        self.standin.close()
+        self.standin = s = SystemdStandIn(EXECUTABLE)
+        self.addCleanup(s.close)
+        ini = os.path.join(s.directory, "ZirvoSrv.ini")
+        with open(ini, "wb") as f:
+            f.write(settings)
+        for name in ("ZirvoSrv.log", "events.log"):
+            open(os.path.join(s.directory, name), "wb").close()
+        os.mkdir(s.runtime_dir)
+        os.chmod(s.directory, 0o555)
+        self.addCleanup(os.chmod, s.directory, 0o755)
+        launcher = ("setpriv", "--bounding-set=-dac_override,-dac_read_search") \
+            if os.geteuid() == 0 else ()
+        lines = self.run_cycles_on_settings(settings, 5.5, launcher)
+        self.check_unwritable_settings_run(lines)
+        self.assertEqual(sorted(os.listdir(s.directory)),
+                         sorted([os.path.basename(s.executable), "ZirvoSrv.ini", "ZirvoSrv.log",
+                                 "events.log", "notify.sock", "run", "units"]))
+
+    def test_zero_interval_is_told_at_start(self):
+        s = self.standin
+        settings = b"[Main]\r\nInterval=0\r\n"
+        with open(os.path.join(s.directory, "ZirvoSrv.ini"), "wb") as f:
+            f.write(settings)
+        for _ in range(2):
+            s.start()
+            s.wait_for_state(4)
+            s.send(signal.SIGTERM)
+            s.wait_for_state(1)
+            self.assertEqual(s.wait_exit(), 0)
+        self.assertEqual(self.log_lines().count(
+            "Intervalle nul (clé Interval de la section Main) : aucun cycle ne sera exécuté tant "
+            "que l'intervalle n'aura pas été modifié et le service redémarré."), 2)
+
     def test_install_with_a_missing_account_is_refused(self):
         s = self.standin
         expected = ('Service "%s" failed to install with error: "System Error.  Code: 1057.\r\n'

@@ -63,9 +63,10 @@ class SystemdStandIn:
         env.update(extra or {})
         return env
 
-    def start(self, *arguments, notify=True, invocation=False, extra_env=None):
+    def start(self, *arguments, notify=True, invocation=False, extra_env=None, launcher=()):
+        """launcher: a command that executes the program in its own place (same pid)."""
         self.process = subprocess.Popen(
-            [self.executable, *arguments],
+            [*launcher, self.executable, *arguments],
             env=self.environment(notify, invocation, extra_env),
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             preexec_fn=_die_with_parent)

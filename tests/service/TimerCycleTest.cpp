@@ -317,6 +317,42 @@ TEST_F(TimerCycleTest, WithoutDebugModeACycleWritesNoLineOfItsOwn) {
   ExpectIdleAndArmed();
 }
 
+TEST_F(TimerCycleTest, AReadOnlySettingsFileStillGivesWholeCyclesAndOneLineEach) {
+  test::SharedMariaDb();
+  WriteSettings(kQuiet + std::string("Interval=7\r\n"));
+  test::MakeReadOnly(dir_.File("ZirvoSrv.ini"));
+  const std::string before = test::ReadFileBytes(dir_.File("ZirvoSrv.ini"));
+  Tick();
+  Tick();
+  EXPECT_EQ(service_.deliveryChecks, 2) << "the proxy keys that cannot be added stop nothing";
+  EXPECT_EQ(service_.TimerService.Interval(), 7000u);
+  EXPECT_EQ(Count("Erreur lors de la lecture de la configuration - étape 1 : Unable to write to " +
+                  dir_.File("ZirvoSrv.ini")),
+            2)
+      << "once per cycle";
+  EXPECT_EQ(test::ReadFileBytes(dir_.File("ZirvoSrv.ini")), before);
+  ExpectIdleAndArmed();
+}
+
+TEST_F(TimerCycleTest, AnAbandonedSettingsReadEndsTheCycleBeforeAnyDatabase) {
+  WriteSettings(kDebug);
+  address_ = "127.0.0.1";
+  Tick();
+  ASSERT_EQ(Count("Connexion MSSQL réussie."), 1);
+  // The desktop files are asked for but name no SQL Server folder: the login of the
+  // previous cycle must not be used.
+  test::WriteFileBytes(dir_.File("Varnox.ini"), "[Database]\r\nServer=\r\n");
+  WriteSettings(kDebug + std::string("UseVarnox_ini=1\r\n"));
+  Tick();
+  EXPECT_EQ(Count("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
+                  "(SQLServerDir=[]). Abandon de la procédure."),
+            2);
+  EXPECT_EQ(Count("Connexion MSSQL réussie."), 1);
+  EXPECT_EQ(Count("Echec de la connexion ADO_MSSQL"), 0);
+  EXPECT_EQ(Count("Fin de traitement. Timer actif"), 2) << "the closing block runs as usual";
+  ExpectIdleAndArmed();
+}
+
 TEST_F(TimerCycleTest, AFailingDeliveryCheckIsHandledAndTheNextCycleComesOneIntervalLater) {
   test::SharedMariaDb();
   WriteSettings("DebugMode=1\r\nInterval=1\r\n");

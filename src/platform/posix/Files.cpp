@@ -39,7 +39,7 @@ bool IsReadOnlyFile(const std::string& path) {
          (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
-int ReplaceFileContents(const std::string& path, std::string_view data) {
+int ReplaceFileContents(const std::string& path, std::string_view data, FlushMode mode) {
   struct stat existing {};
   const bool exists = ::stat(path.c_str(), &existing) == 0;
   if (exists && IsReadOnlyFile(path)) return EACCES;
@@ -64,15 +64,58 @@ int ReplaceFileContents(const std::string& path, std::string_view data) {
     error = errno;
   }
   if (!error) error = posix::WriteAll(fd, data);
-  if (!error && ::fsync(fd) != 0) error = errno;
+  if (!error && mode == FlushMode::kToDisk && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && !error) error = errno;
   if (!error && ::rename(tempPath.c_str(), path.c_str()) != 0) error = errno;
   if (error) {
     ::unlink(tempPath.c_str());
     return error;
   }
-  SyncDirectory(directory);
+  if (mode == FlushMode::kToDisk) SyncDirectory(directory);
   return 0;
+}
+
+int FlushFileToDisk(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  // On the journalling file systems the service meets, a file's fsync also commits the
+  // renames that came before it, so one call covers the whole series.
+  int error = ::fsync(fd) != 0 ? errno : 0;
+  if (::close(fd) != 0 && !error) error = errno;
+  return error;
+}
+
+int ReadFileContents(const std::string& path, std::string& data, bool& missing) {
+  data.clear();
+  missing = false;
+  // Non-blocking, so that a FIFO put in the file's place cannot hold the reader.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    const int error = errno;
+    missing = error == ENOENT || error == ENOTDIR;
+    return error;
+  }
+  int error = 0;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    error = errno;
+  } else if (!S_ISREG(info.st_mode)) {
+    error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+  }
+  char buffer[65536];
+  while (!error) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+      data.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0) {
+      break;
+    } else if (errno != EINTR) {
+      error = errno;
+    }
+  }
+  ::close(fd);
+  if (error) data.clear();
+  return error;
 }
 
 }  // namespace zirvo::platform

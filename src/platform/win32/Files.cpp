@@ -23,7 +23,7 @@ bool IsReadOnlyFile(const std::string& path) {
          (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-int ReplaceFileContents(const std::string& path, std::string_view data) {
+int ReplaceFileContents(const std::string& path, std::string_view data, FlushMode mode) {
   if (IsReadOnlyFile(path)) return ERROR_ACCESS_DENIED;
   const std::string tempPath = path + ".tmp" + std::to_string(GetCurrentProcessId());
   HANDLE raw = CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -36,12 +36,13 @@ int ReplaceFileContents(const std::string& path, std::string_view data) {
     if (!WriteFile(raw, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) ||
         written != data.size()) {
       error = GetLastError();
-    } else if (!FlushFileBuffers(raw)) {
+    } else if (mode == FlushMode::kToDisk && !FlushFileBuffers(raw)) {
       error = GetLastError();
     }
   }
-  if (!error &&
-      !MoveFileExA(tempPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!error && !MoveFileExA(tempPath.c_str(), path.c_str(),
+                             MOVEFILE_REPLACE_EXISTING |
+                                 (mode == FlushMode::kToDisk ? MOVEFILE_WRITE_THROUGH : 0))) {
     error = GetLastError();
   }
   if (error) {
@@ -49,6 +50,39 @@ int ReplaceFileContents(const std::string& path, std::string_view data) {
     return static_cast<int>(error);
   }
   return 0;
+}
+
+int FlushFileToDisk(const std::string& path) {
+  HANDLE raw = CreateFileA(path.c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  std::unique_ptr<void, HandleCloser> file(raw);
+  return FlushFileBuffers(raw) ? 0 : static_cast<int>(GetLastError());
+}
+
+int ReadFileContents(const std::string& path, std::string& data, bool& missing) {
+  data.clear();
+  missing = false;
+  HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return static_cast<int>(error);
+  }
+  std::unique_ptr<void, HandleCloser> file(raw);
+  char buffer[65536];
+  for (;;) {
+    DWORD count = 0;
+    if (!ReadFile(raw, buffer, sizeof buffer, &count, nullptr)) {
+      data.clear();
+      return static_cast<int>(GetLastError());
+    }
+    if (count == 0) return 0;
+    data.append(buffer, count);
+  }
 }
 
 }  // namespace zirvo::platform
