@@ -18,4 +18,5 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 cmake --build build-win -j"$(nproc)"
 echo "Compilation Windows réussie : build-win/ZirvoSrv.exe"
 scripts/test-windows.sh
+scripts/test-ini-wine.sh
 scripts/check-format.sh

@@ -48,6 +48,16 @@ std::optional<KeyLine> ParseKeyLine(std::string_view line) {
                  TrimProfileBlanks(trimmed.substr(equals + 1))};
 }
 
+// The name of a line that is neither a key, a section nor a comment, or nothing.
+std::optional<std::string_view> BareName(std::string_view line) {
+  const std::string_view trimmed = TrimProfileBlanks(line);
+  if (trimmed.empty() || IsComment(trimmed) || trimmed.front() == '[' ||
+      trimmed.find('=') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  return trimmed;
+}
+
 std::string_view StripQuotes(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
@@ -122,6 +132,10 @@ std::string IniDocument::ToLineText(std::string_view narrow) const {
   return Utf16ToUtf8(platform::AnsiToWide(narrow));
 }
 
+std::string IniDocument::NameText(std::string_view narrow) const {
+  return ToLineText(TrimProfileBlanks(narrow));
+}
+
 std::string IniDocument::FromLineText(std::string_view text) const {
   if (encoding_ == Encoding::kAnsi) return std::string(text);
   return platform::WideToAnsi(Utf8ToUtf16(text));
@@ -150,9 +164,9 @@ std::optional<std::size_t> IniDocument::FindKeyLine(const SectionRange& range,
 
 std::optional<std::string> IniDocument::Find(std::string_view section,
                                              std::string_view key) const {
-  const auto range = FindSection(ToLineText(section));
+  const auto range = FindSection(NameText(section));
   if (!range) return std::nullopt;
-  const auto index = FindKeyLine(*range, ToLineText(key));
+  const auto index = FindKeyLine(*range, NameText(key));
   if (!index) return std::nullopt;
   std::string value = FromLineText(StripQuotes(ParseKeyLine(lines_[*index])->value));
   value.resize(std::min(value.size(), kMaxValueLength));
@@ -160,12 +174,12 @@ std::optional<std::string> IniDocument::Find(std::string_view section,
 }
 
 bool IniDocument::HasSection(std::string_view section) const {
-  return FindSection(ToLineText(section)).has_value();
+  return FindSection(NameText(section)).has_value();
 }
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
-  const std::string sectionText = ToLineText(section);
-  const std::string keyText = ToLineText(key);
+  const std::string sectionText = NameText(section);
+  const std::string keyText = NameText(key);
   const std::string valueText = ToLineText(value.substr(0, value.find_first_of("\r\n")));
   const auto range = FindSection(sectionText);
   if (!range) {
@@ -178,6 +192,15 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
     lines_[*index] = existingKey + "=" + valueText;
     return;
   }
+  // A name left without '=' is no key, but writing that name fills it in where it stands,
+  // as the Windows functions do.
+  for (std::size_t i = range->header + 1; i < range->end; ++i) {
+    const auto bare = BareName(lines_[i]);
+    if (bare && SameText(*bare, keyText)) {
+      lines_[i] = std::string(*bare) + "=" + valueText;
+      return;
+    }
+  }
   // After the section's last non-blank line, so that blank lines that separate it from
   // the next section stay where they are.
   std::size_t insertAt = range->end;
@@ -188,7 +211,7 @@ void IniDocument::Set(std::string_view section, std::string_view key, std::strin
 }
 
 bool IniDocument::EraseSection(std::string_view section) {
-  const std::string sectionText = ToLineText(section);
+  const std::string sectionText = NameText(section);
   bool erased = false;
   while (const auto range = FindSection(sectionText)) {
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range->header),

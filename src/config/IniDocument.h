@@ -6,7 +6,8 @@
 // Rules: a line ends at LF, CR LF or a lone CR (CRs right before an LF belong to that line
 // end); section and key names match without regard to ASCII case and without their
 // surrounding blanks; the first matching section and key win; lines whose first non-blank
-// character is ';' are comments; a line without '=' is not a key; a value is the text
+// character is ';' are comments; a line without '=' is not a key (writing its name fills
+// it in); a value is the text
 // after the first '=', without its surrounding blanks (space and the controls 0x09 to
 // 0x0D and 0x1A, as the Windows functions trim) and, when it is enclosed in a pair of the
 // same quotes (' or "), without them. Lines before the first section belong to no section.
@@ -65,6 +66,8 @@ class IniDocument {
   // Between the caller's narrow text and the text of the lines.
   std::string ToLineText(std::string_view narrow) const;
   std::string FromLineText(std::string_view text) const;
+  // A section or key name given by a caller, without the blanks the file's names lose.
+  std::string NameText(std::string_view narrow) const;
 
   Encoding encoding_ = Encoding::kAnsi;
   // The lines without their ends: the file's own bytes for a narrow file, UTF-8 for a

@@ -238,12 +238,14 @@ void Connection::Open() {
     core.sqlServer = name.find(u"SQL Server") != std::u16string::npos;
   }
   core.connection = std::move(opened);
+  ++core.generation;
   core.connected = true;
 }
 
 void Connection::Close() noexcept {
   std::lock_guard lock(core_->mutex);
   core_->connection.reset();
+  ++core_->generation;
   core_->connected = false;
 }
 

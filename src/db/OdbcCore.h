@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -59,6 +60,9 @@ struct ConnectionCore {
   int loginTimeout = 15;
   int queryTimeout = 30;
   bool sqlServer = false;
+  // Raised at every open and close: a statement kept prepared under another value died
+  // with the connection handle that owned it.
+  std::uint64_t generation = 0;
   EnvHandle environment;
   DbcHandle connection;
 };

@@ -1,6 +1,7 @@
 #include "db/Query.h"
 
 #include <cstring>
+#include <limits>
 
 #include "base/Errors.h"
 #include "base/StringUtils.h"
@@ -90,6 +91,15 @@ void SetTimestamp(BoundValue& bound, const LocalDateTime& value) {
   bound.indicator = sizeof bound.timestamp;
 }
 
+// Every ANSI code page, like UTF-8, writes ASCII as itself: the common all-ASCII text
+// (a message id) is widened without the general conversion.
+std::u16string NarrowToWide(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return platform::AnsiToWide(text);
+  }
+  return std::u16string(text.begin(), text.end());
+}
+
 BoundValue Bind(const Parameter& parameter, bool sqlServer) {
   BoundValue bound;
   switch (parameter.ValueKind()) {
@@ -134,7 +144,7 @@ BoundValue Bind(const Parameter& parameter, bool sqlServer) {
       SetTimestamp(bound, parameter.DateTimeValue());
       break;
     case Parameter::Kind::Text: {
-      bound.text = platform::AnsiToWide(parameter.TextValue());
+      bound.text = NarrowToWide(parameter.TextValue());
       const std::size_t length = bound.text.size();
       // Long texts go as long data: servers refuse a plain wide varchar above 4000.
       bound.parameterType = length > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
@@ -161,10 +171,10 @@ StmtHandle NewStatement(ConnectionCore& core) {
   return statement;
 }
 
-// Runs the marked statement with its values bound; the bound buffers live until return.
-SQLRETURN Run(SQLHSTMT statement, const std::string& markedText,
-              const std::vector<std::string>& markerNames, std::vector<Parameter>& parameters,
-              bool sqlServer) {
+// Binds every marker to the value of its parameter. The returned buffers must stay put
+// until the statement has run.
+std::vector<BoundValue> BindMarkers(SQLHSTMT statement, const std::vector<std::string>& markerNames,
+                                    const std::vector<Parameter>& parameters, bool sqlServer) {
   std::vector<BoundValue> bound;
   bound.reserve(markerNames.size());
   for (const auto& name : markerNames) {
@@ -184,15 +194,47 @@ SQLRETURN Run(SQLHSTMT statement, const std::string& markedText,
                                value.decimalDigits, value.Buffer(), bufferLength, &value.indicator),
               SQL_HANDLE_STMT, statement, "SQLBindParameter");
   }
+  return bound;
+}
+
+// Runs the marked statement with its values bound; the bound buffers live until return.
+SQLRETURN Run(SQLHSTMT statement, const std::string& markedText,
+              const std::vector<std::string>& markerNames, std::vector<Parameter>& parameters,
+              bool sqlServer) {
+  const std::vector<BoundValue> bound = BindMarkers(statement, markerNames, parameters, sqlServer);
   std::u16string text = platform::AnsiToWide(markedText);
   const SQLRETURN result = SQLExecDirectW(statement, Wide(text), SQL_NTS);
   if (result != SQL_NO_DATA) CheckOdbc(result, SQL_HANDLE_STMT, statement, "SQLExecDirectW");
   return result;
 }
 
-std::optional<std::string> ReadCell(SQLHSTMT statement, SQLUSMALLINT column) {
-  std::u16string value;
-  std::vector<SQLWCHAR> chunk(2048);
+// A failure in a later part of a batch is only reported while its results are read.
+void DrainResults(SQLHSTMT statement, SQLRETURN result) {
+  while (result != SQL_NO_DATA) {
+    result = SQLMoreResults(statement);
+    if (result != SQL_NO_DATA) CheckOdbc(result, SQL_HANDLE_STMT, statement, "SQLMoreResults");
+  }
+}
+
+// Appends UTF-16 text as narrow text; the all-ASCII cell is copied as it is (see
+// NarrowToWide).
+void AppendNarrow(std::string& out, std::u16string_view text) {
+  for (const char16_t c : text) {
+    if (c >= 0x80) {
+      out += platform::WideToAnsi(text);
+      return;
+    }
+  }
+  const std::size_t start = out.size();
+  out.resize(start + text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) out[start + i] = static_cast<char>(text[i]);
+}
+
+// Reads one cell as narrow text into `out` (replaced); false for NULL. `wide` and `chunk`
+// are the caller's buffers, reused from cell to cell.
+bool ReadCell(SQLHSTMT statement, SQLUSMALLINT column, std::vector<SQLWCHAR>& chunk,
+              std::u16string& wide, std::string& out) {
+  wide.clear();
   for (;;) {
     SQLLEN indicator = 0;
     const SQLRETURN result =
@@ -200,20 +242,49 @@ std::optional<std::string> ReadCell(SQLHSTMT statement, SQLUSMALLINT column) {
                    static_cast<SQLLEN>(chunk.size() * sizeof(SQLWCHAR)), &indicator);
     if (result == SQL_NO_DATA) break;
     CheckOdbc(result, SQL_HANDLE_STMT, statement, "SQLGetData");
-    if (indicator == SQL_NULL_DATA) return std::nullopt;
+    if (indicator == SQL_NULL_DATA) return false;
     // A full chunk (truncated, 01004) leaves room for the terminator only; anything less
     // is the rest of the value.
     std::size_t got = chunk.size() - 1;
     if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) < got) {
       got = static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
     }
-    value += FromWide(chunk.data(), got);
+    wide.append(reinterpret_cast<const char16_t*>(chunk.data()), got);
     if (result == SQL_SUCCESS) break;
   }
-  return platform::WideToAnsi(value);
+  out.clear();
+  AppendNarrow(out, wide);
+  return true;
 }
 
 }  // namespace
+
+// A statement kept prepared, valid while its connection keeps the generation it was
+// prepared under.
+struct PreparedStatement {
+  StmtHandle statement;
+  std::uint64_t generation = 0;
+};
+
+Query::Query(Connection& connection) : connection_(connection) {}
+
+Query::~Query() { DropPrepared(); }
+
+void Query::DropPrepared() noexcept {
+  if (!prepared_) return;
+  ConnectionCore& core = *connection_.core_;
+  std::lock_guard lock(core.mutex);
+  // A closed or reopened connection has freed the statement with its handle.
+  if (prepared_->generation != core.generation) prepared_->statement.release();
+  prepared_.reset();
+}
+
+void Query::SetKeepPrepared(bool keep) noexcept {
+  keepPrepared_ = keep;
+  if (!keep) DropPrepared();
+}
+
+void Query::KeepOnlyFields(std::vector<std::string> names) { keptFields_ = std::move(names); }
 
 void Query::ClearLines() {
   lines_.clear();
@@ -237,6 +308,8 @@ std::string Query::Text() const {
 }
 
 void Query::Reparse() {
+  DropPrepared();
+  keptFields_.clear();
   MarkedStatement marked = MarkParameters(Text());
   markedText_ = std::move(marked.text);
   markerNames_ = std::move(marked.names);
@@ -259,7 +332,8 @@ void Query::Open() {
   Close();
   ConnectionCore& core = *connection_.core_;
   std::vector<std::string> columns;
-  std::vector<std::optional<std::string>> cells;
+  std::vector<CellSpan> cells;
+  std::string bytes;
   std::size_t rows = 0;
   {
     std::lock_guard lock(core.mutex);
@@ -277,6 +351,7 @@ void Query::Open() {
         CheckOdbc(result, SQL_HANDLE_STMT, statement.get(), "SQLMoreResults");
     }
     if (columnCount <= 0) throw Exception("La requête ne renvoie aucun enregistrement");
+    std::vector<SQLUSMALLINT> kept;  // result columns read, in increasing order
     for (SQLUSMALLINT column = 1; column <= columnCount; ++column) {
       SQLWCHAR name[256] = {};
       SQLSMALLINT nameLength = 0;
@@ -287,22 +362,51 @@ void Query::Open() {
       CheckOdbc(SQLDescribeColW(statement.get(), column, name, 256, &nameLength, &dataType, &size,
                                 &digits, &nullable),
                 SQL_HANDLE_STMT, statement.get(), "SQLDescribeColW");
-      columns.push_back(platform::WideToAnsi(FromWide(
-          name, std::min<std::size_t>(
-                    static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255))));
+      std::string columnName = platform::WideToAnsi(
+          FromWide(name, std::min<std::size_t>(
+                             static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255)));
+      bool keep = keptFields_.empty();
+      for (const auto& field : keptFields_) keep = keep || SameName(field, columnName);
+      // Only the first of equal names can be read, so a later one is not kept.
+      for (const auto& earlier : columns) keep = keep && !SameName(earlier, columnName);
+      if (!keep) continue;
+      columns.push_back(std::move(columnName));
+      kept.push_back(column);
     }
+    std::vector<SQLWCHAR> chunk(2048);
+    std::u16string wide;
+    std::string text;
     for (;;) {
       result = SQLFetch(statement.get());
       if (result == SQL_NO_DATA) break;
       CheckOdbc(result, SQL_HANDLE_STMT, statement.get(), "SQLFetch");
-      for (SQLUSMALLINT column = 1; column <= columnCount; ++column) {
-        cells.push_back(ReadCell(statement.get(), column));
+      for (std::size_t i = 0; i < kept.size(); ++i) {
+        CellSpan cell;
+        if (ReadCell(statement.get(), kept[i], chunk, wide, text)) {
+          cell.null = false;
+          const CellSpan* above = rows > 0 ? &cells[cells.size() - kept.size()] : nullptr;
+          if (above && !above->null &&
+              std::string_view(bytes).substr(above->offset, above->length) == text) {
+            cell = *above;
+          } else {
+            if (bytes.size() + text.size() > std::numeric_limits<std::uint32_t>::max()) {
+              throw Exception("Résultat de requête trop volumineux pour être gardé en mémoire");
+            }
+            cell.offset = static_cast<std::uint32_t>(bytes.size());
+            cell.length = static_cast<std::uint32_t>(text.size());
+            bytes += text;
+          }
+        }
+        cells.push_back(cell);
       }
       ++rows;
     }
   }
+  cells.shrink_to_fit();
+  bytes.shrink_to_fit();
   columns_ = std::move(columns);
   cells_ = std::move(cells);
+  cellBytes_ = std::move(bytes);
   rowCount_ = rows;
   current_ = 0;
   active_ = true;
@@ -311,13 +415,38 @@ void Query::Open() {
 void Query::Execute() {
   ConnectionCore& core = *connection_.core_;
   std::lock_guard lock(core.mutex);
-  StmtHandle statement = NewStatement(core);
-  SQLRETURN result = Run(statement.get(), markedText_, markerNames_, parameters_, core.sqlServer);
-  // A failure in a later part of a batch is only reported while its results are read.
-  while (result != SQL_NO_DATA) {
-    result = SQLMoreResults(statement.get());
-    if (result != SQL_NO_DATA)
-      CheckOdbc(result, SQL_HANDLE_STMT, statement.get(), "SQLMoreResults");
+  if (!keepPrepared_) {
+    StmtHandle statement = NewStatement(core);
+    DrainResults(statement.get(),
+                 Run(statement.get(), markedText_, markerNames_, parameters_, core.sqlServer));
+    return;
+  }
+  if (prepared_ && prepared_->generation != core.generation) {
+    prepared_->statement.release();  // freed with the connection handle that owned it
+    prepared_.reset();
+  }
+  try {
+    if (!prepared_) {
+      auto prepared = std::make_unique<PreparedStatement>();
+      prepared->statement = NewStatement(core);
+      std::u16string text = platform::AnsiToWide(markedText_);
+      CheckOdbc(SQLPrepareW(prepared->statement.get(), Wide(text), SQL_NTS), SQL_HANDLE_STMT,
+                prepared->statement.get(), "SQLPrepareW");
+      prepared->generation = core.generation;
+      prepared_ = std::move(prepared);
+    }
+    SQLHSTMT statement = prepared_->statement.get();
+    const std::vector<BoundValue> bound =
+        BindMarkers(statement, markerNames_, parameters_, core.sqlServer);
+    const SQLRETURN result = SQLExecute(statement);
+    if (result != SQL_NO_DATA) CheckOdbc(result, SQL_HANDLE_STMT, statement, "SQLExecute");
+    DrainResults(statement, result);
+    // The values are bound to buffers that end here.
+    SQLFreeStmt(statement, SQL_RESET_PARAMS);
+  } catch (...) {
+    // What state a failed statement is left in is the driver's affair: start afresh.
+    prepared_.reset();
+    throw;
   }
 }
 
@@ -325,6 +454,9 @@ void Query::Close() noexcept {
   active_ = false;
   columns_.clear();
   cells_.clear();
+  cells_.shrink_to_fit();
+  cellBytes_.clear();
+  cellBytes_.shrink_to_fit();
   rowCount_ = 0;
   current_ = 0;
 }
@@ -342,7 +474,7 @@ void Query::Next() {
 
 long Query::RecNo() const { return Eof() ? -1 : static_cast<long>(current_ + 1); }
 
-const std::optional<std::string>& Query::Cell(std::string_view name) const {
+const Query::CellSpan& Query::Cell(std::string_view name) const {
   if (!active_) throw Exception("La requête n'est pas ouverte");
   for (std::size_t column = 0; column < columns_.size(); ++column) {
     if (SameName(columns_[column], name)) {
@@ -356,25 +488,29 @@ const std::optional<std::string>& Query::Cell(std::string_view name) const {
   throw Exception("Champ « " + std::string(name) + " » introuvable");
 }
 
-std::string Query::FieldAsText(std::string_view name) const {
-  const auto& cell = Cell(name);
-  return cell ? *cell : std::string();
+std::string_view Query::CellText(const CellSpan& cell) const {
+  return std::string_view(cellBytes_).substr(cell.offset, cell.length);
 }
 
-bool Query::FieldIsNull(std::string_view name) const { return !Cell(name).has_value(); }
+std::string Query::FieldAsText(std::string_view name) const {
+  return std::string(CellText(Cell(name)));
+}
+
+bool Query::FieldIsNull(std::string_view name) const { return Cell(name).null; }
 
 long long Query::FieldAsInteger(std::string_view name) const {
-  const auto& cell = Cell(name);
-  if (!cell) return 0;
-  const std::string text(TrimBlanks(*cell));
+  const CellSpan& span = Cell(name);
+  if (span.null) return 0;
+  const std::string cell(CellText(span));
+  const std::string text(TrimBlanks(cell));
   long long value = 0;
   std::size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  if (i == text.size()) throw EConvertError("« " + *cell + " » n'est pas un entier valide");
+  if (i == text.size()) throw EConvertError("« " + cell + " » n'est pas un entier valide");
   for (; i < text.size(); ++i) {
     if (text[i] < '0' || text[i] > '9' || value > 922'337'203'685'477'579LL) {
-      throw EConvertError("« " + *cell + " » n'est pas un entier valide");
+      throw EConvertError("« " + cell + " » n'est pas un entier valide");
     }
     value = value * 10 + (text[i] - '0');
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 namespace zirvo::db {
 
 class Connection;
+struct PreparedStatement;
 
 // The value of one named parameter. Its kind fixes the ODBC type it is bound with.
 class Parameter {
@@ -60,11 +62,13 @@ class Parameter {
 // messages for misuse (unknown parameter or field, reading without a current row).
 class Query {
  public:
-  explicit Query(Connection& connection) : connection_(connection) {}
+  explicit Query(Connection& connection);
+  ~Query();
   Query(const Query&) = delete;
   Query& operator=(const Query&) = delete;
 
-  // Statement text: lines joined by CR LF. Changing the text forgets parameter values.
+  // Statement text: lines joined by CR LF. Changing the text forgets parameter values,
+  // the field restriction (KeepOnlyFields) and a prepared statement.
   void ClearLines();
   void AddLine(std::string line);
   void SetText(std::string statement);  // one line (it may hold line breaks itself)
@@ -81,6 +85,19 @@ class Query {
   void Open();
   // Runs a statement that returns no rows; the number of rows touched is not reported.
   void Execute();
+  // With keep set, Execute prepares the statement on the connection once and then only
+  // binds the current values and runs it again, until keep is cleared (which frees it),
+  // the text changes or the connection is closed (the driver frees the statements of a
+  // closed connection; the next Execute prepares anew). A failure to prepare raises from
+  // Execute like a failure to run; after any failure the next Execute prepares anew.
+  // Off by default: every Execute sends the statement as a new one.
+  void SetKeepPrepared(bool keep) noexcept;
+
+  // Restricts the next Opens to the named fields (ASCII case ignored, the first of equal
+  // names): the other fields are neither read from the server nor kept, and reading them
+  // raises as an unknown field does. Row count and record numbers are unchanged. Empty:
+  // every field, the default.
+  void KeepOnlyFields(std::vector<std::string> names);
   // Releases the result; closing a closed query does nothing.
   void Close() noexcept;
 
@@ -98,18 +115,33 @@ class Query {
   bool FieldIsNull(std::string_view name) const;
 
  private:
-  const std::optional<std::string>& Cell(std::string_view name) const;
+  // One kept cell: its bytes in cellBytes_, or NULL.
+  struct CellSpan {
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;
+    bool null = true;
+  };
+
+  const CellSpan& Cell(std::string_view name) const;
+  std::string_view CellText(const CellSpan& cell) const;
   void Reparse();
+  void DropPrepared() noexcept;
 
   Connection& connection_;
   std::vector<std::string> lines_;
   std::vector<std::string> markerNames_;
   std::string markedText_;
   std::vector<Parameter> parameters_;
+  std::vector<std::string> keptFields_;  // empty: every field
+  bool keepPrepared_ = false;
+  std::unique_ptr<PreparedStatement> prepared_;
 
   bool active_ = false;
-  std::vector<std::string> columns_;
-  std::vector<std::optional<std::string>> cells_;  // row after row
+  std::vector<std::string> columns_;  // the kept columns, in result order
+  // The kept cells row after row. Equal neighbours in a column (the account of
+  // consecutive rows) share their bytes, so a result costs what its distinct texts do.
+  std::vector<CellSpan> cells_;
+  std::string cellBytes_;
   std::size_t rowCount_ = 0;
   std::size_t current_ = 0;
 };

@@ -38,6 +38,8 @@ void PrepareSelection(db::Query& selection) {
   selection.Close();
   selection.ClearLines();
   for (const auto line : db::kSelectionLines) selection.AddLine(std::string(line));
+  // The batch cut reads these three fields only; the rest of each row is not kept.
+  selection.KeepOnlyFields({"MEMBER_ID", "PASSWORD", "SMS_ID"});
 }
 
 // The update keeps its text between checks; it is set only when the query holds
@@ -49,6 +51,19 @@ void PrepareUpdate(db::Query& update) {
   update.ClearLines();
   for (const auto line : db::kUpdateLines) update.AddLine(std::string(line));
 }
+
+// The update runs once per reply line: it is prepared once for the whole check and
+// freed when the check ends, however it ends.
+class PreparedUpdate {
+ public:
+  explicit PreparedUpdate(db::Query& update) : update_(update) { update_.SetKeepPrepared(true); }
+  ~PreparedUpdate() { update_.SetKeepPrepared(false); }
+  PreparedUpdate(const PreparedUpdate&) = delete;
+  PreparedUpdate& operator=(const PreparedUpdate&) = delete;
+
+ private:
+  db::Query& update_;
+};
 
 void WriteResultFile(const std::string& path, const std::vector<std::string>& lines) {
   std::string content;
@@ -92,6 +107,7 @@ class Check {
 
     try {
       PrepareUpdate(context_.update);
+      PreparedUpdate prepared(context_.update);
       ForEachBatch(selection, [this](const Batch& batch) { Send(batch); });
     } catch (const Exception& error) {
       Log("Erreur : " + error.Message());

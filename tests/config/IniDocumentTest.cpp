@@ -11,6 +11,13 @@ TEST(IniDocumentRead, NamesMatchWithoutCaseOrSurroundingBlanks) {
   EXPECT_EQ(doc.Find("dbkernel", "USERNAME"), "sa") << "LF lines and no final line end";
   EXPECT_FALSE(doc.Find("Main", "UserName")) << "keys belong to their own section";
   EXPECT_FALSE(doc.Find("Missing", "DebugMode"));
+  EXPECT_EQ(doc.Find(" main\t", " DebugMode "), "1") << "the caller's names lose their blanks too";
+  auto written = doc;
+  written.Set(" Proxy ", "\tHTTPServer ", "x");
+  written.Set("MAIN ", " debugMode", "0");
+  EXPECT_EQ(written.Serialize(),
+            "[ Main ]\r\ndebugmode=0\r\n[DBKERNEL]\r\nUserName=sa\r\n[Proxy]\r\nHTTPServer=x\r\n");
+  EXPECT_TRUE(written.EraseSection(" proxy "));
 }
 
 TEST(IniDocumentRead, EmptyValueIsPresentAndAbsentKeyIsNot) {
@@ -19,7 +26,8 @@ TEST(IniDocumentRead, EmptyValueIsPresentAndAbsentKeyIsNot) {
   EXPECT_FALSE(doc.Find("DBKERNEL", "UserName")) << "a line without '=' is not a key";
   EXPECT_FALSE(doc.Find("DBKERNEL", "DatabaseName"));
   doc.Set("DBKERNEL", "UserName", "sa");
-  EXPECT_EQ(doc.Serialize(), "[DBKERNEL]\r\nSAPW=\r\nUserName\r\nUserName=sa\r\n");
+  EXPECT_EQ(doc.Serialize(), "[DBKERNEL]\r\nSAPW=\r\nUserName=sa\r\n")
+      << "filled in where it stands";
 }
 
 // Files as editors and transfers leave them: every kind of line end, and the blanks and

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <regex>
 #include <vector>
 
@@ -335,39 +334,6 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
   EXPECT_TRUE(Logged("SC.Password=" + ScramblePassword("pw")));
 }
 
-// The three files as Notepad may save them: each encoding gives the settings of the plain
-// file, and the own file is written back in its own encoding.
-TEST_F(VarnoxBranchTest, EveryFileReadsTheSameInEachEncoding) {
-  const auto utf16 = [](const std::string& utf8) {
-    std::string bytes = "\xFF\xFE";
-    for (const char16_t c : Utf8ToUtf16(utf8)) {
-      bytes += static_cast<char>(c & 0xFF);
-      bytes += static_cast<char>(c >> 8);
-    }
-    return bytes;
-  };
-  const auto utf8 = [](const std::string& text) { return "\xEF\xBB\xBF" + text; };
-  const auto plain = [](const std::string& text) { return text; };
-  const std::function<std::string(const std::string&)> encodings[] = {plain, utf8, utf16};
-  for (const auto& encode : encodings) {
-    WriteOwn(encode("[Main]\r\nUseVarnox_ini=1\r\nInterval=60\r\n"));
-    WriteFileBytes(dir_.File("Varnox.ini"),
-                   encode("[Database]\r\nServer=" + dir_.File("sqlserver") + "\r\n"));
-    WriteFileBytes(dir_.File("sqlserver/Varnox.ver"),
-                   encode("[DBKERNEL]\r\nServerName=CABINET\\SQL\r\nUserName=Médecin\r\nSAPW=" +
-                          ScramblePassword("pw") + "\r\n"));
-    EXPECT_TRUE(reader_.LireConfiguration());
-    EXPECT_EQ(target_.interval, 60000u);
-    EXPECT_EQ(sc_.ServerName, u"CABINET\\SQL");
-    EXPECT_EQ(sc_.UserName, u"Médecin");
-    EXPECT_EQ(sc_.Password, u"pw");
-    const std::string own = ReadFileBytes(dir_.File("ZirvoSrv.ini"));
-    EXPECT_EQ(own.substr(0, 3), encode("[Main]").substr(0, 3)) << "written back in its encoding";
-    EXPECT_EQ(Own().ReadString("DBKERNEL", "UserName", ""), "Médecin");
-    EXPECT_EQ(Own().ReadString("Execution", "LastMessage2", ""), "LireConfiguration() terminée.");
-  }
-}
-
 TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
   sc_.ServerName = u"previous";
   WriteVarnoxIni("");
@@ -383,6 +349,69 @@ TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
   EXPECT_FALSE(reader_.LireConfiguration());
   EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
                      "(SQLServerDir=[" + dir_.File("sqlserver") + "]). Abandon de la procédure."));
+}
+
+// The three files as Notepad may save them ("Unicode", "UTF-8") or as transfers leave
+// them (line ends converted twice, lone CRs): each gives the settings of the plain file,
+// through both branches, and the own file keeps its encoding through the writes of a read.
+TEST_F(VarnoxBranchTest, EveryFileReadsTheSameInEachEncoding) {
+  struct Form {
+    const char* name;
+    std::string (*save)(const std::string& plain);
+  };
+  static const Form kForms[] = {
+      {"plain", [](const std::string& plain) { return plain; }},
+      {"CR CR LF",
+       [](const std::string& plain) {
+         return std::regex_replace(plain, std::regex("\r\n"), "\r\r\n");
+       }},
+      {"CR",
+       [](const std::string& plain) { return std::regex_replace(plain, std::regex("\n"), ""); }},
+      {"UTF-16 LE",
+       [](const std::string& plain) {
+         std::string bytes = "\xFF\xFE";
+         for (const char16_t c : Utf8ToUtf16(plain)) {
+           bytes += static_cast<char>(c & 0xFF);
+           bytes += static_cast<char>(c >> 8);
+         }
+         return bytes;
+       }},
+      {"UTF-8", [](const std::string& plain) { return "\xEF\xBB\xBF" + plain; }},
+  };
+  const std::string login =
+      "[DBKERNEL]\r\nServerName=CABINET\\SQLÉ\r\nDatabaseName=VARNOX\r\n"
+      "UserName=médecin\r\nSAPW=" +
+      ScramblePassword("pw") + "\r\n";
+  for (const Form& form : kForms) {
+    for (const bool useVarnox : {true, false}) {
+      SCOPED_TRACE(std::string(form.name) + (useVarnox ? ", Varnox.ini/.ver" : ", ZirvoSrv.ini"));
+      WriteOwn(form.save("[Main]\r\nUseVarnox_ini=" + std::string(useVarnox ? "1" : "0") +
+                         "\r\nDebugMode=1\r\nInterval=5\r\n" +
+                         (useVarnox ? "" : login + "Private=" + dir_.File("Privé") + "\r\n")));
+      WriteFileBytes(dir_.File("Varnox.ini"),
+                     form.save("[Database]\r\nPrivate=" + dir_.File("Privé") +
+                               "\r\nServer=" + dir_.File("sqlserver") + "\r\n"));
+      WriteFileBytes(dir_.File("sqlserver/Varnox.ver"), form.save(login));
+      sc_ = {};
+      settings_ = {};
+      debugMode_ = false;
+      target_.interval = 0;
+
+      EXPECT_TRUE(reader_.LireConfiguration());
+      EXPECT_TRUE(debugMode_.load());
+      EXPECT_EQ(target_.interval, 5000u);
+      EXPECT_EQ(sc_.ServerName, u"CABINET\\SQLÉ");
+      EXPECT_EQ(sc_.DatabaseName, u"VARNOX");
+      EXPECT_EQ(sc_.UserName, u"médecin");
+      EXPECT_EQ(sc_.Password, u"pw");
+      EXPECT_EQ(settings_.DataBaseDir, dir_.File("Privé") + "/");
+      EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")).rfind(form.save(""), 0), 0u)
+          << "mark kept";
+      EXPECT_EQ(Own().ReadString("DBKERNEL", "UserName", ""), "médecin");
+      EXPECT_EQ(Own().ReadInteger("Main", "Interval", 0), 5);
+      EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
+    }
+  }
 }
 
 TEST_F(SettingsReaderTest, UseVarnoxIniWithoutVarnoxIniTakesTheOwnBranchSilently) {

@@ -81,10 +81,8 @@ void PrepareSelection(Query& selection, const LocalDateTime& now) {
   selection.ParamByName("datefin").SetDateTime(now);
 }
 
-void RunUpdate(Connection& connection, const std::string& smsId, bool delivered,
-               std::optional<LocalDateTime> when, std::optional<std::string> message) {
-  Query update(connection);
-  for (auto line : kUpdateLines) update.AddLine(std::string(line));
+void SetUpdateValues(Query& update, const std::string& smsId, bool delivered,
+                     std::optional<LocalDateTime> when, std::optional<std::string> message) {
   update.ParamByName("delivered").SetBoolean(delivered);
   if (when) {
     update.ParamByName("delivered_date_time").SetDateTime(*when);
@@ -97,7 +95,30 @@ void RunUpdate(Connection& connection, const std::string& smsId, bool delivered,
     update.ParamByName("delivered_message").SetNull();
   }
   update.ParamByName("sms_id").SetText(smsId);
+}
+
+void RunUpdate(Connection& connection, const std::string& smsId, bool delivered,
+               std::optional<LocalDateTime> when, std::optional<std::string> message) {
+  Query update(connection);
+  for (auto line : kUpdateLines) update.AddLine(std::string(line));
+  SetUpdateValues(update, smsId, delivered, when, std::move(message));
   update.Execute();
+}
+
+// SMS_ID, DELIVERED and DELIVERED_MESSAGE of every delivery row, in row order.
+std::vector<std::string> DeliveryRows(Connection& connection) {
+  Query rows(connection);
+  rows.AddLine("select SMS_ID, DELIVERED, DELIVERED_MESSAGE from SMS_SENDED INNER JOIN");
+  rows.AddLine("SMS_SENDED_DELIVERY on SMS_SENDED.SMS_SENDED_ID=SMS_SENDED_DELIVERY.SMS_SENDED_ID");
+  rows.AddLine("order by SMS_SENDED_DELIVERY.SMS_SENDED_DELIVERY_ID");
+  rows.Open();
+  std::vector<std::string> result;
+  for (; !rows.Eof(); rows.Next()) {
+    result.push_back(
+        rows.FieldAsText("SMS_ID") + " " + rows.FieldAsText("DELIVERED") + " " +
+        (rows.FieldIsNull("DELIVERED_MESSAGE") ? "NULL" : rows.FieldAsText("DELIVERED_MESSAGE")));
+  }
+  return result;
 }
 
 class Statements : public ::testing::TestWithParam<std::string> {
@@ -153,10 +174,27 @@ TEST_P(Statements, SelectionTakesOpenMessagesOfTheWindowInAccountOrderWithExactP
   selection.Close();
   EXPECT_TRUE(selection.Eof());
 
-  // The same query object runs again after its text is rebuilt.
+  // Keeping only the fields the batch cut reads: the same rows and positions, the
+  // account values of neighbours right even where they stop being equal, the rest gone.
+  PrepareSelection(selection, now);
+  selection.KeepOnlyFields({"sms_id", "MEMBER_ID", "PASSWORD"});
+  selection.Open();
+  ASSERT_EQ(selection.RecordCount(), 5);
+  std::vector<std::string> rows;
+  for (; !selection.Eof(); selection.Next()) {
+    rows.push_back(std::to_string(selection.RecNo()) + " " + selection.FieldAsText("SMS_ID") + " " +
+                   selection.FieldAsText("member_id") + " " + selection.FieldAsText("PASSWORD"));
+    EXPECT_THROW(selection.FieldAsText("FOURNISSEUR"), Exception) << "a field not kept";
+  }
+  EXPECT_EQ(rows,
+            (std::vector<std::string>{"1 a-otherpw M1 P0", "2 a-first M1 P1", "3 a-twice M1 P1",
+                                      "4 a-twice M1 P1", "5 b-late M2 P1"}));
+
+  // The same query object runs again after its text is rebuilt, every field back.
   PrepareSelection(selection, At(2025, 5, 1));
   selection.Open();
   EXPECT_EQ(selection.RecordCount(), 2);
+  EXPECT_EQ(selection.FieldAsInteger("FOURNISSEUR"), 1);
 }
 
 TEST_P(Statements, UpdateWritesEveryDeliveryRowOfTheIdWithBooleansDatesTextsAndNulls) {
@@ -194,6 +232,63 @@ TEST_P(Statements, UpdateWritesEveryDeliveryRowOfTheIdWithBooleansDatesTextsAndN
   }
   EXPECT_EQ(rows.FieldAsText("DELIVERED_MESSAGE"), longLine);
   EXPECT_EQ(rows.FieldAsText("DELIVERED_DATE_TIME").substr(0, 19), "2025-03-15 00:00:00");
+}
+
+TEST_P(Statements, AnUpdateKeptPreparedRunsWithEachNewValueAcrossReconnectsAndFailures) {
+  Insert(*connection_, Msg("201", At(2025, 6, 1)));
+  Insert(*connection_, Msg("202", At(2025, 6, 1), "M1", "P1", 1, 2));
+  Insert(*connection_, Msg("203", At(2025, 6, 1)));
+  Query update(*connection_);
+  for (auto line : kUpdateLines) update.AddLine(std::string(line));
+  update.SetKeepPrepared(true);
+  SetUpdateValues(update, "201", true, At(2025, 3, 15), std::nullopt);
+  update.Execute();
+  const std::string longText = "204|" + std::string(4500, 'y') + "|é";
+  SetUpdateValues(update, "202", false, std::nullopt, longText);
+  update.Execute();
+  // The connection frees its statements when it closes: the next run prepares anew.
+  connection_->Close();
+  connection_->Open();
+  SetUpdateValues(update, "203", false, At(2025, 3, 15), "Numéro invalide");
+  update.Execute();
+  EXPECT_EQ(DeliveryRows(*connection_),
+            (std::vector<std::string>{"201 1 NULL", "202 0 " + longText, "202 0 " + longText,
+                                      "203 0 Numéro invalide"}));
+
+  // A failure leaves nothing behind that stops the next run; a new text is prepared anew.
+  SetUpdateValues(update, "201", true, std::nullopt, std::nullopt);
+  connection_->Close();
+  EXPECT_THROW(update.Execute(), Exception);
+  connection_->Open();
+  update.Execute();
+  update.SetText("UPDATE SMS_SENDED_DELIVERY SET DELIVERED_MESSAGE = :m");
+  update.ParamByName("m").SetText("tout");
+  update.Execute();
+  update.SetKeepPrepared(false);
+  update.Execute();
+  EXPECT_EQ(DeliveryRows(*connection_),
+            (std::vector<std::string>{"201 1 tout", "202 0 tout", "202 0 tout", "203 0 tout"}));
+}
+
+// Each reply line finds its delivery rows through the two indexes of the schema
+// scripts, not by reading both tables whole.
+TEST_P(Statements, TheSchemaIndexesTheColumnsTheUpdateLooksRowsUpBy) {
+  Query plan(*connection_);
+  if (GetParam() == "sqlite") {
+    std::string update;
+    for (auto line : kUpdateLines) update += std::string(line) + "\r\n";
+    plan.SetText("EXPLAIN QUERY PLAN " + update);
+    SetUpdateValues(plan, "x", true, std::nullopt, std::nullopt);
+  } else {
+    plan.SetText(
+        "select concat(INDEX_NAME, ' ', TABLE_NAME, '(', COLUMN_NAME, ')') as detail from "
+        "information_schema.STATISTICS where TABLE_SCHEMA = database() and SEQ_IN_INDEX = 1");
+  }
+  plan.Open();
+  std::string details;
+  for (; !plan.Eof(); plan.Next()) details += plan.FieldAsText("detail") + "\n";
+  EXPECT_NE(details.find("IX_SMS_SENDED_SMS_ID"), std::string::npos) << details;
+  EXPECT_NE(details.find("IX_SMS_SENDED_DELIVERY_SMS_SENDED_ID"), std::string::npos) << details;
 }
 
 TEST_P(Statements, ValuesOfEveryKindComeBackAsTextAndMisuseGivesClearErrors) {

@@ -30,6 +30,11 @@ CREATE TABLE SMS_SENDED_DELIVERY (
   DELIVERED_MESSAGE TEXT NULL
 );
 
+-- Each reply line updates the delivery rows of the messages with one gateway id: these
+-- two indexes let it find them instead of reading both tables whole for every line.
+CREATE INDEX IX_SMS_SENDED_SMS_ID ON SMS_SENDED (SMS_ID);
+CREATE INDEX IX_SMS_SENDED_DELIVERY_SMS_SENDED_ID ON SMS_SENDED_DELIVERY (SMS_SENDED_ID);
+
 -- The service's state history (pauses and stops).
 CREATE TABLE SrvState (
   SrvState_ID INTEGER PRIMARY KEY AUTOINCREMENT,
