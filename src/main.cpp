@@ -6,13 +6,22 @@
 #include "config/ScrambleCommand.h"
 #include "host/ServiceHost.h"
 #include "platform/MessageBox.h"
+#include "platform/Process.h"
 #include "platform/ServiceManager.h"
 #include "service/MainService.h"
+#include "service/SelfCheck.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (zirvo::host::FindCmdLineSwitch(arguments, "scramble")) {
     return zirvo::config::RunScrambleCommand();
+  }
+  if (zirvo::host::FindCmdLineSwitch(arguments, "check")) {
+    // Before anything of the service exists: the check writes no log line and leaves a
+    // running service alone.
+    return zirvo::service::RunSelfCheck({.executablePath = zirvo::platform::ExecutablePath(),
+                                         .stateQuery = zirvo::platform::QueryServiceCurrentState,
+                                         .print = zirvo::platform::PrintConsoleLine});
   }
   // The manager comes first: on Linux it blocks the control signals for every thread
   // the program starts later.

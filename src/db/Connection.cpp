@@ -128,6 +128,21 @@ std::u16string DataSourceDriver(SQLHENV environment, std::u16string_view dataSou
   }
 }
 
+namespace {
+
+// The core's mutex is held by the caller.
+std::u16string ChosenDriver(ConnectionCore& core) {
+  if (!core.sqlServerDriver.empty()) return core.sqlServerDriver;
+  if (!core.environment) core.environment = NewEnvironment();
+  const auto candidates = platform::SqlServerDriverCandidates();
+  return ResolveSqlServerDriver(u"",
+                                candidates.size() > 1 ? InstalledDrivers(core.environment.get())
+                                                      : std::vector<std::u16string>{},
+                                candidates);
+}
+
+}  // namespace
+
 Connection::Connection() : core_(std::make_unique<ConnectionCore>()) {}
 
 Connection::Connection(std::u16string connectionString) : Connection() {
@@ -169,6 +184,11 @@ void Connection::SetQueryTimeout(int seconds) {
   core_->queryTimeout = seconds < 0 ? 0 : seconds;
 }
 
+std::u16string Connection::ChosenSqlServerDriver() const {
+  std::lock_guard lock(core_->mutex);
+  return ChosenDriver(*core_);
+}
+
 bool Connection::Connected() const { return core_->connected.load(); }
 
 bool Connection::IsSqlServer() const {
@@ -182,17 +202,9 @@ void Connection::Open() {
   if (core.connected) return;
   if (!core.environment) core.environment = NewEnvironment();
 
-  std::u16string driver = core.sqlServerDriver;
-  if (driver.empty()) {
-    const auto candidates = platform::SqlServerDriverCandidates();
-    driver = ResolveSqlServerDriver(driver,
-                                    candidates.size() > 1 ? InstalledDrivers(core.environment.get())
-                                                          : std::vector<std::u16string>{},
-                                    candidates);
-  }
   const std::u16string dataSource = NamedDataSource(core.connectionString);
   std::u16string odbcString = TranslateToOdbc(
-      core.connectionString, driver,
+      core.connectionString, ChosenDriver(core),
       dataSource.empty() ? std::u16string() : DataSourceDriver(core.environment.get(), dataSource));
 
   SQLHDBC raw = SQL_NULL_HDBC;

@@ -5,13 +5,17 @@ it into a directory of its own.
 """
 
 import glob
+import hashlib
+import json
 import os
+import shutil
 import signal
 import socket
 import sqlite3
 import ssl
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -22,6 +26,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "peers"))
 from systemd_standin import SystemdStandIn  # noqa: E402
 
 EXECUTABLE = os.environ.get("ZIRVOSRV_EXECUTABLE", "")
+PEERS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers")
+SCHEMA = os.path.join(PEERS, "..", "..", "src", "db", "schema", "sqlite.sql")
 DISPLAY = "Quenzar - Service de gestion des SMS"
 
 
@@ -36,9 +42,6 @@ def read_text(path):
 
 def field(datagrams, name):
     return [d.get(name) for d in datagrams]
-
-
-SCHEMA = os.path.join(os.path.dirname(__file__), "..", "..", "src", "db", "schema", "sqlite.sql")
 
 
 def sqlite_odbc_driver():
@@ -96,6 +99,45 @@ class StalledGateway:
     def close(self):
         self.closing.set()
         self.thread.join()
+
+
+def snapshot(directory):
+    """Every file under the directory with its content digest, mode and change time."""
+    found = {}
+    for root, dirs, files in os.walk(directory):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            info = os.lstat(path)
+            digest = None
+            if os.path.isfile(path) and not os.path.islink(path):
+                with open(path, "rb") as f:
+                    digest = hashlib.sha256(f.read()).hexdigest()
+            found[os.path.relpath(path, directory)] = (digest, info.st_mode, info.st_mtime_ns)
+    return found
+
+
+def start_peer(folder, name, replies, tls=False):
+    """tests/peers/http_peer.py on a free loopback port, the last reply repeated."""
+    script = os.path.join(folder, name + ".json")
+    with open(script, "w") as f:
+        json.dump([{"reply": r} for r in replies], f)
+    records = os.path.join(folder, name + "-records")
+    os.mkdir(records)
+    command = [sys.executable, os.path.join(PEERS, "http_peer.py"), "--repeat-last",
+               "--port-file", os.path.join(folder, name + ".port"), "--record-dir", records,
+               "--script", script, "--time-limit", "90"]
+    if tls:
+        command += ["--cert", os.path.join(folder, "cert.pem"),
+                    "--key", os.path.join(folder, "key.pem")]
+    process = subprocess.Popen(command)
+    port_file = os.path.join(folder, name + ".port")
+    deadline = time.monotonic() + 15
+    while not os.path.exists(port_file):
+        if time.monotonic() > deadline:
+            raise TimeoutError("le pair %s n'a pas démarré" % name)
+        time.sleep(0.05)
+    with open(port_file) as f:
+        return process, int(f.read()), records
 
 
 class ServiceProcessTest(unittest.TestCase):
@@ -502,6 +544,134 @@ class ServiceProcessTest(unittest.TestCase):
             self.assertEqual((done.returncode, done.stdout), (1, b""), text)
             self.assertIn("ne peut pas représenter : rien n'a été brouillé",
                           done.stderr.decode("utf-8"))
+
+    def test_check_command(self):
+        s = self.standin
+        d = s.directory
+        peers = tempfile.mkdtemp(prefix="zirvo-check-peers-")
+        self.addCleanup(shutil.rmtree, peers, True)
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                        "-days", "1", "-subj", "/CN=localhost", "-keyout",
+                        os.path.join(peers, "key.pem"), "-out", os.path.join(peers, "cert.pem")],
+                       check=True, capture_output=True)
+        code = subprocess.run([s.executable, "-scramble"], input=b"Sezam-42\n",
+                              capture_output=True, check=True).stdout.decode().strip()
+        peer_list = [
+            start_peer(peers, "code", ["HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s"
+                                       % (len(code), code)]),
+            start_peer(peers, "refus", ["HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"]),
+            start_peer(peers, "passerelle", ["HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"],
+                       tls=True)]
+        for process, _, _ in peer_list:
+            self.addCleanup(process.kill)
+        (_, code_port, _), (_, refused_port, _), (_, gateway_port, gateway_records) = peer_list
+
+        db = sqlite3.connect(os.path.join(d, "Varnox.db"))
+        with open(SCHEMA, encoding="utf-8") as f:
+            db.executescript(f.read())
+        # Three messages waiting for two accounts, one already delivered, one too old.
+        for sms_id, account, age, delivered in (("a1", "A", 1, 0), ("a2", "A", 2, 0),
+                                                 ("b1", "B", 3, 0), ("b2", "B", 1, 1),
+                                                 ("old", "A", 900, 0)):
+            db.execute("INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME, MEMBER_ID, PASSWORD) VALUES"
+                       " (?, strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime', ?), ?, 'P')",
+                       (sms_id, "-%d days" % age, account))
+            db.execute("INSERT INTO SMS_SENDED_DELIVERY (SMS_SENDED_ID, DELIVERED)"
+                       " VALUES (last_insert_rowid(), ?)", (delivered,))
+        db.commit()
+        db.close()
+        with open(os.path.join(d, "odbc.ini"), "w") as f:
+            f.write("[QuenzarMySQLDB]\nDriver=SQLite3\nDatabase=%s/Varnox.db\n" % d)
+        temporary = os.path.join(peers, "tmp")
+        os.mkdir(temporary)
+        with socket.socket() as closed:
+            closed.bind(("127.0.0.1", 0))
+            closed_port = closed.getsockname()[1]
+        settings = os.path.join(d, "ZirvoSrv.ini")
+        baseline = {"ServerName": d + "/Varnox.db", "AccessCodeHost": "127.0.0.1:%d" % code_port,
+                    "GatewayHost": "127.0.0.1:%d" % gateway_port}
+
+        def write_settings(values):
+            with open(settings, "w") as f:
+                f.write("[Main]\nInterval=3600\n[ODBC]\nSQLServerDriver=SQLite3\n"
+                        "[DBConnexion]\nMySQLDBPwd=\n[DBKERNEL]\nServerName={ServerName}\n"
+                        "[Endpoints]\nAccessCodeHost={AccessCodeHost}\n"
+                        "GatewayHost={GatewayHost}\n".format(**values))
+
+        def check(extra_env=None):
+            env = s.environment(notify=False, extra={"ODBCINI": d + "/odbc.ini",
+                                                     "TMPDIR": temporary, **(extra_env or {})})
+            before = snapshot(d)
+            done = subprocess.run([s.executable, "-check"], env=env, cwd=d, capture_output=True,
+                                  timeout=90)
+            self.assertEqual(snapshot(d), before, "-check a écrit quelque chose")
+            self.assertEqual(os.listdir(temporary), [])
+            self.assertEqual(done.stderr, b"")
+            lines = done.stdout.decode("utf-8").splitlines()
+            steps = {int(l[0]): l for l in lines if l[1:3] == "/7"}
+            self.assertEqual(sorted(steps), list(range(1, 8)), lines)
+            self.assertTrue(lines[-1].startswith("Bilan : "), lines)
+            return done.returncode, steps, lines
+
+        # A running service: every step passes and the service is left alone.
+        write_settings(baseline)
+        s.start()
+        s.wait_for_state(4)
+        while b"TZirvoService.ServiceExecute..." not in s.read("ZirvoSrv.log"):
+            time.sleep(0.01)
+        status, steps, lines = check()
+        self.assertEqual(status, 0, lines)
+        self.assertTrue(all(" : OK - " in line for line in steps.values()), lines)
+        self.assertIn("tables SMS_SENDED (5 lignes), SMS_SENDED_DELIVERY (5 lignes), 3 messages "
+                      "en attente de statut depuis le ", steps[2])
+        self.assertTrue(steps[2].endswith(" pour 2 comptes"), steps[2])
+        self.assertEqual(steps[4], "4/7 Code d'accès MySQL : OK - téléchargé depuis "
+                         "http://127.0.0.1:%d/connexion (en direct)" % code_port)
+        self.assertEqual(steps[7], "7/7 Service « ZirvoService » : OK - installé ; "
+                         "Le service est démarré")
+        self.assertNotIn("Sezam-42", "\n".join(lines))
+        self.assertNotIn(code, "\n".join(lines))
+        for name in os.listdir(gateway_records):
+            with open(os.path.join(gateway_records, name), "rb") as f:
+                self.assertTrue(f.read().startswith(b"GET / HTTP/1.1\r\n"))
+        s.send(signal.SIGTERM)
+        self.assertEqual(s.wait_exit(), 0)
+
+        # Each prerequisite missing in turn, the service installed but stopped.
+        unit = os.path.join(s.unit_dir, "ZirvoService.service")
+        with open(unit, "w") as f:
+            f.write("[Unit]\n")
+        cases = [
+            ("paramètres illisibles", {}, {},
+             {1: "ÉCHEC - le fichier %s ne peut pas être lu" % settings, 2: "NON VÉRIFIÉ",
+              4: "NON VÉRIFIÉ", 5: "NON VÉRIFIÉ", 6: "NON VÉRIFIÉ"}),
+            ("base absente", {"ServerName": d + "/absente.db"}, {},
+             {2: "ÉCHEC - pilote ODBC « SQLite3 », connexion impossible : "}),
+            ("code d'accès refusé", {"AccessCodeHost": "127.0.0.1:%d" % refused_port}, {},
+             {4: "ÉCHEC - le téléchargement depuis http://127.0.0.1:%d/connexion (en direct) "
+                 "échoue : HTTP/1.1 403 Forbidden" % refused_port, 5: "NON VÉRIFIÉ"}),
+            ("source MySQL absente", {}, {"ODBCINI": peers + "/absent.ini"},
+             {5: "ÉCHEC - ouverture impossible : "}),
+            ("passerelle refusée", {"GatewayHost": "127.0.0.1:%d" % closed_port}, {},
+             {6: "ÉCHEC - pas de réponse de https://127.0.0.1:%d/ : Socket Error # 111 "
+                 % closed_port}),
+            ("service non installé", {}, {}, {7: "ÉCHEC - inconnu du gestionnaire de services"}),
+        ]
+        for name, changes, extra_env, failing in cases:
+            with self.subTest(name):
+                write_settings({**baseline, **changes})
+                if name == "paramètres illisibles":
+                    os.remove(settings)
+                    os.mkdir(settings)
+                if name == "service non installé":
+                    os.remove(unit)
+                status, steps, lines = check(extra_env)
+                self.assertEqual(status, 1, lines)
+                for number, line in steps.items():
+                    expected = failing.get(number, "OK - ")
+                    self.assertIn(" : " + expected, line, lines)
+                if os.path.isdir(settings):
+                    os.rmdir(settings)
 
 
 if __name__ == "__main__":
