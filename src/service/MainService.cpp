@@ -61,9 +61,7 @@ class ServiceSettingsTarget final : public config::SettingsTarget {
   std::u16string SqlServerConnectionString() override {
     return service_.ADO_MSSQLConnection.ConnectionString();
   }
-  void SetServiceStartName(const std::string& name) override {
-    service_.SetServiceStartName(name);
-  }
+  void SetServiceStartName(const std::string& name) override { service_.SetServiceStartName(name); }
 
  private:
   TZirvoService& service_;

@@ -17,12 +17,12 @@
 #include "db/Query.h"
 #include "host/ServiceFrame.h"
 #include "host/ServiceHost.h"
-#include "service/DiagnosticLog.h"
-#include "service/FormComponents.h"
-#include "service/Globals.h"
 #include "net/Connectivity.h"
 #include "net/HttpClient.h"
 #include "net/Tls.h"
+#include "service/DiagnosticLog.h"
+#include "service/FormComponents.h"
+#include "service/Globals.h"
 
 namespace zirvo::service {
 

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
-#include "db/Query.h"
 #include "db/Backends.h"
+#include "db/Query.h"
 #include "host/FakeServiceManager.h"
 #include "service/MainService.h"
 #include "support/LogLines.h"
@@ -79,9 +79,10 @@ class LifecycleDatabaseTest : public ::testing::Test {
   ~LifecycleDatabaseTest() override { DebugMode = false; }
 
   void WriteSettings(const std::string& main) {
-    test::WriteFileBytes(dir_.File("ZirvoSrv.ini"),
-                         "[Main]\r\n" + main + "[ODBC]\r\nSQLServerDriver=SQLite3\r\n"
-                         "[DBKERNEL]\r\nServerName=" + database_.File() + "\r\n");
+    test::WriteFileBytes(dir_.File("ZirvoSrv.ini"), "[Main]\r\n" + main +
+                                                        "[ODBC]\r\nSQLServerDriver=SQLite3\r\n"
+                                                        "[DBKERNEL]\r\nServerName=" +
+                                                        database_.File() + "\r\n");
   }
 
   std::vector<StateRow> StateRows() {
@@ -161,8 +162,9 @@ TEST_F(LifecycleDatabaseTest, AStopDuringARunningCycleWritesNoRowAndStillStops) 
   EXPECT_FALSE(stoppedEarly) << "stopped was reported while the cycle still ran";
   EXPECT_EQ(system_.States().back(), kStopped);
   EXPECT_TRUE(rows.empty());
-  EXPECT_TRUE(Logged("Arrêt du service des SMS impossible parce qu'il est occupé "
-                     "(Service_Busy=True)."));
+  EXPECT_TRUE(
+      Logged("Arrêt du service des SMS impossible parce qu'il est occupé "
+             "(Service_Busy=True)."));
 }
 
 TEST_F(LifecycleDatabaseTest, AMissingStateTableIsLoggedAndThePauseGoesOn) {
@@ -184,8 +186,10 @@ TEST_F(LifecycleDatabaseTest, AMissingStateTableIsLoggedAndThePauseGoesOn) {
   const auto log = Log();
   EXPECT_EQ(std::count_if(log.begin(), log.end(),
                           [](const std::string& line) {
-                            return line.rfind("Impossible d'enregistrer l'état du service dans "
-                                              "la base de données : ", 0) == 0 &&
+                            return line.rfind(
+                                       "Impossible d'enregistrer l'état du service dans "
+                                       "la base de données : ",
+                                       0) == 0 &&
                                    line.find("SrvState") != std::string::npos;
                           }),
             1);
@@ -234,8 +238,9 @@ TEST_F(LifecycleDatabaseTest, ServiceConcurrencyStateReportsDuringSettingsReads)
   for (int i = 0; i < 20; ++i) service_.LireConfiguration();
   reading = false;
   reports.join();
-  EXPECT_TRUE(Logged("ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. "
-                     "Etat du service : Le service est inexistant !"));
+  EXPECT_TRUE(
+      Logged("ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. "
+             "Etat du service : Le service est inexistant !"));
 }
 
 }  // namespace

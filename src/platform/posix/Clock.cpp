@@ -63,8 +63,13 @@ LocalDateTime LocalNow() {
   if (localtime_r(&now.tv_sec, &parts) == nullptr) {
     throw EOSError(static_cast<std::uint32_t>(errno != 0 ? errno : EOVERFLOW));
   }
-  return LocalDateTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-                       parts.tm_min,         parts.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+  return LocalDateTime{parts.tm_year + 1900,
+                       parts.tm_mon + 1,
+                       parts.tm_mday,
+                       parts.tm_hour,
+                       parts.tm_min,
+                       parts.tm_sec,
+                       static_cast<int>(now.tv_nsec / 1000000)};
 }
 
 std::string FormatShortDate(const LocalDateTime& value) {
