@@ -361,6 +361,27 @@ std::string TZirvoService::SetupMySQLConnection(const std::string& url) {
   return RemoteAccess().SetupMySQLConnection(url);
 }
 
+void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) {
+  RunTimerCycle(TimerCycleSteps{
+      .newSettingsWriteFailurePeriod = [this] { NewSettingsWriteFailurePeriod(); },
+      .readSettings = [this] { LireConfiguration(); },
+      .settingsReadCompleted = [this] { return SettingsReadCompleted(); },
+      .reportState = [this] { ActualizeSQLServiceState(); },
+      .busy = Service_Busy,
+      .timer = TimerService,
+      .sqlServer = ADO_MSSQLConnection,
+      .handleDatabaseError = [this](const Exception& error) { HandleDatabaseError(error); },
+      .waitSeconds = [this](int seconds) { WaitSeconds(seconds); },
+      .addressWatcher = IdIPWatch1,
+      .setupMySQLConnection = [this](const std::string& url) { return SetupMySQLConnection(url); },
+      .mySql = ADO_MySQLConnection,
+      .checkDelivery = [this] { CheckDelivery(); },
+      .stopped = [this] { return Terminated() || Stopping(); },
+      .status = [this] { return Status(); },
+      .writeLog = [this](const std::string& line) { WriteLog(line); },
+  });
+}
+
 void TZirvoService::CheckDelivery() {
   delivery::DeliveryContext context{
       .selection = MSSQL_Qry1,

@@ -23,6 +23,7 @@
 #include "service/DiagnosticLog.h"
 #include "service/FormComponents.h"
 #include "service/Globals.h"
+#include "service/TimerCycle.h"
 
 namespace zirvo::service {
 
@@ -99,8 +100,8 @@ class TZirvoService : public host::ServiceFrame {
   // connected. Logs failurePrefix + message on a failed insertion.
   virtual void RecordServiceState(std::uint8_t stateNumber, const std::string& stateText,
                                   const std::string& failurePrefix);
-  // One timer cycle: settings, SQL Server, network, MySQL access, delivery check.
-  // Main thread. Errors of the work are logged and absorbed; an error of the state report
+  // One timer cycle (RunTimerCycle), given only the steps and state it uses. Main
+  // thread. Errors of the work are logged and absorbed; an error of the state report
   // before the work, or of the closing block, leaves for the host's exception handler
   // with the timer enabled again whenever the work began.
   virtual void TimerServiceOnTimer(host::ServiceTimer& sender);
@@ -155,11 +156,6 @@ class TZirvoService : public host::ServiceFrame {
 // The one service object of the process; null before the program entry creates it and
 // after it is destroyed.
 extern TZirvoService* ZirvoService;
-
-// The cycle's debug line for a failed SQL Server connection: the connection string up to
-// "PASSWORD=" (found without regard to case) and the first two characters of the
-// password, or the whole string and " - PAS DE MOT DE PASSE" when it has none.
-std::string MSSQLConnectionFailureLine(std::u16string_view connectionString);
 
 // The message of the error that ends a network wait of the cycle once the service is
 // stopping: the request in flight is given up and its reply is not applied.

@@ -9,7 +9,8 @@
 #include "net/Connectivity.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
-#include "service/MainService.h"
+#include "service/Globals.h"
+#include "service/TimerCycle.h"
 
 namespace zirvo::service {
 
@@ -42,7 +43,7 @@ const char* StatusWording(host::ServiceStatus status) {
 // One run of TimerServiceOnTimer.
 class TimerCycle {
  public:
-  explicit TimerCycle(TZirvoService& service) : service_(service) {}
+  explicit TimerCycle(const TimerCycleSteps& steps) : steps_(steps) {}
 
   void Run();
 
@@ -50,8 +51,8 @@ class TimerCycle {
   bool Debug() const { return DebugMode.load(); }
   // Told to end, or on its way to stopped once its thread has ended: either way no new
   // cycle may begin.
-  bool Stopped() const { return service_.Terminated() || service_.Stopping(); }
-  void Log(const std::string& message) const { service_.WriteLog(message); }
+  bool Stopped() const { return steps_.stopped(); }
+  void Log(const std::string& message) const { steps_.writeLog(message); }
   // Runs a step; an Exception it raises is logged after the place's prefix and the
   // cycle goes on.
   void Guarded(const char* prefix, const std::function<void()>& step) const;
@@ -61,7 +62,7 @@ class TimerCycle {
   void Work();
   void Closing(std::exception_ptr escaping);
 
-  TZirvoService& service_;
+  const TimerCycleSteps& steps_;
 };
 
 void TimerCycle::Guarded(const char* prefix, const std::function<void()>& step) const {
@@ -73,22 +74,22 @@ void TimerCycle::Guarded(const char* prefix, const std::function<void()>& step) 
 }
 
 bool TimerCycle::Preamble() {
-  service_.NewSettingsWriteFailurePeriod();
+  steps_.newSettingsWriteFailurePeriod();
   try {
-    service_.LireConfiguration();
+    steps_.readSettings();
   } catch (const Exception& error) {
     Log("Erreur lors de la lecture de la configuration : " + error.Message());
   }
-  service_.ActualizeSQLServiceState();
+  steps_.reportState();
   if (Debug()) {
     Log("Exécution du timer à " + Now());
     Guarded("Error in TimerServiceOnTimer [if DebugMode and ZirvoService.Terminated]: ", [&] {
       if (Stopped()) {
         Log("Le service est arrêté à " + Now());
-      } else if (service_.Service_Busy) {
+      } else if (steps_.busy) {
         Log("Le service est occupé à " + Now());
       } else {
-        Log(StatusWording(service_.Status()) + Now());
+        Log(StatusWording(steps_.status()) + Now());
       }
     });
   }
@@ -101,71 +102,71 @@ bool TimerCycle::Preamble() {
   });
   if (skip) return false;
   Guarded("Error in TimerServiceOnTimer [if ZirvoService.Service_Busy]: ", [&] {
-    if (service_.Service_Busy) {
+    if (steps_.busy) {
       Log("Service occupé à " + Now());
       skip = true;
     }
   });
   if (skip) return false;
   if (Debug()) Log("Le service is csRunning à " + Now());
-  service_.TimerService.SetEnabled(false);
+  steps_.timer.SetEnabled(false);
   if (Debug()) Log("Désactivation du timer effectuée.");
   Guarded("Error in TimerServiceOnTimer [ZirvoService.Service_Busy:=true]: ",
-          [&] { service_.Service_Busy = true; });
+          [&] { steps_.busy = true; });
   return true;
 }
 
 void TimerCycle::Work() {
-  service_.ADO_MSSQLConnection.Close();
-  service_.LireConfiguration();
+  steps_.sqlServer.Close();
+  steps_.readSettings();
   // The read said why it stopped; the login it leaves is not the one the desktop files
   // ask for, and no database is to be touched with it.
-  if (!service_.SettingsReadCompleted()) return;
+  if (!steps_.settingsReadCompleted()) return;
   try {
-    service_.ADO_MSSQLConnection.Open();
+    steps_.sqlServer.Open();
     if (Debug()) Log("Connexion MSSQL réussie.");
   } catch (const Exception& error) {
-    if (Debug()) Log(MSSQLConnectionFailureLine(service_.ADO_MSSQLConnection.ConnectionString()));
-    service_.HandleDatabaseError(error);
+    if (Debug()) Log(MSSQLConnectionFailureLine(steps_.sqlServer.ConnectionString()));
+    steps_.handleDatabaseError(error);
     return;
   }
-  service_.WaitSeconds(1);
+  steps_.waitSeconds(1);
   if (Debug()) {
-    Log(service_.ADO_MSSQLConnection.Connected()
+    Log(steps_.sqlServer.Connected()
             ? "ADO_MSSQLConnection.Connected = True -> UpgradeDB..."
             : "ADO_MSSQLConnection.Connected = False - la base de données MSSQL n'est pas "
               "connectée -> pas de UpgradeDB.");
   }
   if (Debug()) Log("ActualizeSQLServiceState; ...");
-  service_.ActualizeSQLServiceState();
+  steps_.reportState();
 
-  if (!net::CountsAsConnected(service_.IdIPWatch1.LocalAddress())) {
+  if (!net::CountsAsConnected(steps_.addressWatcher.LocalAddress())) {
     Log("Erreur : la connexion internet n'est pas active.");
     return;
   }
   if (Debug()) {
     Log("Connexion internet active - récupération du password à partir de " +
-        service_.IdIPWatch1.LocalAddress() + " / " + kWatcherName);
+        steps_.addressWatcher.LocalAddress() + " / " + kWatcherName);
   }
   // The endpoint's address is put together from pieces so that it never stands whole in
   // the program file.
   RemoteAccessURL = "onnexi";
   RemoteAccessURL = "http://" + ServiceSettings.AccessCodeHost + "/c" + RemoteAccessURL;
   RemoteAccessURL += "on";
-  if (service_.SetupMySQLConnection(RemoteAccessURL).empty()) return;
+  if (steps_.setupMySQLConnection(RemoteAccessURL).empty()) return;
   if (Debug()) Log("Paramétrage de la connexion MySQL par CheckProxy réussie.");
 
-  service_.ADO_MySQLConnection.Close();
+  steps_.mySql.Close();
   try {
-    service_.ADO_MySQLConnection.Open();
+    steps_.mySql.Open();
     if (Debug()) Log("Connexion MySQL réussie.");
   } catch (const Exception& error) {
-    service_.HandleDatabaseError(error);
+    steps_.handleDatabaseError(error);
     Log("Erreur : " + error.Message());
     return;
   }
-  service_.WaitSeconds(1);
-  service_.CheckDelivery();
+  steps_.waitSeconds(1);
+  steps_.checkDelivery();
 }
 
 void TimerCycle::Closing(std::exception_ptr escaping) {
@@ -182,7 +183,7 @@ void TimerCycle::Closing(std::exception_ptr escaping) {
   };
   logged([&] {
     Guarded("Error in TimerServiceOnTimer [Finally...]: ", [&] {
-      if (service_.Service_Busy && Debug()) {
+      if (steps_.busy && Debug()) {
         Log("Timer.Finally atteint à " + Now() + " et [ZirvoService.Service_Busy = True]");
       }
     });
@@ -190,20 +191,19 @@ void TimerCycle::Closing(std::exception_ptr escaping) {
   logged([&] {
     if (Debug()) Log("Timer.Finally atteint à " + Now());
   });
-  service_.Service_Busy = false;
+  steps_.busy = false;
   logged([&] {
     Guarded("Error in TimerServiceOnTimer [ZirvoService.Service_Busy:=false]: ", [&] {
       if (Debug()) Log("[ZirvoService.Service_Busy = False] à " + Now());
     });
   });
-  service_.ADO_MSSQLConnection.Close();
-  service_.TimerService.SetEnabled(true);
+  steps_.sqlServer.Close();
+  steps_.timer.SetEnabled(true);
   logged([&] {
     if (Debug()) {
-      Log(std::string(service_.TimerService.Enabled()
-                          ? "Fin de traitement. Timer actif, toutes les "
-                          : "Fin de traitement. Timer non actif, toutes les ") +
-          std::to_string(service_.TimerService.Interval() / 1000) + " secondes à " + Now());
+      Log(std::string(steps_.timer.Enabled() ? "Fin de traitement. Timer actif, toutes les "
+                                             : "Fin de traitement. Timer non actif, toutes les ") +
+          std::to_string(steps_.timer.Interval() / 1000) + " secondes à " + Now());
     }
   });
   if (logFailure) std::rethrow_exception(logFailure);
@@ -217,8 +217,8 @@ void TimerCycle::Run() {
     try {
       Work();
     } catch (const Exception& error) {
-      service_.HandleDatabaseError(error);
-      service_.Service_Busy = false;
+      steps_.handleDatabaseError(error);
+      steps_.busy = false;
       if (Debug()) Log("Timer.Except atteint à " + Now());
     }
   } catch (...) {
@@ -237,6 +237,6 @@ std::string MSSQLConnectionFailureLine(std::u16string_view connectionString) {
          (masked.hasPassword ? "" : " - PAS DE MOT DE PASSE");
 }
 
-void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) { TimerCycle(*this).Run(); }
+void RunTimerCycle(const TimerCycleSteps& steps) { TimerCycle(steps).Run(); }
 
 }  // namespace zirvo::service
