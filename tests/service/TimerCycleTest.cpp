@@ -254,6 +254,13 @@ TEST_F(TimerCycleTest, ATickAfterTheStopOnlySaysSo) {
   EXPECT_TRUE(Log().back().starts_with("Service terminé à "));
   EXPECT_TRUE(service_.TimerService.Enabled());
   EXPECT_FALSE(service_.Service_Busy);
+
+  // The run is over: no thread is told to end any more, yet the service is still stopped
+  // and a late tick must not start the work.
+  ASSERT_FALSE(service_.Terminated());
+  Tick();
+  EXPECT_EQ(Count("Service terminé à "), 2);
+  EXPECT_TRUE(Log().back().starts_with("Service terminé à "));
 }
 
 TEST_F(TimerCycleTest, AFullCycleDownloadsTheAccessCodeAndOpensBothDatabases) {
