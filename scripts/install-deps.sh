@@ -7,6 +7,7 @@ packages=(
   cmake g++ make pkg-config python3 locales
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64
+  clang-14 libclang-rt-14-dev
   libssl-dev openssl
   unixodbc unixodbc-dev libsqliteodbc odbc-mariadb tdsodbc mariadb-server mariadb-client
   squid apache2-utils iproute2

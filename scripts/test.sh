@@ -5,6 +5,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
 (cd build && ctest --output-on-failure --timeout 300 -j"$(nproc)")
+scripts/test-sanitizers.sh
+scripts/test-fuzz.sh
 
 echo "Tests de concurrence sous ThreadSanitizer (build-tsan)..."
 cmake -S . -B build-tsan -DZIRVO_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

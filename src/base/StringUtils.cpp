@@ -19,8 +19,6 @@ std::string_view TrimIf(std::string_view text, Pred isTrimmed) {
   return text;
 }
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   c = AsciiUpper(c);
@@ -53,12 +51,24 @@ std::optional<std::uint64_t> ParseDecimal(std::string_view digits) {
 
 }  // namespace
 
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char16_t AsciiLower(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
 std::string_view TrimControl(std::string_view text) {
   return TrimIf(text, [](unsigned char c) { return c <= 32; });
 }
 
 std::string_view TrimBlanks(std::string_view text) {
   return TrimIf(text, [](unsigned char c) { return c == ' ' || c == '\t'; });
+}
+
+std::u16string_view TrimBlanks(std::u16string_view text) {
+  while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
+  return text;
 }
 
 std::string EscapeControlBytes(std::string_view text) {
@@ -80,7 +90,13 @@ std::string EscapeControlBytes(std::string_view text) {
 
 std::string UpperCase(std::string_view text) {
   std::string result(text);
-  std::transform(result.begin(), result.end(), result.begin(), AsciiUpper);
+  for (char& c : result) c = AsciiUpper(c);
+  return result;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiLower(c);
   return result;
 }
 
@@ -88,6 +104,16 @@ bool SameText(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(),
                     [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
+}
+
+MaskedConnectionString MaskPassword(std::u16string_view connectionString,
+                                    std::size_t shownCharacters) {
+  constexpr std::u16string_view kKey = u"password=";
+  std::u16string folded(connectionString);
+  for (char16_t& c : folded) c = AsciiLower(c);
+  const std::size_t key = folded.find(kKey);
+  if (key == std::u16string::npos) return {std::u16string(connectionString), false};
+  return {std::u16string(connectionString.substr(0, key + kKey.size() + shownCharacters)), true};
 }
 
 std::optional<std::int32_t> TryStrToInt(std::string_view text) {

@@ -1,5 +1,6 @@
 #include "config/Common.h"
 
+#include "base/StringUtils.h"
 #include "platform/CodePage.h"
 
 namespace zirvo::config {
@@ -58,8 +59,7 @@ std::int32_t HexToInt(std::string_view digits) {
   std::uint32_t result = 0;
   std::uint32_t weight = 1;
   for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-    char c = *it;
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    const char c = AsciiUpper(*it);
     std::uint32_t value = 0;
     for (std::uint32_t d = 0; d < 16; ++d) {
       if (kHexDigits[d] == c) value = d;

@@ -223,18 +223,9 @@ bool SettingsReader::ReadVarnoxBranch(IniFile& own, const std::string& varnoxIni
 
 void SettingsReader::LogConnectionString() {
   static constexpr char kPrefix[] = "LireConfiguration : ADO_MSSQLConnection.ConnectionString=";
-  const std::u16string connectionString = target_.SqlServerConnectionString();
-  std::u16string upper = connectionString;
-  for (auto& c : upper) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-  }
-  const auto position = upper.find(u"PASSWORD=");
-  if (position == std::u16string::npos) {
-    log_(kPrefix + platform::WideToAnsi(connectionString) + " - AUCUN MOT DE PASSE");
-  } else {
-    // Up to "Password=" and the first two characters of the password, never more.
-    log_(kPrefix + platform::WideToAnsi(connectionString.substr(0, position + 11)) + "...");
-  }
+  const auto masked = MaskPassword(target_.SqlServerConnectionString(), 2);
+  log_(kPrefix + platform::WideToAnsi(masked.shown) +
+       (masked.hasPassword ? "..." : " - AUCUN MOT DE PASSE"));
 }
 
 bool SettingsReader::LireConfiguration() {

@@ -1,6 +1,7 @@
 #include "db/ConnectionStrings.h"
 
 #include "base/Errors.h"
+#include "base/StringUtils.h"
 #include "db/Connection.h"
 #include "platform/CodePage.h"
 
@@ -10,16 +11,6 @@ namespace {
 
 constexpr std::u16string_view kEmptyOptions =
     u"Initial File Name=\"\";Server SPN=\"\";Authentication=\"\";Access Token=\"\";";
-
-char16_t FoldAscii(char16_t c) {
-  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-}
-
-std::u16string_view TrimBlanks(std::u16string_view text) {
-  while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
-  return text;
-}
 
 std::u16string Unquote(std::u16string_view value) {
   if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
@@ -189,7 +180,7 @@ const std::u16string kMySQLCreationConnectionString = MySQLConnectionString(u"de
 bool SameTextAscii(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
 }
@@ -205,13 +196,7 @@ std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, bool
         sc.UserName.empty() ? std::u16string(u"User ID=sa;") : u"User ID=" + sc.UserName + u";";
     result += u"Password=" + sc.Password + u";";
   }
-  if (debugMode) {
-    constexpr std::u16string_view kKey = u"Password=";
-    const auto at = result.find(kKey);
-    const std::u16string shown =
-        at == std::u16string::npos ? result : result.substr(0, at + kKey.size());
-    writeLog("ConnStr=[" + platform::WideToAnsi(shown) + "]");
-  }
+  if (debugMode) writeLog("ConnStr=[" + platform::WideToAnsi(MaskPassword(result, 0).shown) + "]");
   return result;
 }
 

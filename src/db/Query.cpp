@@ -40,15 +40,6 @@ void Parameter::SetByte(std::uint8_t value) {
 
 namespace {
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-
 // The buffers of one bound marker; they must stay put until the statement has run.
 struct BoundValue {
   SQLSMALLINT valueType = SQL_C_WCHAR;
@@ -180,7 +171,7 @@ std::vector<BoundValue> BindMarkers(SQLHSTMT statement, const std::vector<std::s
   for (const auto& name : markerNames) {
     const Parameter* parameter = nullptr;
     for (const auto& candidate : parameters) {
-      if (SameName(candidate.Name(), name)) parameter = &candidate;
+      if (SameText(candidate.Name(), name)) parameter = &candidate;
     }
     bound.push_back(Bind(*parameter, sqlServer));
   }
@@ -316,14 +307,14 @@ void Query::Reparse() {
   parameters_.clear();
   for (const auto& name : markerNames_) {
     bool known = false;
-    for (const auto& parameter : parameters_) known = known || SameName(parameter.Name(), name);
+    for (const auto& parameter : parameters_) known = known || SameText(parameter.Name(), name);
     if (!known) parameters_.emplace_back(name);
   }
 }
 
 Parameter& Query::ParamByName(std::string_view name) {
   for (auto& parameter : parameters_) {
-    if (SameName(parameter.Name(), name)) return parameter;
+    if (SameText(parameter.Name(), name)) return parameter;
   }
   throw Exception("Paramètre « " + std::string(name) + " » introuvable dans la requête");
 }
@@ -477,7 +468,7 @@ long Query::RecNo() const { return Eof() ? -1 : static_cast<long>(current_ + 1);
 const Query::CellSpan& Query::Cell(std::string_view name) const {
   if (!active_) throw Exception("La requête n'est pas ouverte");
   for (std::size_t column = 0; column < columns_.size(); ++column) {
-    if (SameName(columns_[column], name)) {
+    if (SameText(columns_[column], name)) {
       if (current_ >= rowCount_) {
         throw Exception("Lecture du champ « " + std::string(name) +
                         " » après le dernier enregistrement");

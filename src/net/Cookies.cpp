@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "base/CivilDate.h"
 #include "base/StringUtils.h"
 
 namespace zirvo::net {
@@ -12,14 +13,6 @@ namespace {
 
 // A server that sets cookies without end must not make the store grow without end.
 constexpr std::size_t kMaxCookies = 300;
-
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
 
 std::string_view Trim(std::string_view text) { return TrimBlanks(text); }
 
@@ -44,16 +37,6 @@ std::string DefaultPath(std::string_view requestPath) {
     return "/";
   }
   return std::string(requestPath.substr(0, lastSlash));
-}
-
-// Days from 1 January 1970 to a civil date (proleptic Gregorian calendar).
-long long DaysFromCivil(long long year, unsigned month, unsigned day) {
-  year -= month <= 2 ? 1 : 0;
-  const long long era = (year >= 0 ? year : year - 399) / 400;
-  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
 }
 
 // The value of 1 to 6 decimal digits (the caller has checked them).
@@ -110,7 +93,7 @@ std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string
       second = (*time)[2];
     } else if (month < 0 && token.size() >= 3 &&
                std::isalpha(static_cast<unsigned char>(token[0]))) {
-      const std::string prefix = Lower(token.substr(0, 3));
+      const std::string prefix = LowerCase(token.substr(0, 3));
       for (int i = 0; i < 12; ++i) {
         if (prefix == kMonths[i]) month = i + 1;
       }
@@ -146,7 +129,7 @@ std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string
 
 void CookieStore::Store(std::string_view setCookie, std::string_view host,
                         std::string_view requestPath, TimePoint now) {
-  const std::string hostName = Lower(host);
+  const std::string hostName = LowerCase(host);
   const auto firstSemicolon = setCookie.find(';');
   const std::string_view pair = setCookie.substr(0, firstSemicolon);
   const auto equals = pair.find('=');
@@ -155,6 +138,13 @@ void CookieStore::Store(std::string_view setCookie, std::string_view host,
   cookie.name = std::string(Trim(pair.substr(0, equals)));
   cookie.value = std::string(Trim(pair.substr(equals + 1)));
   if (cookie.name.empty()) return;
+  // Sent back, a control character would end or cut the Cookie header line (a CR read as
+  // a line end by the server, a NUL ending the text): such a cookie is ignored.
+  const auto isControl = [](char c) {
+    const auto code = static_cast<unsigned char>(c);
+    return (code < 0x20 && c != '\t') || code == 0x7f;
+  };
+  if (std::any_of(pair.begin(), pair.end(), isControl)) return;
   cookie.domain = hostName;
   cookie.path = DefaultPath(requestPath);
   bool removal = false;
@@ -168,12 +158,12 @@ void CookieStore::Store(std::string_view setCookie, std::string_view host,
                                                                       : next - position - 1);
     position = next;
     const auto attributeEquals = attribute.find('=');
-    const std::string name = Lower(Trim(attribute.substr(0, attributeEquals)));
+    const std::string name = LowerCase(Trim(attribute.substr(0, attributeEquals)));
     const std::string_view value = attributeEquals == std::string_view::npos
                                        ? std::string_view()
                                        : Trim(attribute.substr(attributeEquals + 1));
     if (name == "domain" && !value.empty()) {
-      std::string domain = Lower(value);
+      std::string domain = LowerCase(value);
       if (domain.front() == '.') domain.erase(0, 1);
       if (!DomainMatches(hostName, domain)) return;
       cookie.domain = domain;
@@ -203,7 +193,7 @@ void CookieStore::Store(std::string_view setCookie, std::string_view host,
 
 std::string CookieStore::HeaderFor(std::string_view host, std::string_view path, bool secure,
                                    TimePoint now) const {
-  const std::string hostName = Lower(host);
+  const std::string hostName = LowerCase(host);
   std::vector<const Cookie*> matching;
   for (const auto& cookie : cookies_) {
     if (cookie.expires && *cookie.expires <= now) continue;

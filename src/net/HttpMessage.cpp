@@ -8,14 +8,6 @@ namespace zirvo::net {
 
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
-
 std::string_view TrimSpaces(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
@@ -48,7 +40,7 @@ std::string HeaderParameter(std::string_view value, std::string_view name) {
 }
 
 std::string MediaType(std::string_view contentType) {
-  return Lower(TrimSpaces(contentType.substr(0, contentType.find(';'))));
+  return LowerCase(TrimSpaces(contentType.substr(0, contentType.find(';'))));
 }
 
 bool EndsWith(std::string_view text, std::string_view suffix) {
@@ -69,13 +61,13 @@ std::string XmlDeclarationEncoding(std::string_view body) {
   if (rest.empty() || (rest.front() != '"' && rest.front() != '\'')) return std::string();
   const auto close = rest.find(rest.front(), 1);
   if (close == std::string_view::npos) return std::string();
-  return Lower(rest.substr(1, close - 1));
+  return LowerCase(rest.substr(1, close - 1));
 }
 
 // The charset an HTML document declares in its head, by <meta charset> or by an
 // http-equiv Content-Type. Only the head is looked at, and at most 64 KiB of it.
 std::string HtmlMetaCharset(std::string_view body) {
-  const std::string head = Lower(body.substr(0, 65536));
+  const std::string head = LowerCase(body.substr(0, 65536));
   const auto headEnd = head.find("</head");
   std::size_t position = 0;
   while ((position = head.find("<meta", position)) != std::string::npos && position < headEnd) {
@@ -256,7 +248,7 @@ std::string WriteRequestHead(const RequestHead& head) {
 
 std::string WithIdentityEncoding(std::string_view acceptEncoding) {
   if (TrimSpaces(acceptEncoding).empty()) return "identity";
-  if (Lower(acceptEncoding).find("identity") != std::string::npos) {
+  if (LowerCase(acceptEncoding).find("identity") != std::string::npos) {
     return std::string(acceptEncoding);
   }
   return std::string(acceptEncoding) + ", identity";
@@ -270,7 +262,7 @@ bool IsReplaceableContentType(std::string_view contentType) {
 
 std::string ReplyCharset(std::string_view contentType, std::string_view body) {
   const std::string media = MediaType(contentType);
-  std::string charset = Lower(HeaderParameter(contentType, "charset"));
+  std::string charset = LowerCase(HeaderParameter(contentType, "charset"));
   if (!charset.empty()) return charset;
   const auto slash = media.find('/');
   const std::string type = media.substr(0, slash);
@@ -280,7 +272,7 @@ std::string ReplyCharset(std::string_view contentType, std::string_view body) {
   if (type == "text") {
     if (xmlSubtype) return "us-ascii";
     if (subtype == "html") {
-      const std::string meta = Lower(HtmlMetaCharset(body));
+      const std::string meta = LowerCase(HtmlMetaCharset(body));
       if (!meta.empty()) return meta;
     }
     return "iso-8859-1";

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/Errors.h"
+#include "base/StringUtils.h"
 
 namespace zirvo::net {
 
@@ -34,10 +35,8 @@ void CheckBodySize(const std::string& body) {
   if (body.size() > kMaxBodyBytes) ThrowTooLarge();
 }
 
-bool ContainsChunked(std::string value) {
-  std::transform(value.begin(), value.end(), value.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-  return value.find("chunked") != std::string::npos;
+bool ContainsChunked(std::string_view value) {
+  return LowerCase(value).find("chunked") != std::string::npos;
 }
 
 }  // namespace

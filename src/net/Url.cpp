@@ -5,18 +5,6 @@
 
 namespace zirvo::net {
 
-namespace {
-
-std::string LowerCase(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return result;
-}
-
-}  // namespace
-
 Url ParseUrl(std::string_view text) {
   Url url;
   const auto fragment = text.find('#');

@@ -49,16 +49,20 @@ std::string DefaultLogFilePath() { return ChangeFileExt(platform::ExecutablePath
 
 void WriteLog(const std::string& message) { LogWriter(DefaultLogFilePath()).WriteLog(message); }
 
-void WaitSeconds(int seconds, const LogWriter& log, bool debugMode) {
+void WaitSeconds(int seconds, const LogWriter& log, bool debugMode, const WaitPassage& passage) {
   const std::string count = std::to_string(seconds);
   if (debugMode) log.WriteLog("Attente de " + count + " seconde(s).");
   if (seconds < 0 || seconds > 59) {
     throw EConvertError("Durée d'attente invalide : " + count +
                         " seconde(s), une valeur de 0 à 59 est attendue.");
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (passage) {
+    passage(std::chrono::seconds(seconds));
+  } else {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
   }
   if (debugMode) log.WriteLog("Attente de " + count + " seconde(s) terminée.");
 }

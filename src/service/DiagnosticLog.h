@@ -3,6 +3,8 @@
 // for every line, so each line has reached the operating system when WriteLog returns.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 
 #include "base/DateTime.h"
@@ -34,10 +36,15 @@ std::string DefaultLogFilePath();
 // Writes one line to the default log.
 void WriteLog(const std::string& message);
 
+// Lets a wait pass. Empty means a real wait; in-process tests of the cycle hand in one
+// that only notes the duration, so that the suite does not sit through the cycle's waits.
+using WaitPassage = std::function<void(std::chrono::milliseconds)>;
+
 // Blocks the calling thread for 0 to 59 seconds, logging before and after when debugMode
 // is set. A number outside 0 to 59 raises EConvertError after the first line and before
-// any wait. The wait is measured on a steady clock: setting the wall clock back or forth
-// does not change its length.
-void WaitSeconds(int seconds, const LogWriter& log, bool debugMode);
+// any wait. The real wait is measured on a steady clock: setting the wall clock back or
+// forth does not change its length; a non-empty `passage` is called instead.
+void WaitSeconds(int seconds, const LogWriter& log, bool debugMode,
+                 const WaitPassage& passage = {});
 
 }  // namespace zirvo::service

@@ -284,9 +284,9 @@ void TZirvoService::RecordServiceState(std::uint8_t stateNumber, const std::stri
 
 void TZirvoService::WaitSeconds(int seconds) const {
   if (log_) {
-    service::WaitSeconds(seconds, *log_, DebugMode);
+    service::WaitSeconds(seconds, *log_, DebugMode, waitPassage_);
   } else {
-    service::WaitSeconds(seconds, LogWriter(DefaultLogFilePath()), DebugMode);
+    service::WaitSeconds(seconds, LogWriter(DefaultLogFilePath()), DebugMode, waitPassage_);
   }
 }
 

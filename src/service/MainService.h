@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "base/Errors.h"
 #include "config/RemoteAccessCode.h"
@@ -79,6 +80,9 @@ class TZirvoService : public host::ServiceFrame {
   // Blocks the calling thread for 0 to 59 seconds, logging the wait in debug mode into
   // the same log as WriteLog.
   void WaitSeconds(int seconds) const;
+  // For in-process tests only: how WaitSeconds lets its time pass (see WaitPassage). The
+  // program never sets it, so the service waits for real. Set before the first cycle.
+  void SetWaitPassage(WaitPassage passage) { waitPassage_ = std::move(passage); }
 
   // The work the handlers hand on; virtual so that a test can stand in for a part.
   virtual void LireConfiguration();
@@ -128,6 +132,7 @@ class TZirvoService : public host::ServiceFrame {
   std::string ReportedServiceName() const;
 
   std::optional<LogWriter> log_;
+  WaitPassage waitPassage_;
   std::string executablePath_;
   mutable std::mutex reportedNameMutex_;
   std::string reportedServiceName_;

@@ -229,18 +229,9 @@ void TimerCycle::Run() {
 }  // namespace
 
 std::string MSSQLConnectionFailureLine(std::u16string_view connectionString) {
-  constexpr char kPrefix[] = "Echec de la connexion ADO_MSSQL : ";
-  std::u16string upper(connectionString);
-  for (char16_t& c : upper) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
-  const std::size_t key = upper.find(u"PASSWORD=");
-  if (key == std::u16string::npos) {
-    return kPrefix + platform::WideToAnsi(connectionString) + " - PAS DE MOT DE PASSE";
-  }
-  // The key, its equals sign and two characters of the password: enough to tell which
-  // password was tried without writing it to the log.
-  return kPrefix + platform::WideToAnsi(connectionString.substr(0, key + 11));
+  const auto masked = MaskPassword(connectionString, 2);
+  return "Echec de la connexion ADO_MSSQL : " + platform::WideToAnsi(masked.shown) +
+         (masked.hasPassword ? "" : " - PAS DE MOT DE PASSE");
 }
 
 void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) { TimerCycle(*this).Run(); }

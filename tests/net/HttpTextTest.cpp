@@ -185,6 +185,16 @@ TEST(CookieStore, StoresMatchesReplacesAndExpires) {
   EXPECT_EQ(store.HeaderFor("api.example", "/", false, now), "d=1");
   EXPECT_EQ(store.HeaderFor("api.example", "/", false, now + std::chrono::seconds(61)), "");
 
+  // A name or value with a control character would put a CR or NUL into the Cookie
+  // header line: the cookie is ignored (a tab is allowed).
+  for (const std::string& setCookie :
+       {std::string("cr=a\rX-Injected: 1"), std::string("nul=a\0b", 7), std::string("n\x01=v"),
+        std::string("del=\x7f")}) {
+    store.Store(setCookie, "ctl.test", "/", now);
+  }
+  store.Store("tab=a\tb", "ctl.test", "/", now);
+  EXPECT_EQ(store.HeaderFor("ctl.test", "/", false, now), "tab=a\tb");
+
   for (int i = 0; i < 1000; ++i) store.Store("n" + std::to_string(i) + "=v", "h", "/", now);
   EXPECT_LE(store.Size(), 300u) << "a server setting cookies without end stays bounded";
 

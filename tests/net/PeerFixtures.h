@@ -238,52 +238,25 @@ inline bool Accepts(std::uint16_t port) {
 class SquidProxy {
  public:
   SquidProxy(const std::string& user = {}, const std::string& password = {}) {
-    port_ = FreeLoopbackPort(dir_);
     const std::string work = dir_.File("squid");
     std::filesystem::create_directories(work);
-    std::string config = "http_port 127.0.0.1:" + std::to_string(port_) +
-                         "\n"
-                         "dns_nameservers 127.0.0.1\n"
-                         "visible_hostname zirvo-test-proxy\n"
-                         "cache deny all\n"
-                         "cache_mem 8 MB\n"
-                         "access_log none\n"
-                         "cache_store_log none\n"
-                         "cache_log " +
-                         work +
-                         "/cache.log\n"
-                         "pid_filename " +
-                         work +
-                         "/squid.pid\n"
-                         "coredump_dir " +
-                         work +
-                         "\n"
-                         "shutdown_lifetime 0 seconds\n"
-                         "pinger_enable off\n"
-                         "forward_timeout 20 seconds\n";
     if (!user.empty()) {
       RunCommand("htpasswd -b -c " + work + "/passwd " + user + " " + password +
                  " >/dev/null 2>&1");
-      config += "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + work +
-                "/passwd\n"
-                "auth_param basic realm zirvo\n"
-                "acl authenticated proxy_auth REQUIRED\n"
-                "http_access allow authenticated\n"
-                "http_access deny all\n";
-    } else {
-      config += "http_access allow all\n";
     }
-    WriteFileBytes(work + "/squid.conf", config);
-    RunCommand("chown -R proxy:proxy " + work + " 2>/dev/null; chmod 755 " + dir_.Path().string());
-    process_ = std::make_unique<BackgroundProcess>("squid -N -f " + work + "/squid.conf", 120,
-                                                   dir_.File("pid"), dir_.File("squid.out"));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (Accepts(port_)) {
-        ready_ = true;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // A port found free may be taken by another process before squid binds it: squid then
+    // says so in its log, and it is started again on another port.
+    for (int attempt = 1; attempt <= 4 && !ready_; ++attempt) {
+      port_ = FreeLoopbackPort(dir_);
+      const std::string pidFile = work + "/squid" + std::to_string(attempt) + ".pid";
+      WriteFileBytes(work + "/squid.conf", Config(work, pidFile, !user.empty()));
+      std::filesystem::remove(work + "/cache.log");
+      RunCommand("chown -R proxy:proxy " + work + " 2>/dev/null; chmod 755 " +
+                 dir_.Path().string());
+      process_.reset();  // the failed attempt's squid, before its pid file is reused
+      process_ = std::make_unique<BackgroundProcess>("squid -N -f " + work + "/squid.conf", 120,
+                                                     dir_.File("pid"), dir_.File("squid.out"));
+      ready_ = Listening(work + "/cache.log");
     }
   }
   ~SquidProxy() {
@@ -299,6 +272,48 @@ class SquidProxy {
   std::string Log() const { return ReadTextFile(dir_.File("squid/cache.log")); }
 
  private:
+  std::string Config(const std::string& work, const std::string& pidFile,
+                     bool authenticated) const {
+    std::string config = "http_port 127.0.0.1:" + std::to_string(port_) +
+                         "\n"
+                         "dns_nameservers 127.0.0.1\n"
+                         "visible_hostname zirvo-test-proxy\n"
+                         "cache deny all\n"
+                         "cache_mem 8 MB\n"
+                         "access_log none\n"
+                         "cache_store_log none\n"
+                         "cache_log " +
+                         work + "/cache.log\npid_filename " + pidFile + "\ncoredump_dir " + work +
+                         "\n"
+                         "shutdown_lifetime 0 seconds\n"
+                         "pinger_enable off\n"
+                         "forward_timeout 20 seconds\n";
+    if (authenticated) {
+      return config + "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + work +
+             "/passwd\n"
+             "auth_param basic realm zirvo\n"
+             "acl authenticated proxy_auth REQUIRED\n"
+             "http_access allow authenticated\n"
+             "http_access deny all\n";
+    }
+    return config + "http_access allow all\n";
+  }
+
+  // Whether this squid listens on port_: its log says so and the port answers (another
+  // process holding the port would answer too). False once the log reports a clash.
+  bool Listening(const std::string& cacheLog) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::string log = ReadTextFile(cacheLog);
+      if (log.find("Accepting HTTP Socket connections") != std::string::npos && Accepts(port_)) {
+        return true;
+      }
+      if (log.find("Address already in use") != std::string::npos) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+
   TempDir dir_;
   std::uint16_t port_ = 0;
   std::unique_ptr<BackgroundProcess> process_;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -29,15 +30,22 @@ std::string Quoted(const std::string& text) {
 
 MariaDbServer::MariaDbServer() {
   const std::string dir = directory_.Path().string();
-  if (Shell("mariadb-install-db --no-defaults --datadir=" + Quoted(dir + "/data") +
+  // Its own folder for temporary tables and files: servers of test processes running
+  // side by side must not meet in /tmp.
+  std::filesystem::create_directories(dir + "/tmp");
+  if (Shell("TMPDIR=" + Quoted(dir + "/tmp") + " mariadb-install-db --no-defaults --datadir=" +
+            Quoted(dir + "/data") + " --tmpdir=" + Quoted(dir + "/tmp") +
             " --user=root --auth-root-authentication-method=normal --skip-test-db"
             " --skip-name-resolve >" +
             Quoted(dir + "/install.log") + " 2>&1") != 0) {
     throw std::runtime_error("mariadb-install-db failed: " + ReadFileBytes(dir + "/install.log"));
   }
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  // The port is free when chosen but may be taken before the server binds it (another
+  // test process): then the server stops at once, and it is started again on another.
+  constexpr int kAttempts = 4;
+  for (int attempt = 1;; ++attempt) {
     if (TryStart()) break;
-    if (attempt == 1) {
+    if (attempt == kAttempts) {
       throw std::runtime_error("MariaDB did not start: " + ReadFileBytes(dir + "/server.log"));
     }
   }
@@ -68,7 +76,7 @@ bool MariaDbServer::TryStart() {
       " && rm -f server.pid && "
       "(timeout 1800 mariadbd --no-defaults --user=root --datadir=" +
       Quoted(dir + "/data") + " --socket=" + Quoted(dir + "/server.sock") +
-      " --port=" + std::to_string(port_) +
+      " --port=" + std::to_string(port_) + " --tmpdir=" + Quoted(dir + "/tmp") +
       " --bind-address=127.0.0.1 --skip-name-resolve --pid-file=" + Quoted(dir + "/server.pid") +
       " --log-error=" + Quoted(dir + "/server.log") +
       " --innodb-buffer-pool-size=16M --skip-log-bin --max-connections=50"
@@ -78,12 +86,16 @@ bool MariaDbServer::TryStart() {
       Quoted(dir + "/server.pid") +
       " 2>/dev/null) 2>/dev/null)"
       " </dev/null >/dev/null 2>&1 &";
+  std::filesystem::remove(dir + "/server.log");
   if (Shell(command) != 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
     if (Shell("mariadb-admin --no-defaults --socket=" + Quoted(dir + "/server.sock") +
               " -uroot --connect-timeout=2 ping >/dev/null 2>&1") == 0) {
       return true;
+    }
+    if (ReadFileBytes(dir + "/server.log").find("Bind on TCP/IP port") != std::string::npos) {
+      break;  // the port was taken meanwhile
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }

@@ -72,6 +72,8 @@ class TimerCycleTest : public ::testing::Test {
         host_({}, test::FakeEnvironment(system_, manager_)),
         service_(host_.CreateService<CycleService>(LogWriter(dir_.File("ZirvoSrv.log")))) {
     service_.SetExecutablePath(dir_.File("ZirvoSrv"));
+    // The cycle's waits are noted, not sat through.
+    service_.SetWaitPassage([this](std::chrono::milliseconds wait) { waits_.push_back(wait); });
     service_.IdIPWatch1 = net::IPWatch([this] {
       if (onAddress_) onAddress_();
       return std::vector<platform::AdapterAddress>{{false, address_, "255.255.255.0"}};
@@ -131,6 +133,7 @@ class TimerCycleTest : public ::testing::Test {
   CycleService& service_;
   std::string address_ = "192.0.2.10";
   std::function<void()> onAddress_;
+  std::vector<std::chrono::milliseconds> waits_;
 };
 
 constexpr char kDebug[] = "DebugMode=1\r\n";
@@ -166,6 +169,7 @@ TEST_F(TimerCycleTest, TheLoopbackAddressEndsTheWorkBeforeTheMySqlSetUp) {
   WriteSettings(kQuiet);
   Tick();
   EXPECT_EQ(Count("Erreur : la connexion internet n'est pas active."), 2);
+  EXPECT_EQ(waits_.size(), 2u) << "only the wait after the SQL Server connection, per cycle";
   ExpectIdleAndArmed();
 }
 
@@ -278,6 +282,8 @@ TEST_F(TimerCycleTest, AFullCycleDownloadsTheAccessCodeAndOpensBothDatabases) {
                  "Connexion MySQL réussie.", "Attente de 1 seconde(s)."});
   ExpectInOrder(kClosingAfterNormalEnd);
   EXPECT_EQ(lookups, 2) << "the debug line asks for the address again";
+  EXPECT_EQ(waits_, (std::vector<std::chrono::milliseconds>{1s, 1s}))
+      << "one second after each database opens";
   EXPECT_EQ(service_.deliveryChecks, 1);
   EXPECT_TRUE(service_.databasesOpen);
   EXPECT_EQ(ServiceSettings.MySQLDBPwd, test::MariaDbServer::kPassword);

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/Files.h"
+#include "platform/posix/UniqueFd.h"
 #include "platform/posix/WriteAll.h"
 
 namespace zirvo::platform {
@@ -14,23 +16,14 @@ namespace {
 
 class PosixAppendFile final : public AppendFile {
  public:
-  explicit PosixAppendFile(int fd) : fd_(fd) {}
-  ~PosixAppendFile() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  PosixAppendFile(const PosixAppendFile&) = delete;
-  PosixAppendFile& operator=(const PosixAppendFile&) = delete;
+  explicit PosixAppendFile(posix::UniqueFd fd) : fd_(std::move(fd)) {}
 
-  int Write(std::string_view data) override { return posix::WriteAll(fd_, data); }
+  int Write(std::string_view data) override { return posix::WriteAll(fd_.Get(), data); }
 
-  int Close() override {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? 0 : errno;
-  }
+  int Close() override { return fd_.Close(); }
 
  private:
-  int fd_;
+  posix::UniqueFd fd_;
 };
 
 }  // namespace
@@ -39,19 +32,18 @@ std::unique_ptr<AppendFile> OpenLogFileForAppend(const std::string& path) {
   // Root ignores permission bits, so the read-only mark is checked by hand: an operator
   // who made the log read-only means it.
   if (IsReadOnlyFile(path)) return nullptr;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return nullptr;
+  posix::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd.Valid()) return nullptr;
   // An open-file-description lock plays the Windows share mode: one writer at a time,
   // readers welcome. Only "held by someone else" counts as a failed open; a file system
   // without lock support must not silence the log.
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
-  if (::fcntl(fd, F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES)) {
-    ::close(fd);
+  if (::fcntl(fd.Get(), F_OFD_SETLK, &lock) != 0 && (errno == EAGAIN || errno == EACCES)) {
     return nullptr;
   }
-  return std::make_unique<PosixAppendFile>(fd);
+  return std::make_unique<PosixAppendFile>(std::move(fd));
 }
 
 }  // namespace zirvo::platform

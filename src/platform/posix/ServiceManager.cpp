@@ -21,6 +21,7 @@
 #include "base/Errors.h"
 #include "platform/MessageBox.h"
 #include "platform/SystemError.h"
+#include "platform/posix/UniqueFd.h"
 
 extern char** environ;
 
@@ -32,14 +33,7 @@ constexpr const char* kDefaultUnitDirectory = "/etc/systemd/system";
 constexpr const char* kDefaultRuntimeDirectory = "/run/zirvosrv";
 constexpr const char* kRuntimeDirectoryName = "zirvosrv";
 
-struct FdCloser {
-  void operator()(int* fd) const {
-    if (*fd >= 0) ::close(*fd);
-    delete fd;
-  }
-};
-using UniqueFd = std::unique_ptr<int, FdCloser>;
-UniqueFd MakeFd(int fd) { return UniqueFd(new int(fd)); }
+using posix::UniqueFd;
 
 std::string Environment(const char* name) {
   const char* value = std::getenv(name);
@@ -101,11 +95,11 @@ sigset_t DispatcherSignals() {
 // reader sees either the old or the new record, never half of one.
 int WriteFileAtomically(const std::string& path, const std::string& content, mode_t mode) {
   const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  UniqueFd fd = MakeFd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
-  if (*fd < 0) return errno;
+  UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+  if (!fd.Valid()) return errno;
   std::string_view rest = content;
   while (!rest.empty()) {
-    const ssize_t written = ::write(*fd, rest.data(), rest.size());
+    const ssize_t written = ::write(fd.Get(), rest.data(), rest.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
@@ -114,10 +108,9 @@ int WriteFileAtomically(const std::string& path, const std::string& content, mod
     }
     rest.remove_prefix(static_cast<std::size_t>(written));
   }
-  ::fchmod(*fd, mode);
-  const int closeResult = ::close(*fd);
-  *fd = -1;
-  if (closeResult != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
+  ::fchmod(fd.Get(), mode);
+  const int closeError = fd.Close();
+  if (closeError != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
     const int error = errno;
     ::unlink(temporary.c_str());
     return error;
@@ -202,24 +195,24 @@ class PosixServiceDatabase final : public ServiceDatabase {
   void CreateServiceEntry(const ServiceInstallation& service, std::uint32_t&) override {
     if (!service.startName.empty()) CheckAccount(service.startName);
     const std::string path = UnitPath(service.name);
-    UniqueFd fd = MakeFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (*fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd.Valid()) {
       throw EOSError(errno == EEXIST ? kErrorServiceExists : static_cast<std::uint32_t>(errno));
     }
     const std::string text = UnitFileText(service);
     int error = 0;
     std::string_view rest = text;
     while (!rest.empty() && error == 0) {
-      const ssize_t written = ::write(*fd, rest.data(), rest.size());
+      const ssize_t written = ::write(fd.Get(), rest.data(), rest.size());
       if (written < 0) {
         if (errno != EINTR) error = errno;
         continue;
       }
       rest.remove_prefix(static_cast<std::size_t>(written));
     }
-    if (error == 0 && ::fsync(*fd) != 0) error = errno;
-    if (::close(*fd) != 0 && error == 0) error = errno;
-    *fd = -1;
+    if (error == 0 && ::fsync(fd.Get()) != 0) error = errno;
+    const int closeError = fd.Close();
+    if (error == 0) error = closeError;
     if (error != 0) {
       ::unlink(path.c_str());
       throw EOSError(static_cast<std::uint32_t>(error));
@@ -294,7 +287,7 @@ class PosixStatusHandle final : public ServiceStatusHandle {
     ::mkdir(RuntimeDirectory().c_str(), 0755);
     std::uint32_t error =
         static_cast<std::uint32_t>(WriteFileAtomically(RecordPath(name_), record, 0644));
-    if (*socket_ >= 0) {
+    if (socket_.Valid()) {
       const std::uint32_t notifyError = Notify(status, text);
       if (error == 0) error = notifyError;
     }
@@ -328,7 +321,7 @@ class PosixStatusHandle final : public ServiceStatusHandle {
                "\nX_ZIRVOSRV_CONTROLS_ACCEPTED=" + std::to_string(status.controlsAccepted) +
                "\nX_ZIRVOSRV_CHECKPOINT=" + std::to_string(status.checkPoint) +
                "\nX_ZIRVOSRV_WAIT_HINT=" + std::to_string(status.waitHint) + "\n";
-    const ssize_t sent = ::sendto(*socket_, message.data(), message.size(), MSG_NOSIGNAL,
+    const ssize_t sent = ::sendto(socket_.Get(), message.data(), message.size(), MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&address_), addressLength_);
     return sent < 0 ? static_cast<std::uint32_t>(errno) : 0;
   }
@@ -380,7 +373,7 @@ class PosixServiceManager final : public ServiceControlManager {
                                                               std::uint32_t& error) override {
     sockaddr_un address{};
     socklen_t addressLength = 0;
-    UniqueFd socket = MakeFd(-1);
+    UniqueFd socket;
     const std::string notifySocket = Environment("NOTIFY_SOCKET");
     if (!notifySocket.empty()) {
       if (notifySocket.size() >= sizeof address.sun_path ||
@@ -393,8 +386,8 @@ class PosixServiceManager final : public ServiceControlManager {
       // A leading '@' names a socket in the abstract namespace.
       if (notifySocket[0] == '@') address.sun_path[0] = '\0';
       addressLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + notifySocket.size());
-      socket = MakeFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-      if (*socket < 0) {
+      socket = UniqueFd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+      if (!socket.Valid()) {
         error = static_cast<std::uint32_t>(errno);
         return nullptr;
       }
@@ -451,11 +444,11 @@ std::optional<std::uint32_t> QueryServiceCurrentState(const std::string& service
   if (!machineName.empty() && machineName != "localhost" && machineName != ".") return {};
   std::string record;
   {
-    UniqueFd fd = MakeFd(::open(RecordPath(serviceName).c_str(), O_RDONLY | O_CLOEXEC));
-    if (*fd >= 0) {
+    UniqueFd fd(::open(RecordPath(serviceName).c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.Valid()) {
       char buffer[512];
       ssize_t length = 0;
-      while ((length = ::read(*fd, buffer, sizeof buffer)) > 0) {
+      while ((length = ::read(fd.Get(), buffer, sizeof buffer)) > 0) {
         record.append(buffer, static_cast<std::size_t>(length));
       }
     }

@@ -14,23 +14,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/UniqueFd.h"
+
 namespace zirvo::platform {
 
 namespace {
-
-class PosixDescriptor {
- public:
-  explicit PosixDescriptor(int fd) : fd_(fd) {}
-  ~PosixDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  PosixDescriptor(const PosixDescriptor&) = delete;
-  PosixDescriptor& operator=(const PosixDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 struct AddrInfoDeleter {
   void operator()(addrinfo* info) const { ::freeaddrinfo(info); }
@@ -57,7 +45,7 @@ int PollOne(int fd, short events, std::chrono::milliseconds wait, short& revents
 
 struct TcpSocket::Impl {
   explicit Impl(int fd) : descriptor(fd) {}
-  PosixDescriptor descriptor;
+  posix::UniqueFd descriptor;
 };
 
 TcpSocket::TcpSocket(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
