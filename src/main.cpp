@@ -1,21 +1,41 @@
 // Program entry of ZirvoSrv: the service host with its one service object.
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "config/ScrambleCommand.h"
 #include "host/ServiceHost.h"
+#include "platform/MessageBox.h"
+#include "platform/Process.h"
 #include "platform/ServiceManager.h"
 #include "service/MainService.h"
+#include "service/SelfCheck.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (zirvo::host::FindCmdLineSwitch(arguments, "scramble")) {
     return zirvo::config::RunScrambleCommand();
   }
+  if (zirvo::host::FindCmdLineSwitch(arguments, "check")) {
+    // Before anything of the service exists: the check writes no log line and leaves a
+    // running service alone.
+    return zirvo::service::RunSelfCheck({.executablePath = zirvo::platform::ExecutablePath(),
+                                         .stateQuery = zirvo::platform::QueryServiceCurrentState,
+                                         .print = zirvo::platform::PrintConsoleLine});
+  }
   // The manager comes first: on Linux it blocks the control signals for every thread
   // the program starts later.
-  const auto manager = zirvo::platform::CreateSystemServiceManager(
-      zirvo::host::FindCmdLineSwitch(arguments, "console"));
+  std::unique_ptr<zirvo::platform::ServiceControlManager> manager;
+  try {
+    manager = zirvo::platform::CreateSystemServiceManager(
+        zirvo::host::FindCmdLineSwitch(arguments, "console"));
+  } catch (const std::exception& error) {
+    // Nothing else is set up yet: the message goes where an operator starting the
+    // program sees it (standard error on Linux, which the journal keeps under systemd).
+    zirvo::platform::ShowMessage(zirvo::service::kServiceDisplayName, error.what(),
+                                 zirvo::platform::MessageKind::kError);
+    return 1;
+  }
   zirvo::platform::KeepRunningAtLogOff();
   zirvo::host::ServiceHost host(arguments, zirvo::host::SystemHostEnvironment(*manager));
   try {

@@ -30,6 +30,7 @@ class EConvertError : public Exception {
 class EAbort : public Exception {
  public:
   EAbort() : Exception("Operation aborted") {}
+  explicit EAbort(std::string message) : Exception(std::move(message)) {}
 };
 
 // One native entry of a database engine error. The high byte of the code is the

@@ -101,9 +101,9 @@ std::string LowerCase(std::string_view text) {
 }
 
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return AsciiUpper(x) == AsciiUpper(y);
+         });
 }
 
 MaskedConnectionString MaskPassword(std::u16string_view connectionString,
@@ -139,8 +139,8 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text) {
   const std::uint64_t limit =
       negative ? std::uint64_t{1} << 31 : std::uint64_t{std::numeric_limits<std::int32_t>::max()};
   if (*magnitude > limit) return std::nullopt;
-  std::int64_t value = negative ? -static_cast<std::int64_t>(*magnitude)
-                                : static_cast<std::int64_t>(*magnitude);
+  std::int64_t value =
+      negative ? -static_cast<std::int64_t>(*magnitude) : static_cast<std::int64_t>(*magnitude);
   return static_cast<std::int32_t>(value);
 }
 
@@ -151,8 +151,8 @@ std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback) {
 std::string ChangeFileExt(std::string_view path, std::string_view extension) {
   const auto nameStart = path.find_last_of("/\\:");
   const auto dot = path.rfind('.');
-  const bool dotInName = dot != std::string_view::npos &&
-                         (nameStart == std::string_view::npos || dot > nameStart);
+  const bool dotInName =
+      dot != std::string_view::npos && (nameStart == std::string_view::npos || dot > nameStart);
   std::string result(dotInName ? path.substr(0, dot) : path);
   result += extension;
   return result;

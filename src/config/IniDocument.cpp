@@ -162,8 +162,7 @@ std::optional<std::size_t> IniDocument::FindKeyLine(const SectionRange& range,
   return std::nullopt;
 }
 
-std::optional<std::string> IniDocument::Find(std::string_view section,
-                                             std::string_view key) const {
+std::optional<std::string> IniDocument::Find(std::string_view section, std::string_view key) const {
   const auto range = FindSection(NameText(section));
   if (!range) return std::nullopt;
   const auto index = FindKeyLine(*range, NameText(key));

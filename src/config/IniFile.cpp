@@ -52,12 +52,9 @@ bool IniFile::ReadBool(std::string_view section, std::string_view key, bool fall
   return ReadInteger(section, key, fallback ? 1 : 0) != 0;
 }
 
-bool IniFile::SectionExists(std::string_view section) const {
-  return Load().HasSection(section);
-}
+bool IniFile::SectionExists(std::string_view section) const { return Load().HasSection(section); }
 
-void IniFile::WriteString(std::string_view section, std::string_view key,
-                          std::string_view value) {
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
   const std::string before = LoadBytes();
   IniDocument document = IniDocument::Parse(before);
   document.Set(section, key, value);

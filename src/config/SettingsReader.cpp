@@ -112,8 +112,8 @@ std::int32_t SettingsReader::ApplyInterval(std::int32_t seconds) {
          " s) : l'intervalle par défaut de 3600 s est appliqué.");
     seconds = 3600;
   } else if (seconds > kMaxIntervalSeconds) {
-    log_("Intervalle trop grand (" + std::to_string(seconds) + " s) : " +
-         std::to_string(kMaxIntervalSeconds) + " s sont appliquées.");
+    log_("Intervalle trop grand (" + std::to_string(seconds) +
+         " s) : " + std::to_string(kMaxIntervalSeconds) + " s sont appliquées.");
     seconds = kMaxIntervalSeconds;
   }
   target_.SetTimerInterval(static_cast<std::uint32_t>(seconds) * 1000u);
@@ -160,7 +160,8 @@ void SettingsReader::ReadOwnBranch(IniFile& own) {
   WriteBack(own, kKernelSection, "UserName", platform::WideToAnsi(sc_.UserName));
   sc_.Password = readLoginField("Password", "SAPW", "");
   settings_.ScrambledSAPW = platform::WideToAnsi(sc_.Password);
-  const std::string mySqlDataSource = own.ReadString(kMySqlSection, "QuenzarMySQLDB", "QuenzarMySQLDB");
+  const std::string mySqlDataSource =
+      own.ReadString(kMySqlSection, "QuenzarMySQLDB", "QuenzarMySQLDB");
   // Stored as read: the next run must find the same scrambled text, which it unscrambles
   // once again.
   WriteBack(own, kKernelSection, "SAPW", settings_.ScrambledSAPW);
@@ -180,8 +181,8 @@ bool SettingsReader::ReadVarnoxBranch(IniFile& own, const std::string& varnoxIni
   settings_.DataBaseDir = AddTrailingBackslash(
       varnoxIni.ReadString("Database", "Private", ExtractFilePath(executablePath_) + "Private"));
   const std::string sqlServerDir = varnoxIni.ReadString("Database", "Server", "");
-  Debug("DatabaseDir=" + settings_.DataBaseDir + "\r" + std::string(22, ' ') + "SQLServerDir=" +
-        sqlServerDir);
+  Debug("DatabaseDir=" + settings_.DataBaseDir + "\r" + std::string(22, ' ') +
+        "SQLServerDir=" + sqlServerDir);
   const std::string varnoxVerPath = AddTrailingBackslash(sqlServerDir) + "Varnox.ver";
   if (TrimControl(sqlServerDir).empty() || !FileExists(varnoxVerPath)) {
     log_("Le chemin de la base de données de Quenzar SQL n'est pas paramétré (SQLServerDir=[" +
@@ -212,7 +213,8 @@ bool SettingsReader::ReadVarnoxBranch(IniFile& own, const std::string& varnoxIni
   settings_.ScrambledSAPW = scrambledPassword;
   Debug("SC.Password=" + scrambledPassword);
 
-  const std::string mySqlDataSource = own.ReadString(kMySqlSection, "QuenzarMySQLDB", "QuenzarMySQLDB");
+  const std::string mySqlDataSource =
+      own.ReadString(kMySqlSection, "QuenzarMySQLDB", "QuenzarMySQLDB");
   WriteBack(own, kKernelSection, "SAPW", scrambledPassword);
   WriteBack(own, kMySqlSection, "QuenzarMySQLDB", mySqlDataSource);
   WriteBack(own, kKernelSection, "DataBaseDir", settings_.DataBaseDir);

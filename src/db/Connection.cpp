@@ -128,6 +128,21 @@ std::u16string DataSourceDriver(SQLHENV environment, std::u16string_view dataSou
   }
 }
 
+namespace {
+
+// The core's mutex is held by the caller.
+std::u16string ChosenDriver(ConnectionCore& core) {
+  if (!core.sqlServerDriver.empty()) return core.sqlServerDriver;
+  if (!core.environment) core.environment = NewEnvironment();
+  const auto candidates = platform::SqlServerDriverCandidates();
+  return ResolveSqlServerDriver(u"",
+                                candidates.size() > 1 ? InstalledDrivers(core.environment.get())
+                                                      : std::vector<std::u16string>{},
+                                candidates);
+}
+
+}  // namespace
+
 Connection::Connection() : core_(std::make_unique<ConnectionCore>()) {}
 
 Connection::Connection(std::u16string connectionString) : Connection() {
@@ -169,6 +184,11 @@ void Connection::SetQueryTimeout(int seconds) {
   core_->queryTimeout = seconds < 0 ? 0 : seconds;
 }
 
+std::u16string Connection::ChosenSqlServerDriver() const {
+  std::lock_guard lock(core_->mutex);
+  return ChosenDriver(*core_);
+}
+
 bool Connection::Connected() const { return core_->connected.load(); }
 
 bool Connection::IsSqlServer() const {
@@ -182,17 +202,9 @@ void Connection::Open() {
   if (core.connected) return;
   if (!core.environment) core.environment = NewEnvironment();
 
-  std::u16string driver = core.sqlServerDriver;
-  if (driver.empty()) {
-    const auto candidates = platform::SqlServerDriverCandidates();
-    driver = ResolveSqlServerDriver(driver,
-                                    candidates.size() > 1 ? InstalledDrivers(core.environment.get())
-                                                          : std::vector<std::u16string>{},
-                                    candidates);
-  }
   const std::u16string dataSource = NamedDataSource(core.connectionString);
   std::u16string odbcString = TranslateToOdbc(
-      core.connectionString, driver,
+      core.connectionString, ChosenDriver(core),
       dataSource.empty() ? std::u16string() : DataSourceDriver(core.environment.get(), dataSource));
 
   SQLHDBC raw = SQL_NULL_HDBC;
@@ -204,8 +216,12 @@ void Connection::Open() {
   // An unreachable server must not hold the cycle for minutes. The connection-wide
   // time-out is left alone: it would bound every later request too, long statements
   // included, which the statement time-out governs instead.
-  SQLSetConnectAttrW(raw, SQL_ATTR_LOGIN_TIMEOUT,
-                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(core.loginTimeout)), 0);
+  // A driver that refuses the bound fails the open here rather than risk a login that
+  // never ends.
+  CheckOdbc(
+      SQLSetConnectAttrW(raw, SQL_ATTR_LOGIN_TIMEOUT,
+                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(core.loginTimeout)), 0),
+      SQL_HANDLE_DBC, raw, "SQLSetConnectAttrW");
   SQLWCHAR completed[1024];
   SQLSMALLINT completedLength = 0;
   const SQLRETURN result = SQLDriverConnectW(raw, nullptr, Wide(odbcString), SQL_NTS, completed,

@@ -36,6 +36,9 @@ class Connection {
   // the embedded default, whose Data Source is the database file. Read at each open.
   void SetSqlServerDriver(std::u16string driverName);
   std::u16string SqlServerDriver() const;
+  // The driver the next open will use for "Provider=MSOLEDBSQL.1": the one set, or the
+  // best installed one. Raises Exception when ODBC cannot be initialised.
+  std::u16string ChosenSqlServerDriver() const;
 
   // Seconds an open waits for the server before failing (15 unless set; 0 waits as long
   // as the driver does), and seconds a statement may run (30 unless set).

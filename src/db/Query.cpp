@@ -357,9 +357,9 @@ void Query::Open() {
           FromWide(name, std::min<std::size_t>(
                              static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255)));
       bool keep = keptFields_.empty();
-      for (const auto& field : keptFields_) keep = keep || SameName(field, columnName);
+      for (const auto& field : keptFields_) keep = keep || SameText(field, columnName);
       // Only the first of equal names can be read, so a later one is not kept.
-      for (const auto& earlier : columns) keep = keep && !SameName(earlier, columnName);
+      for (const auto& earlier : columns) keep = keep && !SameText(earlier, columnName);
       if (!keep) continue;
       columns.push_back(std::move(columnName));
       kept.push_back(column);

@@ -1,5 +1,6 @@
 #include "host/ServiceFrame.h"
 
+#include <chrono>
 #include <exception>
 #include <thread>
 
@@ -13,6 +14,12 @@ namespace {
 // One memory for the whole process, as the manager sees one sequence of reports from it.
 std::mutex checkPointMutex;
 CheckPointMemory processCheckPoints;
+
+// While a stopping service waits for its work: how often it looks, and how often it
+// tells the manager that it is still on its way (well within the wait hint, so that
+// neither the service control manager nor systemd gives up on it).
+constexpr auto kWorkPollStep = std::chrono::milliseconds(50);
+constexpr auto kStopPendingReportInterval = std::chrono::seconds(1);
 
 const char* ControlName(std::uint32_t code) {
   switch (code) {
@@ -130,7 +137,7 @@ void ServiceFrame::ProcessServiceRequests(bool wait) {
   if (serviceThread_) serviceThread_->ProcessRequests(wait);
 }
 
-void ServiceFrame::LogServiceEvent(const std::string& text) {
+void ServiceFrame::LogServiceEvent(const std::string& text) const {
   std::lock_guard<std::mutex> lock(eventMutex_);
   if (!eventSource_) eventSource_ = host_.Environment().openEventSource(name_);
   if (eventSource_) eventSource_->ReportError(text);
@@ -173,13 +180,32 @@ void ServiceFrame::Main(const std::vector<std::string>& arguments) {
     } reportStopped{*this};
     SetStatus(ServiceStatus::csStartPending);
     threadTerminated_.store(false);
+    stopping_.store(false);
     serviceThread_ = std::make_unique<ServiceThread>(*this);
     std::thread thread([this] { serviceThread_->Execute(); });
     thread.join();
+    // Terminated stays true meanwhile, so the work sees the stop and starts no more.
+    WaitForWork();
     serviceThread_.reset();
     threadTerminated_.store(false);
   } catch (const std::exception& error) {
     LogServiceEvent(std::string("Service failed on execute: ") + error.what());
+  }
+}
+
+void ServiceFrame::WaitForWork() {
+  stopping_.store(true);
+  if (!WorkInProgress()) return;
+  // Stopped may be reported only once the work is over: a manager that hears it sooner
+  // may kill the process in the middle of an update, or start a second instance.
+  SetStatus(ServiceStatus::csStopPending);
+  auto nextReport = std::chrono::steady_clock::now() + kStopPendingReportInterval;
+  while (WorkInProgress()) {
+    std::this_thread::sleep_for(kWorkPollStep);
+    if (std::chrono::steady_clock::now() >= nextReport) {
+      SetStatus(ServiceStatus::csStopPending);
+      nextReport += kStopPendingReportInterval;
+    }
   }
 }
 
@@ -209,7 +235,10 @@ void ServiceFrame::DoShutdown() {
 
 bool ServiceFrame::DoCustomControl(std::uint32_t) { return true; }
 
-void ServiceThread::Terminate() { service_.threadTerminated_.store(true); }
+void ServiceThread::Terminate() {
+  service_.stopping_.store(true);
+  service_.threadTerminated_.store(true);
+}
 
 void ServiceThread::Execute() {
   ServiceFrame& service = service_;

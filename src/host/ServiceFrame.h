@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/EventLog.h"
@@ -113,6 +114,13 @@ class ServiceFrame {
   void SetDependencies(std::vector<std::string> names) { dependencies_ = std::move(names); }
   std::uint32_t TagID() const { return tagId_; }
   void SetTagID(std::uint32_t tag) { tagId_ = tag; }
+  // Files named in the registration for administrators, as (label, full path).
+  const std::vector<std::pair<std::string, std::string>>& DocumentedFiles() const {
+    return documentedFiles_;
+  }
+  void SetDocumentedFiles(std::vector<std::pair<std::string, std::string>> files) {
+    documentedFiles_ = std::move(files);
+  }
 
   // Events. Assigning a pause or continue handler allows pause; a stop handler, stop.
   void SetOnStart(StartEvent handler) { onStart_ = std::move(handler); }
@@ -146,6 +154,11 @@ class ServiceFrame {
   const std::vector<std::string>& Params() const { return params_; }
   // True once the service thread has been told to end; false while none exists.
   bool Terminated() const;
+  // True from the moment a stop or shutdown is accepted, or the service thread ends,
+  // until the service is next started in this process: work that the service runs on
+  // the main loop reads it to give up what it is waiting for and to start nothing new.
+  // Any thread.
+  bool Stopping() const { return stopping_.load(); }
   // The running service thread, or null outside a run. For the service thread itself.
   ServiceThread* GetServiceThread() const { return serviceThread_.get(); }
 
@@ -156,7 +169,7 @@ class ServiceFrame {
   void ProcessServiceRequests(bool wait);
   // Writes one error entry under the service's name, registering the source on first use.
   // Any thread.
-  void LogServiceEvent(const std::string& text);
+  void LogServiceEvent(const std::string& text) const;
 
   // The controller: queues the code for the service thread and wakes it when paused.
   // Called by the controller entry on the manager's dispatcher thread; never blocks on a
@@ -180,9 +193,19 @@ class ServiceFrame {
   virtual void DoInterrogate();
   virtual void DoShutdown();
   virtual bool DoCustomControl(std::uint32_t code);
+  // True while the service runs work outside its own thread (on the main loop) that
+  // must end before the service counts as stopped. Once the service thread has ended,
+  // Main reports stop pending again, with rising check points, for as long as this is
+  // true, and only then stopped. Called on the manager's thread; must not block. None by
+  // default.
+  virtual bool WorkInProgress() const { return false; }
 
  private:
   friend class ServiceThread;
+
+  // After the service thread has ended: waits for WorkInProgress to turn false,
+  // reporting stop pending meanwhile.
+  void WaitForWork();
 
   ServiceHost& host_;
   std::string name_;
@@ -199,6 +222,7 @@ class ServiceFrame {
   std::string loadGroup_;
   std::vector<std::string> dependencies_;
   std::uint32_t tagId_ = 0;
+  std::vector<std::pair<std::string, std::string>> documentedFiles_;
 
   StartEvent onStart_;
   NotifyEvent onExecute_;
@@ -219,6 +243,7 @@ class ServiceFrame {
   // Read by any thread (the timer cycle on the main thread) while the manager's thread
   // creates and frees the service thread.
   std::atomic<bool> threadTerminated_{false};
+  std::atomic<bool> stopping_{false};
 
   // Control codes waiting for the service thread. The queue outlives the thread, so a
   // code that comes before the thread starts is kept for it, not lost.
@@ -226,8 +251,9 @@ class ServiceFrame {
   std::condition_variable requestArrived_;
   std::deque<std::uint32_t> requests_;
 
-  std::mutex eventMutex_;
-  std::unique_ptr<platform::EventSource> eventSource_;
+  // Opened on first use.
+  mutable std::mutex eventMutex_;
+  mutable std::unique_ptr<platform::EventSource> eventSource_;
 };
 
 // The service thread: runs the start event, then the execute event (or the request loop

@@ -5,6 +5,7 @@
 
 #include "base/StringUtils.h"
 #include "host/ServiceFrame.h"
+#include "platform/Accounts.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/SystemError.h"
@@ -37,6 +38,10 @@ HostEnvironment SystemHostEnvironment(platform::ServiceControlManager& manager) 
     platform::ShowMessage(title, text, kind);
   };
   environment.programPath = platform::ExecutablePath();
+  environment.accountExists = [](const std::string& account) {
+    return platform::AccountExists(account);
+  };
+  environment.systemAccountName = platform::SystemAccountName();
   return environment;
 }
 
@@ -209,6 +214,7 @@ bool ServiceHost::Installation(bool install) {
     return false;
   }
   bool success = true;
+  std::string notes;
   for (const auto& service : services_) {
     try {
       if (install) {
@@ -229,6 +235,17 @@ bool ServiceHost::Installation(bool install) {
         installation.dependencies = service->Dependencies();
         installation.startName = service->ServiceStartName();
         installation.password = service->Password();
+        installation.documentedFiles = service->DocumentedFiles();
+        // A fresh machine has no account of the service's own: rather than refuse, the
+        // service runs under the system's account, and the operator is told.
+        if (!installation.startName.empty() && environment_.accountExists &&
+            !environment_.accountExists(installation.startName)) {
+          notes += "\nLe compte « " + installation.startName + " » n'existe pas : le service \"" +
+                   service->DisplayName() + "\" est installé sous le compte système (" +
+                   environment_.systemAccountName + ").";
+          installation.startName.clear();
+          installation.password.clear();
+        }
         std::uint32_t tag = service->TagID();
         database->CreateServiceEntry(installation, tag);
         service->SetTagID(tag);
@@ -255,7 +272,8 @@ bool ServiceHost::Installation(bool install) {
   }
   if (success && !silent) {
     environment_.showMessage(
-        title_, install ? "Service installed successfully" : "Service uninstalled successfully",
+        title_,
+        install ? "Service installed successfully" + notes : "Service uninstalled successfully",
         platform::MessageKind::kInformation);
   }
   return success;

@@ -35,6 +35,11 @@ struct HostEnvironment {
       showMessage;
   // Full path of the program, registered as the binary path at installation.
   std::string programPath;
+  // Whether a service account exists; raises EOSError when that cannot be told. Unset:
+  // every account is passed to the manager as it is.
+  std::function<bool(const std::string& account)> accountExists;
+  // The system's own account, named when an installation falls back to it.
+  std::string systemAccountName;
 };
 
 // The environment of this process: the given manager, the system's event log and
@@ -101,9 +106,11 @@ class ServiceHost {
   const std::vector<std::unique_ptr<ServiceFrame>>& Services() const { return services_; }
 
   // With "INSTALL" or "UNINSTALL" on the command line: installs or uninstalls every
-  // service and returns. Otherwise hands the process to the manager on the dispatcher
-  // thread and runs the main loop until the dispatcher has returned. Returns the process
-  // exit code: 0, or 1 when an installation, an uninstallation or the dispatcher failed.
+  // service and returns; a service whose start account does not exist is installed under
+  // the system's own account, and the success message says so. Otherwise hands the
+  // process to the manager on the dispatcher thread and runs the main loop until the
+  // dispatcher has returned. Returns the process exit code: 0, or 1 when an installation,
+  // an uninstallation or the dispatcher failed.
   int Run();
 
   // Queues a task for the main loop. Any thread.

@@ -12,6 +12,8 @@
 
 namespace zirvo::platform {
 
+// The current local date and time, to the millisecond. Raises EOSError only when the
+// system cannot express the time in the local calendar.
 LocalDateTime LocalNow();
 std::string FormatShortDate(const LocalDateTime& value);
 std::string FormatLongTime(const LocalDateTime& value);

@@ -22,13 +22,19 @@ enum class FlushMode {
   kLeaveToSystem,
 };
 
+// Who may read a file that ReplaceFileContents creates (Linux permission bits; Windows
+// files take their folder's rights either way).
+enum class NewFileAccess { kOwnerOnly, kEveryone };
+
 // Replaces the whole content of a file so that a crash leaves either the old or the new
-// content, never a mix: the data go to a temporary file in the same directory, reach the
-// disk (kToDisk), and the temporary file then takes the place of the old one. An existing
-// file keeps its permissions; a new file is readable by its owner only. A read-only file
-// is refused. Returns 0, or the system error code of the step that failed.
+// content, never a mix: the data go to a temporary file of unpredictable name in the same
+// directory, reach the disk (kToDisk), and the temporary file then takes the place of the
+// old one. An existing file keeps its permissions; a new file gets the given access
+// (written by its owner only either way). A read-only file is refused. Returns 0, or the
+// system error code of the step that failed.
 int ReplaceFileContents(const std::string& path, std::string_view data,
-                        FlushMode mode = FlushMode::kToDisk);
+                        FlushMode mode = FlushMode::kToDisk,
+                        NewFileAccess access = NewFileAccess::kOwnerOnly);
 
 // Brings a file's content to the disk with one flush: after a series of kLeaveToSystem
 // replacements, the last one. Returns 0, or the system error code.

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zirvo::platform {
@@ -80,6 +81,9 @@ struct ServiceInstallation {
   // Empty means the local system account.
   std::string startName;
   std::string password;
+  // Files an administrator looks for, as (label, full path): named in comment lines of
+  // the unit on Linux; the Windows manager has no place for them.
+  std::vector<std::pair<std::string, std::string>> documentedFiles;
 };
 
 // An open connection to the manager's database of installed services. Failures raise

@@ -23,10 +23,16 @@ void ServiceController(std::uint32_t code) {
 
 namespace {
 
-net::HttpClientOptions MainThreadClientOptions(TAntiFreeze& antiFreeze,
+net::HttpClientOptions MainThreadClientOptions(const host::ServiceFrame& service,
+                                               TAntiFreeze& antiFreeze,
                                                std::shared_ptr<net::TlsLibrary> tls) {
   net::HttpClientOptions options;
-  options.waits.pump = [&antiFreeze] { antiFreeze.Pump(); };
+  // A stop must not wait for a peer that takes its time: the client calls the pump at
+  // least every 250 ms of waiting, and the error ends the request there.
+  options.waits.pump = [&service, &antiFreeze] {
+    antiFreeze.Pump();
+    if (service.Stopping()) throw EAbort(kRequestAbandonedOnStop);
+  };
   options.tlsLibrary = std::move(tls);
   return options;
 }
@@ -55,12 +61,26 @@ class ServiceSettingsTarget final : public config::SettingsTarget {
   std::u16string SqlServerConnectionString() override {
     return service_.ADO_MSSQLConnection.ConnectionString();
   }
-  void SetServiceStartName(const std::string& name) override {
-    service_.SetServiceStartName(name);
-  }
+  void SetServiceStartName(const std::string& name) override { service_.SetServiceStartName(name); }
 
  private:
   TZirvoService& service_;
+};
+
+// Set on a thread while it runs a lifecycle handler. A handler's log lines may be lost
+// when the log cannot be written (a full disk), never its request: a start, pause,
+// continue or stop must not fail for a line.
+thread_local bool inLifecycleHandler = false;
+
+class LifecycleHandlerScope {
+ public:
+  LifecycleHandlerScope() : outer_(inLifecycleHandler) { inLifecycleHandler = true; }
+  ~LifecycleHandlerScope() { inLifecycleHandler = outer_; }
+  LifecycleHandlerScope(const LifecycleHandlerScope&) = delete;
+  LifecycleHandlerScope& operator=(const LifecycleHandlerScope&) = delete;
+
+ private:
+  bool outer_;
 };
 
 }  // namespace
@@ -73,7 +93,7 @@ TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> l
       MSSQL_Qry1(ADO_MSSQLConnection),
       ADO_MySQLConnection(db::kMySQLCreationConnectionString),
       SSLIOHandler(net::TlsLibrary::Process()),
-      IdHTTP1(MainThreadClientOptions(IdAntiFreeze1, SSLIOHandler)),
+      IdHTTP1(MainThreadClientOptions(*this, IdAntiFreeze1, SSLIOHandler)),
       MSSQL_Qry2(ADO_MSSQLConnection),
       log_(std::move(log)) {
   for (std::string_view line : db::kUpdateLines) MSSQL_Qry2.AddLine(std::string(line));
@@ -83,7 +103,14 @@ TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> l
   SetServiceStartName(kServiceName);
   TimerService.SetEnabled(false);
   TimerService.SetInterval(1000);
-  TimerService.OnTimer = [this](host::ServiceTimer& sender) { TimerServiceOnTimer(sender); };
+  TimerService.OnTimer = [this](host::ServiceTimer& sender) {
+    ++cyclesRunning_;
+    struct Running {
+      std::atomic<int>& count;
+      ~Running() { --count; }
+    } running{cyclesRunning_};
+    TimerServiceOnTimer(sender);
+  };
   SetOnStart([this](host::ServiceFrame& sender, bool& started) { ServiceStart(sender, started); });
   SetOnExecute([this](host::ServiceFrame& sender) { ServiceExecute(sender); });
   SetOnStop([this](host::ServiceFrame& sender, bool& stopped) { ServiceStop(sender, stopped); });
@@ -92,6 +119,11 @@ TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> l
       [this](host::ServiceFrame& sender, bool& continued) { ServiceContinue(sender, continued); });
   SetOnShutdown([this](host::ServiceFrame& sender) { ServiceShutdown(sender); });
   OnDestroy = [this](host::ServiceFrame& sender) { ServiceDestroy(sender); };
+  // The unit (Linux) names the files an administrator looks for first.
+  BeforeInstall = [this](host::ServiceFrame&) {
+    SetDocumentedFiles({{"Paramètres", ChangeFileExt(ExecutablePath(), ".ini")},
+                        {"Journal", ChangeFileExt(ExecutablePath(), ".log")}});
+  };
   ServiceCreate(*this);
 }
 
@@ -102,11 +134,20 @@ TZirvoService::~TZirvoService() {
 platform::ControllerEntry TZirvoService::GetServiceController() { return &ServiceController; }
 
 void TZirvoService::WriteLog(const std::string& message) const {
-  if (log_) {
-    log_->WriteLog(message);
-  } else {
-    service::WriteLog(message);
+  try {
+    if (log_) {
+      log_->WriteLog(message);
+    } else {
+      service::WriteLog(message);
+    }
+  } catch (const EInOutError& error) {
+    if (!inLifecycleHandler) throw;
+    // The line is lost, as any line the log cannot take; the request is not. The event
+    // log hears of it once until a line is written again.
+    if (!logFailureReported_.exchange(true)) LogServiceEvent(error.Message());
+    return;
   }
+  logFailureReported_.store(false);
 }
 
 void TZirvoService::LogTimerState() {
@@ -115,11 +156,13 @@ void TZirvoService::LogTimerState() {
 }
 
 void TZirvoService::ServiceCreate(host::ServiceFrame&) {
+  const LifecycleHandlerScope scope;
   WriteLog("TZirvoService.ServiceCreate...");
   Service_Busy = false;
 }
 
 void TZirvoService::ServiceStart(host::ServiceFrame&, bool& started) {
+  const LifecycleHandlerScope scope;
   WriteLog("TZirvoService.ServiceStart...");
   ReportServiceStatus();
   try {
@@ -147,6 +190,7 @@ void TZirvoService::ServiceStart(host::ServiceFrame&, bool& started) {
 }
 
 void TZirvoService::ServiceExecute(host::ServiceFrame&) {
+  const LifecycleHandlerScope scope;
   WriteLog("TZirvoService.ServiceExecute...");
   TimerService.SetEnabled(true);
   while (!Terminated()) {
@@ -159,40 +203,29 @@ void TZirvoService::ServiceExecute(host::ServiceFrame&) {
 }
 
 void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
-  // A stop is never refused. A log that can no longer be written (a full disk) would
-  // otherwise end this handler with an error, and the frame would then keep the service
-  // running: the stop's lines hand such a failure to the event log, once, and go on.
-  bool logFailureReported = false;
-  const auto log = [&](const std::string& message) {
-    try {
-      WriteLog(message);
-    } catch (const Exception& error) {
-      if (!logFailureReported) LogServiceEvent(error.Message());
-      logFailureReported = true;
-    }
-  };
-  log("TZirvoService.Stop...");
+  const LifecycleHandlerScope scope;
+  WriteLog("TZirvoService.Stop...");
   try {
     if (Service_Busy) {
       if (DebugMode) {
-        log("Arrêt du service des SMS impossible parce qu'il est occupé (Service_Busy=True).");
+        WriteLog("Arrêt du service des SMS impossible parce qu'il est occupé (Service_Busy=True).");
       }
       ActualizeSQLServiceState();
       return;
     }
   } catch (const Exception& error) {
-    log("Error in [if ServiceStop.ZirvoService.Service_Busy] : " + error.Message());
+    WriteLog("Error in [if ServiceStop.ZirvoService.Service_Busy] : " + error.Message());
   }
   try {
     ActualizeSQLServiceState();
-    if (DebugMode) log("ZirvoService mis en pause...");
+    if (DebugMode) WriteLog("ZirvoService mis en pause...");
     ActualizeSQLServiceState();
   } catch (const Exception& error) {
-    log("Error in [if not ServiceStop.ZirvoService.Status in...] : " + error.Message());
+    WriteLog("Error in [if not ServiceStop.ZirvoService.Status in...] : " + error.Message());
   }
   if (DebugMode) {
-    log(TimerService.Enabled() ? "ActualizeSQLServiceState : état du timer : actif"
-                               : "ActualizeSQLServiceState : état du timer : inactif");
+    WriteLog(TimerService.Enabled() ? "ActualizeSQLServiceState : état du timer : actif"
+                                    : "ActualizeSQLServiceState : état du timer : inactif");
   }
   try {
     if (ADO_MSSQLConnection.Connected()) {
@@ -201,11 +234,12 @@ void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
           "Impossible d'enregistrer l'état du service des SMS dans la base de données : ");
     }
   } catch (const Exception& error) {
-    log("Error in ServiceStop [if ADO_MSSQLConnection.Connected]: " + error.Message());
+    WriteLog("Error in ServiceStop [if ADO_MSSQLConnection.Connected]: " + error.Message());
   }
 }
 
 void TZirvoService::ServicePause(host::ServiceFrame&, bool&) {
+  const LifecycleHandlerScope scope;
   WriteLog("Service SMS mis en pause...");
   ActualizeSQLServiceState();
   if (DebugMode) LogTimerState();
@@ -216,17 +250,20 @@ void TZirvoService::ServicePause(host::ServiceFrame&, bool&) {
 }
 
 void TZirvoService::ServiceContinue(host::ServiceFrame&, bool&) {
+  const LifecycleHandlerScope scope;
   WriteLog("ZirvoService en cours (ServiceContinue)...");
   if (DebugMode) WriteLog("ZirvoService en cours (ServiceContinue)...");
   ActualizeSQLServiceState();
 }
 
 void TZirvoService::ServiceShutdown(host::ServiceFrame&) {
+  const LifecycleHandlerScope scope;
   WriteLog("ZirvoService en cours d'arrêt...");
   ActualizeSQLServiceState();
 }
 
 void TZirvoService::ServiceDestroy(host::ServiceFrame&) {
+  const LifecycleHandlerScope scope;
   WriteLog("TZirvoService.ServiceDestroy...");
   if (DebugMode) WriteLog("ZirvoService en cours de destruction...");
   ActualizeSQLServiceState();

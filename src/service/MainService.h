@@ -17,12 +17,12 @@
 #include "db/Query.h"
 #include "host/ServiceFrame.h"
 #include "host/ServiceHost.h"
-#include "service/DiagnosticLog.h"
-#include "service/FormComponents.h"
-#include "service/Globals.h"
 #include "net/Connectivity.h"
 #include "net/HttpClient.h"
 #include "net/Tls.h"
+#include "service/DiagnosticLog.h"
+#include "service/FormComponents.h"
+#include "service/Globals.h"
 
 namespace zirvo::service {
 
@@ -75,7 +75,9 @@ class TZirvoService : public host::ServiceFrame {
   void ServiceShutdown(host::ServiceFrame& sender);
   void ServiceDestroy(host::ServiceFrame& sender);
 
-  // One line of the diagnostic log. Any thread.
+  // One line of the diagnostic log. Any thread. A line that cannot be written raises
+  // EInOutError, except inside a lifecycle handler, where it is lost and the failure goes
+  // to the event log once (until a line is written again).
   void WriteLog(const std::string& message) const;
   // Blocks the calling thread for 0 to 59 seconds, logging the wait in debug mode into
   // the same log as WriteLog.
@@ -121,6 +123,10 @@ class TZirvoService : public host::ServiceFrame {
   std::string ExecutablePath() const;
   void SetExecutablePath(std::string path) { executablePath_ = std::move(path); }
 
+ protected:
+  // A timer cycle is running: a stop waits for its closing block.
+  bool WorkInProgress() const override { return cyclesRunning_.load() > 0; }
+
  private:
   void LogTimerState();
   config::RemoteAccessCode RemoteAccess();
@@ -136,6 +142,10 @@ class TZirvoService : public host::ServiceFrame {
   std::string executablePath_;
   mutable std::mutex reportedNameMutex_;
   std::string reportedServiceName_;
+  // Timer events being handled on the main thread (a count: the anti-freeze pump may
+  // nest one event inside another).
+  std::atomic<int> cyclesRunning_{0};
+  mutable std::atomic<bool> logFailureReported_{false};
   // Set by the settings reads: on the service thread at the start, then on the main
   // thread.
   std::atomic<bool> settingsReadCompleted_{true};
@@ -150,6 +160,11 @@ extern TZirvoService* ZirvoService;
 // "PASSWORD=" (found without regard to case) and the first two characters of the
 // password, or the whole string and " - PAS DE MOT DE PASSE" when it has none.
 std::string MSSQLConnectionFailureLine(std::u16string_view connectionString);
+
+// The message of the error that ends a network wait of the cycle once the service is
+// stopping: the request in flight is given up and its reply is not applied.
+inline constexpr const char* kRequestAbandonedOnStop =
+    "Requête abandonnée : l'arrêt du service a été demandé.";
 
 // The controller procedure registered with the manager: forwards the code to the
 // controller of ZirvoService. Manager's dispatcher thread.

@@ -48,6 +48,9 @@ class TimerCycle {
 
  private:
   bool Debug() const { return DebugMode.load(); }
+  // Told to end, or on its way to stopped once its thread has ended: either way no new
+  // cycle may begin.
+  bool Stopped() const { return service_.Terminated() || service_.Stopping(); }
   void Log(const std::string& message) const { service_.WriteLog(message); }
   // Runs a step; an Exception it raises is logged after the place's prefix and the
   // cycle goes on.
@@ -80,7 +83,7 @@ bool TimerCycle::Preamble() {
   if (Debug()) {
     Log("Exécution du timer à " + Now());
     Guarded("Error in TimerServiceOnTimer [if DebugMode and ZirvoService.Terminated]: ", [&] {
-      if (service_.Terminated()) {
+      if (Stopped()) {
         Log("Le service est arrêté à " + Now());
       } else if (service_.Service_Busy) {
         Log("Le service est occupé à " + Now());
@@ -91,7 +94,7 @@ bool TimerCycle::Preamble() {
   }
   bool skip = false;
   Guarded("Error in TimerServiceOnTimer [if ZirvoService.Terminated]: ", [&] {
-    if (service_.Terminated()) {
+    if (Stopped()) {
       Log("Service terminé à " + Now());
       skip = true;
     }

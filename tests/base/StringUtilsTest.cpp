@@ -24,9 +24,9 @@ TEST(TryStrToInt, ReadsDollarAndZeroXHexadecimal) {
 }
 
 TEST(TryStrToInt, RejectsEverythingElse) {
-  for (const char* text : {"", "abc", "12a", " 12", "12 ", "1e3", "0x", "$", "x10", "--1", "+",
-                           "2147483648", "-2147483649", "$100000000", "99999999999999999999",
-                           "yes", "1.5"}) {
+  for (const char* text :
+       {"", "abc", "12a", " 12", "12 ", "1e3", "0x", "$", "x10", "--1", "+", "2147483648",
+        "-2147483649", "$100000000", "99999999999999999999", "yes", "1.5"}) {
     EXPECT_FALSE(TryStrToInt(text).has_value()) << '"' << text << '"';
   }
   EXPECT_EQ(StrToIntDef("abc", 3600), 3600);

@@ -15,7 +15,10 @@ TEST(Cp1252, MapsTheWindowsSpecificRangeAndReplacesTheRest) {
   EXPECT_EQ(Cp1252ToUtf8("\x80\xE9\x9C"), "€éœ");
   EXPECT_EQ(Utf8ToCp1252("€éœ"), "\x80\xE9\x9C");
   EXPECT_EQ(Utf8ToCp1252("日本"), "??");
-  EXPECT_EQ(Utf8ToCp1252("a\xFF" "b"), "a?b") << "malformed UTF-8 must not pass through raw";
+  EXPECT_EQ(Utf8ToCp1252("a\xFF"
+                         "b"),
+            "a?b")
+      << "malformed UTF-8 must not pass through raw";
 
   char32_t refused = 0;
   EXPECT_EQ(EncodeCp1252(U"€éç\u0081ÿ", refused), "\x80\xE9\xE7\x81\xFF");
@@ -30,7 +33,10 @@ TEST(Utf8, MalformedSequencesBecomeReplacementCharacters) {
   EXPECT_EQ(DecodeUtf8("\xC3"), U"\uFFFD") << "truncated at the end";
   EXPECT_EQ(DecodeUtf8("\xC0\xAF"), U"\uFFFD\uFFFD") << "overlong";
   EXPECT_EQ(DecodeUtf8("\xED\xA0\x80"), U"\uFFFD\uFFFD\uFFFD") << "encoded surrogate";
-  EXPECT_EQ(DecodeUtf8("\xE2\x82" "A"), U"\uFFFD\uFFFD" "A");
+  EXPECT_EQ(DecodeUtf8("\xE2\x82"
+                       "A"),
+            U"\uFFFD\uFFFD"
+            "A");
   EXPECT_EQ(DecodeUtf8("é€😀"), U"é€😀");
 }
 

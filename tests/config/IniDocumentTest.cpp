@@ -121,7 +121,8 @@ TEST(IniDocumentRead, LongValuesAreCutAndGarbageNeverCrashes) {
 }
 
 TEST(IniDocumentWrite, ReplacesInPlaceAndKeepsEverythingElse) {
-  auto doc = IniDocument::Parse("; réglages\r\n[Main]\r\nDEBUGMODE=1\r\n\r\n[Proxy]\r\nHTTPServer=\r\n");
+  auto doc =
+      IniDocument::Parse("; réglages\r\n[Main]\r\nDEBUGMODE=1\r\n\r\n[Proxy]\r\nHTTPServer=\r\n");
   doc.Set("main", "DebugMode", "0");
   doc.Set("Main", "Interval", "3600");
   doc.Set("Execution", "LastMessage2", "x");

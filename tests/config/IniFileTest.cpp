@@ -25,7 +25,8 @@ TEST(IniFile, MissingFileReadsDefaultsAndFirstWriteCreatesIt) {
   ini.WriteInteger("Main", "Interval", 16);
   ini.WriteBool("Main", "DebugMode", true);
   ini.WriteBool("Main", "UseVarnox_ini", false);
-  EXPECT_EQ(ReadFileBytes(ini.FileName()), "[Main]\r\nInterval=16\r\nDebugMode=1\r\nUseVarnox_ini=0\r\n");
+  EXPECT_EQ(ReadFileBytes(ini.FileName()),
+            "[Main]\r\nInterval=16\r\nDebugMode=1\r\nUseVarnox_ini=0\r\n");
   EXPECT_EQ(std::filesystem::status(ini.FileName()).permissions() & perms::all,
             perms::owner_read | perms::owner_write)
       << "a new settings file holds secrets";

@@ -85,8 +85,9 @@ class SettingsReaderTest : public ::testing::Test {
   SettingsReaderTest()
       : exe_(dir_.File("ZirvoSrv")),
         target_(sc_, dir_.File("ZirvoSrv.ini")),
-        reader_(exe_, [this](const std::string& line) { log_.push_back(line); }, target_, sc_,
-                settings_, debugMode_) {}
+        reader_(
+            exe_, [this](const std::string& line) { log_.push_back(line); }, target_, sc_,
+            settings_, debugMode_) {}
 
   IniFile Own() { return IniFile(dir_.File("ZirvoSrv.ini")); }
   void WriteOwn(const std::string& content) { WriteFileBytes(dir_.File("ZirvoSrv.ini"), content); }
@@ -114,18 +115,27 @@ TEST_F(SettingsReaderTest, FirstRunOnAnEmptyFolderWritesEveryKeyWithItsDefault) 
   EXPECT_EQ(content,
             "[Main]\r\nDebugMode=0\r\nInterval=3600\r\nUseVarnox_ini=0\r\n"
             "ZirvoServiceName=ZirvoService\r\n"
-            "[DBConnexion]\r\nMySQLDBPwd=" + std::string(kDefaultMySQLDBPwd) + "\r\nMySQLDBPort=3306\r\n"
-            "[ODBC]\r\nSQLServerDriver=\r\n"
-            "[Endpoints]\r\nGatewayHost=" + std::string(kDefaultGatewayHost) + "\r\n"
-            "AccessCodeHost=" + std::string(kDefaultAccessCodeHost) + "\r\n"
-            "[Execution]\r\nLastMessage2=LireConfiguration() terminée.\r\n"
-            "LireConfiguration=<now>\r\n"
-            "[DBKERNEL]\r\nServerName=\r\nDatabaseName=\r\nUserName=sa\r\nSAPW=\r\n"
-            "DataBaseDir=" + privateDir + "\r\n"
-            "[MyDBKERNEL]\r\nQuenzarMySQLDB=QuenzarMySQLDB\r\n");
+            "[DBConnexion]\r\nMySQLDBPwd=" +
+                std::string(kDefaultMySQLDBPwd) +
+                "\r\nMySQLDBPort=3306\r\n"
+                "[ODBC]\r\nSQLServerDriver=\r\n"
+                "[Endpoints]\r\nGatewayHost=" +
+                std::string(kDefaultGatewayHost) +
+                "\r\n"
+                "AccessCodeHost=" +
+                std::string(kDefaultAccessCodeHost) +
+                "\r\n"
+                "[Execution]\r\nLastMessage2=LireConfiguration() terminée.\r\n"
+                "LireConfiguration=<now>\r\n"
+                "[DBKERNEL]\r\nServerName=\r\nDatabaseName=\r\nUserName=sa\r\nSAPW=\r\n"
+                "DataBaseDir=" +
+                privateDir +
+                "\r\n"
+                "[MyDBKERNEL]\r\nQuenzarMySQLDB=QuenzarMySQLDB\r\n");
   EXPECT_TRUE(std::filesystem::is_directory(dir_.File("Private")));
-  EXPECT_EQ(log_, std::vector<std::string>{
-                      "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage"});
+  EXPECT_EQ(log_,
+            std::vector<std::string>{
+                "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage"});
   EXPECT_EQ(target_.interval, 3600000u);
   EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=;User ID=sa");
   EXPECT_TRUE(target_.startNames.empty()) << "the default name leaves the start name alone";
@@ -136,14 +146,13 @@ TEST_F(SettingsReaderTest, FirstRunOnAnEmptyFolderWritesEveryKeyWithItsDefault) 
 TEST_F(SettingsReaderTest, MarkersAdvanceInOrderThroughTheOwnBranch) {
   target_.connected = true;
   reader_.LireConfiguration();
-  EXPECT_EQ(target_.calls,
-            (std::vector<std::string>{
-                "SetTimerInterval: modification de l'intervale...",
-                "SqlServerConnected: modification de DataBaseDir...",
-                "Close: modification de DataBaseDir...",
-                "Build: La connexion MSSQL était ouverte !",
-                "SetConnectionString: La connexion MSSQL était ouverte !",
-            }));
+  EXPECT_EQ(target_.calls, (std::vector<std::string>{
+                               "SetTimerInterval: modification de l'intervale...",
+                               "SqlServerConnected: modification de DataBaseDir...",
+                               "Close: modification de DataBaseDir...",
+                               "Build: La connexion MSSQL était ouverte !",
+                               "SetConnectionString: La connexion MSSQL était ouverte !",
+                           }));
   EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
 }
 
@@ -169,7 +178,8 @@ TEST_F(SettingsReaderTest, StoredPasswordIsUnscrambledAndKeptScrambledInTheFile)
     WriteOwn(std::string("[DBKERNEL]\r\nSAPW=") + bad + "\r\n");
     reader_.LireConfiguration();
     EXPECT_EQ(sc_.Password, u"_") << bad;
-    EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=;Password=_;User ID=sa");
+    EXPECT_EQ(target_.connectionString,
+              u"Provider=MSOLEDBSQL.1;Data Source=;Password=_;User ID=sa");
   }
 }
 
@@ -180,8 +190,9 @@ TEST_F(SettingsReaderTest, DebugModeSwitchesBetweenRunsAndShowsOnlyTwoPasswordCh
   EXPECT_FALSE(Logged("Exécution de LireConfiguration...")) << "debug was off before this run";
   EXPECT_TRUE(Logged("Chargement des paramètres de démarrage du service SMS. Mode debug actif."));
   EXPECT_TRUE(Logged("Les paramètres de la connexion MSSQL ont été actualisés."));
-  EXPECT_TRUE(Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString="
-                     "Provider=MSOLEDBSQL.1;Data Source=srv;Password=mo..."));
+  EXPECT_TRUE(
+      Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString="
+             "Provider=MSOLEDBSQL.1;Data Source=srv;Password=mo..."));
   EXPECT_TRUE(std::any_of(log_.begin(), log_.end(), [](const std::string& line) {
     return line.rfind("Lecture de la configuration effectuée à ", 0) == 0;
   }));
@@ -190,14 +201,16 @@ TEST_F(SettingsReaderTest, DebugModeSwitchesBetweenRunsAndShowsOnlyTwoPasswordCh
   Own().WriteString("Main", "DebugMode", "0");
   Own().WriteString("DBKERNEL", "SAPW", "");
   reader_.LireConfiguration();
-  EXPECT_EQ(log_, (std::vector<std::string>{
-                      "Exécution de LireConfiguration...",
-                      "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage"}));
+  EXPECT_EQ(log_,
+            (std::vector<std::string>{
+                "Exécution de LireConfiguration...",
+                "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage"}));
   log_.clear();
   Own().WriteString("Main", "DebugMode", "1");
   reader_.LireConfiguration();
-  EXPECT_TRUE(Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString="
-                     "Provider=MSOLEDBSQL.1;Data Source=srv;User ID=sa - AUCUN MOT DE PASSE"));
+  EXPECT_TRUE(
+      Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString="
+             "Provider=MSOLEDBSQL.1;Data Source=srv;User ID=sa - AUCUN MOT DE PASSE"));
   Own().WriteString("Main", "DebugMode", "yes");
   reader_.LireConfiguration();
   EXPECT_FALSE(debugMode_);
@@ -211,10 +224,14 @@ TEST_F(SettingsReaderTest, IntervalEdgeValues) {
     const char* writtenBack;
     bool logged;
   } cases[] = {
-      {"0", 0, "0", false},           {"0x10", 16000, "16", false},
-      {"abc", 3600000, "3600", false}, {"$3C", 60000, "60", false},
-      {"-5", 3600000, "3600", true},   {"2147483", 2147483000u, "2147483", false},
-      {"2147484", 2147483000u, "2147483", true}, {"4294968", 2147483000u, "2147483", true},
+      {"0", 0, "0", false},
+      {"0x10", 16000, "16", false},
+      {"abc", 3600000, "3600", false},
+      {"$3C", 60000, "60", false},
+      {"-5", 3600000, "3600", true},
+      {"2147483", 2147483000u, "2147483", false},
+      {"2147484", 2147483000u, "2147483", true},
+      {"4294968", 2147483000u, "2147483", true},
   };
   for (const auto& c : cases) {
     log_.clear();
@@ -240,8 +257,9 @@ TEST_F(SettingsReaderTest, ServiceStartNameIsSetForAnyOtherNameAndItsFailureIsLo
 TEST_F(SettingsReaderTest, EmptyPrivateDirectoryIsAbsorbedAsAStepOneError) {
   WriteOwn("[DBKERNEL]\r\nPrivate= \t \r\nServerName=srv\r\n");
   reader_.LireConfiguration();
-  EXPECT_TRUE(Logged("Erreur lors de la lecture de la configuration - étape 1 : "
-                     "Unable to create directory"));
+  EXPECT_TRUE(
+      Logged("Erreur lors de la lecture de la configuration - étape 1 : "
+             "Unable to create directory"));
   EXPECT_EQ(sc_.ServerName, u"srv") << "what was read before the error stays";
   EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=srv;User ID=sa");
   EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
@@ -303,8 +321,8 @@ class VarnoxBranchTest : public SettingsReaderTest {
     WriteOwn("[Main]\r\nUseVarnox_ini=1\r\nDebugMode=1\r\n");
   }
   void WriteVarnoxIni(const std::string& server) {
-    WriteFileBytes(dir_.File("Varnox.ini"), "[Database]\r\nPrivate=" + dir_.File("Priv") +
-                                                "\r\nServer=" + server + "\r\n");
+    WriteFileBytes(dir_.File("Varnox.ini"),
+                   "[Database]\r\nPrivate=" + dir_.File("Priv") + "\r\nServer=" + server + "\r\n");
   }
 };
 
@@ -326,9 +344,9 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
   EXPECT_EQ(target_.calls[1], "SqlServerConnected: Leture de Varnox.ver terminée.");
   EXPECT_TRUE(Logged("DatabaseDir=" + dir_.File("Priv") + "/\r" + std::string(22, ' ') +
                      "SQLServerDir=" + dir_.File("sqlserver")));
-  for (const char* line : {"Lecture de Varnox.ini...", "Lecture de Varnox.ini terminée.",
-                           "Lecture de Varnox.ver...", "SC.ServerName=CABINET\\SQL",
-                           "SC.DatabaseName=VARNOX", "SC.UserName=sa"}) {
+  for (const char* line :
+       {"Lecture de Varnox.ini...", "Lecture de Varnox.ini terminée.", "Lecture de Varnox.ver...",
+        "SC.ServerName=CABINET\\SQL", "SC.DatabaseName=VARNOX", "SC.UserName=sa"}) {
     EXPECT_TRUE(Logged(line)) << line;
   }
   EXPECT_TRUE(Logged("SC.Password=" + ScramblePassword("pw")));
@@ -338,8 +356,9 @@ TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
   sc_.ServerName = u"previous";
   WriteVarnoxIni("");
   EXPECT_FALSE(reader_.LireConfiguration()) << "the caller must not use the login";
-  EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
-                     "(SQLServerDir=[]). Abandon de la procédure."));
+  EXPECT_TRUE(
+      Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
+             "(SQLServerDir=[]). Abandon de la procédure."));
   EXPECT_FALSE(Own().SectionExists("Execution"));
   EXPECT_EQ(sc_.ServerName, u"previous");
   EXPECT_EQ(target_.connectionString, u"initial") << "nothing after the abort runs";
@@ -347,8 +366,10 @@ TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
   log_.clear();
   WriteVarnoxIni(dir_.File("sqlserver"));
   EXPECT_FALSE(reader_.LireConfiguration());
-  EXPECT_TRUE(Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
-                     "(SQLServerDir=[" + dir_.File("sqlserver") + "]). Abandon de la procédure."));
+  EXPECT_TRUE(
+      Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
+             "(SQLServerDir=[" +
+             dir_.File("sqlserver") + "]). Abandon de la procédure."));
 }
 
 // The three files as Notepad may save them ("Unicode", "UTF-8") or as transfers leave

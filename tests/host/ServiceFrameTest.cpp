@@ -37,8 +37,11 @@ class TestService : public ServiceFrame {
 
   std::function<void()> onInterrogate;
   std::function<void(std::uint32_t)> onCustom;
+  // Work of the main loop that a stop must wait for.
+  std::atomic<bool> working{false};
 
  protected:
+  bool WorkInProgress() const override { return working.load(); }
   void DoInterrogate() override {
     if (onInterrogate) onInterrogate();
     ServiceFrame::DoInterrogate();
@@ -355,6 +358,45 @@ TEST_F(ServiceFrameTest, CodesQueuedBehindAnAcceptedStopCannotHoldTheServiceUp) 
   const auto states = system.States();
   const std::vector<std::uint32_t> tail(states.end() - 3, states.end());
   EXPECT_EQ(tail, (std::vector<std::uint32_t>{kStopPending, kStopPending, kStopped}));
+}
+
+TEST_F(ServiceFrameTest, AStopWaitsForTheWorkInProgressWithRisingCheckPoints) {
+  HostRunner runner(host, manager);
+  ASSERT_TRUE(system.WaitForState(kRunning));
+  EXPECT_FALSE(service.Stopping());
+  service.working = true;
+  const std::size_t before = system.Statuses().size();
+  manager.Send(kControlStop);
+  // The request itself, the wait's first report, then one a second.
+  ASSERT_TRUE(system.WaitForState(kStopPending, 3));
+  EXPECT_TRUE(service.Stopping());
+  EXPECT_TRUE(service.Terminated());
+  EXPECT_EQ(StatesFrom(before),
+            (std::vector<std::uint32_t>{kStopPending, kStopPending, kStopPending}));
+  service.working = false;
+  EXPECT_EQ(runner.Join(), 0);
+  const auto statuses = system.Statuses();
+  ASSERT_EQ(statuses.back().currentState, kStopped);
+  for (std::size_t i = before; i + 1 < statuses.size(); ++i) {
+    EXPECT_EQ(statuses[i].currentState, kStopPending);
+    EXPECT_EQ(statuses[i].checkPoint, i - before) << "report " << i;
+  }
+  // Stopping outlives the run, so that no work starts again before the process ends.
+  EXPECT_TRUE(service.Stopping());
+  EXPECT_FALSE(service.Terminated());
+}
+
+TEST_F(ServiceFrameTest, AShutdownWaitsForTheWorkInProgressToo) {
+  HostRunner runner(host, manager);
+  ASSERT_TRUE(system.WaitForState(kRunning));
+  service.working = true;
+  manager.Send(kControlShutdown);
+  ASSERT_TRUE(system.WaitForState(kStopPending, 2));
+  EXPECT_TRUE(service.Stopping());
+  EXPECT_FALSE(system.WaitForState(kStopped, 1, std::chrono::milliseconds(200)));
+  service.working = false;
+  EXPECT_EQ(runner.Join(), 0);
+  EXPECT_EQ(system.States().back(), kStopped);
 }
 
 TEST_F(ServiceFrameTest, AStopQueuedDuringTheStartIsHandledOnceRunning) {

@@ -4,11 +4,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 
 #include "base/Errors.h"
 #include "host/FakeServiceManager.h"
 #include "host/ServiceFrame.h"
 #include "host/ServiceHost.h"
+#include "platform/Accounts.h"
 #include "platform/EventLog.h"
 #include "platform/ServiceManager.h"
 #include "platform/SystemError.h"
@@ -48,9 +50,14 @@ class SystemdUnitTest : public ::testing::Test {
  protected:
   SystemdUnitTest() : unitDirectory_("ZIRVOSRV_UNIT_DIR", units.Path().string()) {}
 
-  int Run(std::vector<std::string> arguments, const std::function<void(UnitService&)>& configure) {
+  int Run(std::vector<std::string> arguments, const std::function<void(UnitService&)>& configure,
+          bool systemAccounts = false) {
     auto environment = test::FakeEnvironment(system, unused);
     environment.manager = &manager;
+    if (systemAccounts) {
+      environment.accountExists = platform::AccountExists;
+      environment.systemAccountName = platform::SystemAccountName();
+    }
     environment.programPath = "/opt/Zirvo 100%/ZirvoSrv";
     ServiceHost host(std::move(arguments), environment);
     configure(host.CreateService<UnitService>());
@@ -72,22 +79,34 @@ TEST_F(SystemdUnitTest, InstallWritesTheUnitAndUninstallRemovesIt) {
     service.SetDisplayName("Essai – 100% des SMS");
     service.SetServiceStartName("root");
     service.SetDependencies({"reseau", "+Groupe"});
+    service.SetDocumentedFiles({{"Paramètres", "/opt/Zirvo 100%/ZirvoSrv.ini"},
+                                {"Journal", "/opt/Zirvo 100%/ZirvoSrv.log"}});
   };
-  ASSERT_EQ(Run({"-install"}, configure), 0);
+  ASSERT_EQ(Run({"-install"}, configure, true), 0);
   EXPECT_EQ(test::ReadFileBytes(UnitFile()),
             "[Unit]\n"
             "Description=Essai – 100%% des SMS\n"
+            "# Paramètres : /opt/Zirvo 100%/ZirvoSrv.ini\n"
+            "# Journal : /opt/Zirvo 100%/ZirvoSrv.log\n"
             "Requires=reseau.service\n"
             "After=reseau.service\n"
             "\n"
             "[Service]\n"
             "Type=notify\n"
             "ExecStart=\"/opt/Zirvo 100%%/ZirvoSrv\"\n"
+            "WorkingDirectory=/opt/Zirvo 100%%\n"
             "User=root\n"
             "RuntimeDirectory=zirvosrv\n"
+            "Restart=on-failure\n"
+            "RestartSec=30\n"
             "\n"
             "[Install]\n"
             "WantedBy=multi-user.target\n");
+  // Readable by all, written whole: no temporary file stays beside it.
+  EXPECT_EQ(std::filesystem::status(UnitFile()).permissions(), std::filesystem::perms(0644));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(units.Path()),
+                          std::filesystem::directory_iterator()),
+            1);
   ASSERT_EQ(system.messages.size(), 1u);
   EXPECT_EQ(system.messages[0].second, "Service installed successfully");
 
@@ -137,6 +156,35 @@ TEST_F(SystemdUnitTest, AMissingAccountIsRefusedAndLeavesNoUnit) {
             "Service \"ZirvoEssai\" failed to install with error: \"System Error.  Code: "
             "1057.\r\nLe nom de compte n'est pas valide ou n'existe pas, ou le mot de passe "
             "n'est pas valide pour le nom de compte spécifié\"");
+  EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+}
+
+TEST_F(SystemdUnitTest, AMissingAccountFallsBackToTheSystemAccountAndSaysSo) {
+  const auto configure = [](UnitService& service) {
+    service.SetServiceStartName("zirvo-compte-qui-n-existe-pas");
+  };
+  ASSERT_EQ(Run({"-install"}, configure, true), 0);
+  const std::string text = test::ReadFileBytes(UnitFile());
+  EXPECT_EQ(text.find("User="), std::string::npos);
+  EXPECT_NE(text.find("ExecStart="), std::string::npos);
+  ASSERT_EQ(system.messages.size(), 1u);
+  EXPECT_EQ(system.messages[0].first, platform::MessageKind::kInformation);
+  EXPECT_EQ(system.messages[0].second,
+            "Service installed successfully\nLe compte « zirvo-compte-qui-n-existe-pas » "
+            "n'existe pas : le service \"ZirvoEssai\" est installé sous le compte système "
+            "(root).");
+}
+
+TEST_F(SystemdUnitTest, ALineBreakCannotSlipASettingIntoTheUnit) {
+  EXPECT_EQ(
+      Run({"-install"},
+          [](UnitService& service) { service.SetDisplayName("Essai\nExecStartPre=/bin/false"); }),
+      1);
+  ASSERT_EQ(system.messages.size(), 1u);
+  EXPECT_EQ(system.messages[0].second,
+            "Service \"Essai\nExecStartPre=/bin/false\" failed to install with error: \"Texte "
+            "impossible à écrire dans le fichier d'unité systemd (caractère de contrôle) : « "
+            "Essai »\"");
   EXPECT_FALSE(std::filesystem::exists(UnitFile()));
 }
 

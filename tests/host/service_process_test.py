@@ -4,10 +4,19 @@ Run by ctest with ZIRVOSRV_EXECUTABLE naming the built program; each test case c
 it into a directory of its own.
 """
 
+import glob
+import hashlib
+import json
 import os
+import shutil
 import signal
+import socket
+import sqlite3
+import ssl
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 import unittest
 
@@ -17,6 +26,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "peers"))
 from systemd_standin import SystemdStandIn  # noqa: E402
 
 EXECUTABLE = os.environ.get("ZIRVOSRV_EXECUTABLE", "")
+PEERS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers")
+SCHEMA = os.path.join(PEERS, "..", "..", "src", "db", "schema", "sqlite.sql")
 DISPLAY = "Quenzar - Service de gestion des SMS"
 
 
@@ -31,6 +42,102 @@ def read_text(path):
 
 def field(datagrams, name):
     return [d.get(name) for d in datagrams]
+
+
+def sqlite_odbc_driver():
+    found = glob.glob("/usr/lib/*/odbc/libsqlite3odbc.so") + glob.glob("/usr/lib/odbc/libsqlite3odbc.so")
+    return os.environ.get("ZIRVO_SQLITE3_ODBC_DRIVER") or (found[0] if found else "")
+
+
+class StalledGateway:
+    """An HTTPS gateway on 127.0.0.1 that takes the request, sends the head and the first
+    report line of a longer body, and then holds the connection without a word more."""
+
+    def __init__(self, directory):
+        cert, key = os.path.join(directory, "gw.pem"), os.path.join(directory, "gw.key")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
+                       check=True, capture_output=True)
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(cert, key)
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(4)
+        self.listener.settimeout(0.2)
+        self.port = self.listener.getsockname()[1]
+        self.requested = threading.Event()
+        self.closing = threading.Event()
+        self.requests = 0
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        held = []
+        while not self.closing.is_set():
+            try:
+                conn, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            try:
+                conn.settimeout(10)
+                tls = self.context.wrap_socket(conn, server_side=True)
+                data = b""
+                while b"\r\n\r\n" not in data:
+                    data += tls.recv(65536)
+                line = "attente-1|07/12/2026 10:00:00|DELIVRD\r\n"
+                tls.sendall(("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                             "Content-Length: 4000\r\n\r\n" + line).encode("ascii"))
+                held.append(tls)
+                self.requests += 1
+                self.requested.set()
+            except (OSError, ssl.SSLError):
+                conn.close()
+        for tls in held:
+            tls.close()
+        self.listener.close()
+
+    def close(self):
+        self.closing.set()
+        self.thread.join()
+
+
+def snapshot(directory):
+    """Every file under the directory with its content digest, mode and change time."""
+    found = {}
+    for root, dirs, files in os.walk(directory):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            info = os.lstat(path)
+            digest = None
+            if os.path.isfile(path) and not os.path.islink(path):
+                with open(path, "rb") as f:
+                    digest = hashlib.sha256(f.read()).hexdigest()
+            found[os.path.relpath(path, directory)] = (digest, info.st_mode, info.st_mtime_ns)
+    return found
+
+
+def start_peer(folder, name, replies, tls=False):
+    """tests/peers/http_peer.py on a free loopback port, the last reply repeated."""
+    script = os.path.join(folder, name + ".json")
+    with open(script, "w") as f:
+        json.dump([{"reply": r} for r in replies], f)
+    records = os.path.join(folder, name + "-records")
+    os.mkdir(records)
+    command = [sys.executable, os.path.join(PEERS, "http_peer.py"), "--repeat-last",
+               "--port-file", os.path.join(folder, name + ".port"), "--record-dir", records,
+               "--script", script, "--time-limit", "90"]
+    if tls:
+        command += ["--cert", os.path.join(folder, "cert.pem"),
+                    "--key", os.path.join(folder, "key.pem")]
+    process = subprocess.Popen(command)
+    port_file = os.path.join(folder, name + ".port")
+    deadline = time.monotonic() + 15
+    while not os.path.exists(port_file):
+        if time.monotonic() > deadline:
+            raise TimeoutError("le pair %s n'a pas démarré" % name)
+        time.sleep(0.05)
+    with open(port_file) as f:
+        return process, int(f.read()), records
 
 
 class ServiceProcessTest(unittest.TestCase):
@@ -102,37 +209,96 @@ class ServiceProcessTest(unittest.TestCase):
         self.assertTrue(os.path.isdir(os.path.join(s.directory, "Private")))
         self.assertIn("State=1\n", read_text(os.path.join(s.runtime_dir, "ZirvoService.status")))
 
+    def test_stop_during_a_stalled_gateway_request(self):
+        s = self.standin
+        driver = sqlite_odbc_driver()
+        self.assertTrue(driver, "pilote ODBC SQLite introuvable")
+        gateway = StalledGateway(s.directory)
+        self.addCleanup(gateway.close)
+
+        def scrambled(text):
+            out = subprocess.run([s.executable, "-scramble"], input=(text + "\n").encode(),
+                                 capture_output=True, check=True).stdout
+            return out.decode().strip()
+
+        database = os.path.join(s.directory, "Varnox.db")
+        db = sqlite3.connect(database)
+        with open(SCHEMA, encoding="utf-8") as f:
+            db.executescript(f.read())
+        db.execute("INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME, FOURNISSEUR, MEMBER_ID, PASSWORD)"
+                   " VALUES ('attente-1', strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'), 1, ?, ?)",
+                   (scrambled("cabinet"), scrambled("secret")))
+        db.execute("INSERT INTO SMS_SENDED_DELIVERY (SMS_SENDED_ID, DELIVERED) VALUES (1, 0)")
+        db.commit()
+        db.close()
+        with open(os.path.join(s.directory, "odbcinst.ini"), "w") as f:
+            f.write("[SQLite3]\nDriver=%s\n" % driver)
+        with open(os.path.join(s.directory, "odbc.ini"), "w") as f:
+            f.write("[QuenzarMySQLDB]\nDriver=SQLite3\nDatabase=%s\n"
+                    % os.path.join(s.directory, "quenzar.db"))
+        with open(os.path.join(s.directory, "ZirvoSrv.ini"), "w") as f:
+            f.write("[Main]\nDebugMode=1\nInterval=1\n[ODBC]\nSQLServerDriver=SQLite3\n"
+                    "[Endpoints]\nGatewayHost=127.0.0.1:%d\n[DBKERNEL]\nServerName=%s\n"
+                    "DatabaseName=VARNOX\n" % (gateway.port, database))
+
+        s.start(extra_env={"ODBCSYSINI": s.directory, "ODBCINSTINI": "odbcinst.ini",
+                           "ODBCINI": os.path.join(s.directory, "odbc.ini")})
+        s.wait_for_state(4)
+        self.assertTrue(gateway.requested.wait(30), self.log_lines())
+        # The service now waits for the rest of a reply that does not come.
+        time.sleep(0.5)
+        s.send(signal.SIGTERM)
+        seen = s.wait_for_state(1, timeout=20)
+        # Stopped is heard only once the cycle has gone through its closing block.
+        log_at_stopped = self.log_lines()
+        self.assertEqual(s.wait_exit(timeout=10), 0)
+
+        pending = seen[:-1]
+        self.assertGreaterEqual(len(pending), 2)
+        self.assertEqual(states(pending), [3] * len(pending))
+        self.assertEqual(field(pending, "X_ZIRVOSRV_CHECKPOINT"),
+                         [str(n) for n in range(len(pending))])
+        self.assertTrue(any(line.startswith("Fin de traitement. Timer actif, toutes les 1 secondes")
+                            for line in log_at_stopped), log_at_stopped)
+        lines = self.log_lines()
+        abandoned = "Erreur : Requête abandonnée : l'arrêt du service a été demandé."
+        self.assertIn(abandoned, lines)
+        after_stop = lines[lines.index("TZirvoService.Stop..."):]
+        self.assertIn(abandoned, after_stop)
+        self.assertTrue(any(line.startswith("Timer.Finally atteint à ") for line in after_stop))
+        finished = [i for i, line in enumerate(after_stop) if line.startswith("Fin de traitement.")]
+        self.assertEqual(len(finished), 1)
+        self.assertLess(finished[0], after_stop.index("TZirvoService.ServiceDestroy..."))
+        # One cycle only: none began during or after the stop.
+        self.assertEqual(len([l for l in lines if l.startswith("Exécution du timer à ")]), 1)
+        self.assertEqual(gateway.requests, 1)
+        db = sqlite3.connect(database)
+        self.assertEqual(db.execute("SELECT DELIVERED, DELIVERED_DATE_TIME, DELIVERED_MESSAGE"
+                                    " FROM SMS_SENDED_DELIVERY").fetchall(), [(0, None, None)])
+        db.close()
+        self.assertEqual(s.events(), [])
+
     def test_handler_failures_go_to_the_event_log(self):
         s = self.standin
-        s.start()
-        s.wait_for_state(4)
-        # The execute handler logs its line just after running is reported.
+        # Every log line fails to be written from the very start, as on a full disk.
         log = os.path.join(s.directory, "ZirvoSrv.log")
-        deadline = time.monotonic() + 15
-        while b"TZirvoService.ServiceExecute..." not in s.read("ZirvoSrv.log"):
-            self.assertLess(time.monotonic(), deadline)
-            time.sleep(0.01)
-        # From now on every log line fails to be written, as on a full disk.
-        os.remove(log)
         os.symlink("/dev/full", log)
-        s.send(signal.SIGUSR1)
+        s.start()
         seen = s.wait_for_state(4)
-        # The pause handler failed: the previous status is restored and reported.
-        self.assertEqual(states(seen), [6, 4])
-        # A stop is never refused, not even when its log lines cannot be written.
+        # Lines are lost, requests are not: the service starts, pauses, continues, stops.
+        s.send(signal.SIGUSR1)
+        seen += s.wait_for_state(7)
+        s.send(signal.SIGUSR2)
+        seen += s.wait_for_state(4)
         s.send(signal.SIGTERM)
-        seen = s.wait_for_state(1)
-        self.assertEqual(states(seen), [3, 1])
+        seen += s.wait_for_state(1)
         self.assertEqual(s.wait_exit(), 0)
+        self.assertEqual(states(seen), [2, 2, 2, 4, 6, 7, 5, 4, 3, 1])
         # The system's text follows the locale ctest gives (fr_FR.UTF-8).
         failure = ("Erreur d'écriture dans le journal %s : "
                    "Aucun espace disponible sur le périphérique" % log)
-        self.assertEqual(s.events(), [
-            "ZirvoService: Service failed on pause: " + failure,
-            "ZirvoService: " + failure,
-            # ServiceDestroy's own line fails on the main thread, past the frame.
-            "ZirvoSrv: " + failure,
-        ])
+        # Said once, not once per lost line.
+        self.assertEqual(s.events(), ["ZirvoService: " + failure])
 
     def test_control_storm_ends_with_the_stopped_report(self):
         s = self.standin
@@ -310,16 +476,26 @@ class ServiceProcessTest(unittest.TestCase):
             "que l'intervalle n'aura pas été modifié et le service redémarré."), 2)
 
     def test_install_with_a_missing_account_is_refused(self):
+        # A fresh machine has no "ZirvoService" account: the unit runs the service as
+        # root (no User= line) and the message says so.
         s = self.standin
-        expected = ('Service "%s" failed to install with error: "System Error.  Code: 1057.\r\n'
-                    "Le nom de compte n'est pas valide ou n'existe pas, ou le mot de passe "
-                    "n'est pas valide pour le nom de compte spécifié\"\n" % DISPLAY)
-        for arguments in (["-install"], ["/INSTALL", "/silent"]):
+        unit = os.path.join(s.unit_dir, "ZirvoService.service")
+        for arguments, message in (
+                (["-install"], "Service installed successfully\nLe compte « ZirvoService » "
+                 "n'existe pas : le service \"%s\" est installé sous le compte système (root).\n"
+                 % DISPLAY),
+                (["/INSTALL", "/silent"], "")):
             code, out, err = s.run(*arguments, notify=False)
-            self.assertEqual(code, 1, arguments)
-            self.assertEqual(out, b"")
-            self.assertEqual(err.decode("utf-8"), expected)
-            self.assertEqual(os.listdir(s.unit_dir), [])
+            self.assertEqual((code, out.decode("utf-8"), err), (0, message, b""), arguments)
+            self.assertEqual(os.listdir(s.unit_dir), ["ZirvoService.service"])
+            text = read_text(unit)
+            self.assertNotIn("User=", text)
+            for line in ("WorkingDirectory=%s\n" % s.directory,
+                         "# Paramètres : %s\n" % os.path.join(s.directory, "ZirvoSrv.ini"),
+                         "# Journal : %s\n" % os.path.join(s.directory, "ZirvoSrv.log"),
+                         "Restart=on-failure\n", "RestartSec=30\n"):
+                self.assertIn(line, text)
+            os.remove(unit)
 
     def test_uninstall(self):
         s = self.standin
@@ -368,6 +544,134 @@ class ServiceProcessTest(unittest.TestCase):
             self.assertEqual((done.returncode, done.stdout), (1, b""), text)
             self.assertIn("ne peut pas représenter : rien n'a été brouillé",
                           done.stderr.decode("utf-8"))
+
+    def test_check_command(self):
+        s = self.standin
+        d = s.directory
+        peers = tempfile.mkdtemp(prefix="zirvo-check-peers-")
+        self.addCleanup(shutil.rmtree, peers, True)
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                        "-days", "1", "-subj", "/CN=localhost", "-keyout",
+                        os.path.join(peers, "key.pem"), "-out", os.path.join(peers, "cert.pem")],
+                       check=True, capture_output=True)
+        code = subprocess.run([s.executable, "-scramble"], input=b"Sezam-42\n",
+                              capture_output=True, check=True).stdout.decode().strip()
+        peer_list = [
+            start_peer(peers, "code", ["HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n%s"
+                                       % (len(code), code)]),
+            start_peer(peers, "refus", ["HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"]),
+            start_peer(peers, "passerelle", ["HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"],
+                       tls=True)]
+        for process, _, _ in peer_list:
+            self.addCleanup(process.kill)
+        (_, code_port, _), (_, refused_port, _), (_, gateway_port, gateway_records) = peer_list
+
+        db = sqlite3.connect(os.path.join(d, "Varnox.db"))
+        with open(SCHEMA, encoding="utf-8") as f:
+            db.executescript(f.read())
+        # Three messages waiting for two accounts, one already delivered, one too old.
+        for sms_id, account, age, delivered in (("a1", "A", 1, 0), ("a2", "A", 2, 0),
+                                                 ("b1", "B", 3, 0), ("b2", "B", 1, 1),
+                                                 ("old", "A", 900, 0)):
+            db.execute("INSERT INTO SMS_SENDED (SMS_ID, SEND_DATE_TIME, MEMBER_ID, PASSWORD) VALUES"
+                       " (?, strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime', ?), ?, 'P')",
+                       (sms_id, "-%d days" % age, account))
+            db.execute("INSERT INTO SMS_SENDED_DELIVERY (SMS_SENDED_ID, DELIVERED)"
+                       " VALUES (last_insert_rowid(), ?)", (delivered,))
+        db.commit()
+        db.close()
+        with open(os.path.join(d, "odbc.ini"), "w") as f:
+            f.write("[QuenzarMySQLDB]\nDriver=SQLite3\nDatabase=%s/Varnox.db\n" % d)
+        temporary = os.path.join(peers, "tmp")
+        os.mkdir(temporary)
+        with socket.socket() as closed:
+            closed.bind(("127.0.0.1", 0))
+            closed_port = closed.getsockname()[1]
+        settings = os.path.join(d, "ZirvoSrv.ini")
+        baseline = {"ServerName": d + "/Varnox.db", "AccessCodeHost": "127.0.0.1:%d" % code_port,
+                    "GatewayHost": "127.0.0.1:%d" % gateway_port}
+
+        def write_settings(values):
+            with open(settings, "w") as f:
+                f.write("[Main]\nInterval=3600\n[ODBC]\nSQLServerDriver=SQLite3\n"
+                        "[DBConnexion]\nMySQLDBPwd=\n[DBKERNEL]\nServerName={ServerName}\n"
+                        "[Endpoints]\nAccessCodeHost={AccessCodeHost}\n"
+                        "GatewayHost={GatewayHost}\n".format(**values))
+
+        def check(extra_env=None):
+            env = s.environment(notify=False, extra={"ODBCINI": d + "/odbc.ini",
+                                                     "TMPDIR": temporary, **(extra_env or {})})
+            before = snapshot(d)
+            done = subprocess.run([s.executable, "-check"], env=env, cwd=d, capture_output=True,
+                                  timeout=90)
+            self.assertEqual(snapshot(d), before, "-check a écrit quelque chose")
+            self.assertEqual(os.listdir(temporary), [])
+            self.assertEqual(done.stderr, b"")
+            lines = done.stdout.decode("utf-8").splitlines()
+            steps = {int(l[0]): l for l in lines if l[1:3] == "/7"}
+            self.assertEqual(sorted(steps), list(range(1, 8)), lines)
+            self.assertTrue(lines[-1].startswith("Bilan : "), lines)
+            return done.returncode, steps, lines
+
+        # A running service: every step passes and the service is left alone.
+        write_settings(baseline)
+        s.start()
+        s.wait_for_state(4)
+        while b"TZirvoService.ServiceExecute..." not in s.read("ZirvoSrv.log"):
+            time.sleep(0.01)
+        status, steps, lines = check()
+        self.assertEqual(status, 0, lines)
+        self.assertTrue(all(" : OK - " in line for line in steps.values()), lines)
+        self.assertIn("tables SMS_SENDED (5 lignes), SMS_SENDED_DELIVERY (5 lignes), 3 messages "
+                      "en attente de statut depuis le ", steps[2])
+        self.assertTrue(steps[2].endswith(" pour 2 comptes"), steps[2])
+        self.assertEqual(steps[4], "4/7 Code d'accès MySQL : OK - téléchargé depuis "
+                         "http://127.0.0.1:%d/connexion (en direct)" % code_port)
+        self.assertEqual(steps[7], "7/7 Service « ZirvoService » : OK - installé ; "
+                         "Le service est démarré")
+        self.assertNotIn("Sezam-42", "\n".join(lines))
+        self.assertNotIn(code, "\n".join(lines))
+        for name in os.listdir(gateway_records):
+            with open(os.path.join(gateway_records, name), "rb") as f:
+                self.assertTrue(f.read().startswith(b"GET / HTTP/1.1\r\n"))
+        s.send(signal.SIGTERM)
+        self.assertEqual(s.wait_exit(), 0)
+
+        # Each prerequisite missing in turn, the service installed but stopped.
+        unit = os.path.join(s.unit_dir, "ZirvoService.service")
+        with open(unit, "w") as f:
+            f.write("[Unit]\n")
+        cases = [
+            ("paramètres illisibles", {}, {},
+             {1: "ÉCHEC - le fichier %s ne peut pas être lu" % settings, 2: "NON VÉRIFIÉ",
+              4: "NON VÉRIFIÉ", 5: "NON VÉRIFIÉ", 6: "NON VÉRIFIÉ"}),
+            ("base absente", {"ServerName": d + "/absente.db"}, {},
+             {2: "ÉCHEC - pilote ODBC « SQLite3 », connexion impossible : "}),
+            ("code d'accès refusé", {"AccessCodeHost": "127.0.0.1:%d" % refused_port}, {},
+             {4: "ÉCHEC - le téléchargement depuis http://127.0.0.1:%d/connexion (en direct) "
+                 "échoue : HTTP/1.1 403 Forbidden" % refused_port, 5: "NON VÉRIFIÉ"}),
+            ("source MySQL absente", {}, {"ODBCINI": peers + "/absent.ini"},
+             {5: "ÉCHEC - ouverture impossible : "}),
+            ("passerelle refusée", {"GatewayHost": "127.0.0.1:%d" % closed_port}, {},
+             {6: "ÉCHEC - pas de réponse de https://127.0.0.1:%d/ : Socket Error # 111 "
+                 % closed_port}),
+            ("service non installé", {}, {}, {7: "ÉCHEC - inconnu du gestionnaire de services"}),
+        ]
+        for name, changes, extra_env, failing in cases:
+            with self.subTest(name):
+                write_settings({**baseline, **changes})
+                if name == "paramètres illisibles":
+                    os.remove(settings)
+                    os.mkdir(settings)
+                if name == "service non installé":
+                    os.remove(unit)
+                status, steps, lines = check(extra_env)
+                self.assertEqual(status, 1, lines)
+                for number, line in steps.items():
+                    expected = failing.get(number, "OK - ")
+                    self.assertIn(" : " + expected, line, lines)
+                if os.path.isdir(settings):
+                    os.rmdir(settings)
 
 
 if __name__ == "__main__":

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
-#include "db/Query.h"
 #include "db/Backends.h"
+#include "db/Query.h"
 #include "host/FakeServiceManager.h"
 #include "service/MainService.h"
 #include "support/LogLines.h"
@@ -26,7 +26,7 @@ using test::FakeServiceManager;
 using test::FakeSystem;
 using test::HostRunner;
 
-constexpr std::uint32_t kRunning = 4, kPaused = 7, kStopped = 1;
+constexpr std::uint32_t kRunning = 4, kPaused = 7, kStopped = 1, kStopPending = 3;
 
 // Stands in for the timer cycle: holds the connection open and Service_Busy set until
 // the test lets it go.
@@ -79,9 +79,10 @@ class LifecycleDatabaseTest : public ::testing::Test {
   ~LifecycleDatabaseTest() override { DebugMode = false; }
 
   void WriteSettings(const std::string& main) {
-    test::WriteFileBytes(dir_.File("ZirvoSrv.ini"),
-                         "[Main]\r\n" + main + "[ODBC]\r\nSQLServerDriver=SQLite3\r\n"
-                         "[DBKERNEL]\r\nServerName=" + database_.File() + "\r\n");
+    test::WriteFileBytes(dir_.File("ZirvoSrv.ini"), "[Main]\r\n" + main +
+                                                        "[ODBC]\r\nSQLServerDriver=SQLite3\r\n"
+                                                        "[DBKERNEL]\r\nServerName=" +
+                                                        database_.File() + "\r\n");
   }
 
   std::vector<StateRow> StateRows() {
@@ -150,14 +151,20 @@ TEST_F(LifecycleDatabaseTest, AStopDuringARunningCycleWritesNoRowAndStillStops) 
   ASSERT_TRUE(service_.ADO_MSSQLConnection.Connected());
 
   manager_.Send(host::kControlStop);
-  const bool stopped = system_.WaitForState(kStopped);
+  // Stopped waits for the cycle: until it ends, stop pending is reported again.
+  const bool stillPending = system_.WaitForState(kStopPending, 2);
+  const bool stoppedEarly = system_.WaitForState(kStopped, 1, std::chrono::milliseconds(300));
   const auto rows = StateRows();
+  EXPECT_TRUE(service_.Stopping());
   service_.ReleaseCycle();
   EXPECT_EQ(runner.Join(), 0);
-  EXPECT_TRUE(stopped) << "the stop must not wait for the cycle";
+  EXPECT_TRUE(stillPending);
+  EXPECT_FALSE(stoppedEarly) << "stopped was reported while the cycle still ran";
+  EXPECT_EQ(system_.States().back(), kStopped);
   EXPECT_TRUE(rows.empty());
-  EXPECT_TRUE(Logged("Arrêt du service des SMS impossible parce qu'il est occupé "
-                     "(Service_Busy=True)."));
+  EXPECT_TRUE(
+      Logged("Arrêt du service des SMS impossible parce qu'il est occupé "
+             "(Service_Busy=True)."));
 }
 
 TEST_F(LifecycleDatabaseTest, AMissingStateTableIsLoggedAndThePauseGoesOn) {
@@ -179,8 +186,10 @@ TEST_F(LifecycleDatabaseTest, AMissingStateTableIsLoggedAndThePauseGoesOn) {
   const auto log = Log();
   EXPECT_EQ(std::count_if(log.begin(), log.end(),
                           [](const std::string& line) {
-                            return line.rfind("Impossible d'enregistrer l'état du service dans "
-                                              "la base de données : ", 0) == 0 &&
+                            return line.rfind(
+                                       "Impossible d'enregistrer l'état du service dans "
+                                       "la base de données : ",
+                                       0) == 0 &&
                                    line.find("SrvState") != std::string::npos;
                           }),
             1);
@@ -229,8 +238,9 @@ TEST_F(LifecycleDatabaseTest, ServiceConcurrencyStateReportsDuringSettingsReads)
   for (int i = 0; i < 20; ++i) service_.LireConfiguration();
   reading = false;
   reports.join();
-  EXPECT_TRUE(Logged("ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. "
-                     "Etat du service : Le service est inexistant !"));
+  EXPECT_TRUE(
+      Logged("ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. "
+             "Etat du service : Le service est inexistant !"));
 }
 
 }  // namespace

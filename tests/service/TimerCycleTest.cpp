@@ -288,8 +288,8 @@ TEST_F(TimerCycleTest, AFullCycleDownloadsTheAccessCodeAndOpensBothDatabases) {
   EXPECT_TRUE(service_.databasesOpen);
   EXPECT_EQ(ServiceSettings.MySQLDBPwd, test::MariaDbServer::kPassword);
   const config::IniFile settings(dir_.File("ZirvoSrv.ini"));
-  for (const char* key : {"HTTPServer", "HTTPUserName", "HTTPPassword", "HTTPPort",
-                          "HTTPBasicAuthentification"}) {
+  for (const char* key :
+       {"HTTPServer", "HTTPUserName", "HTTPPassword", "HTTPPort", "HTTPBasicAuthentification"}) {
     EXPECT_EQ(settings.ReadString("Proxy", key, "(absent)"), "") << key;
   }
   // The MySQL connection stays open until the next cycle's set-up.

@@ -4,6 +4,9 @@
 #include <locale.h>
 #include <time.h>
 
+#include <cerrno>
+
+#include "platform/SystemError.h"
 #include "platform/posix/RegionalLocale.h"
 
 namespace zirvo::platform {
@@ -48,11 +51,25 @@ std::string Format(const LocalDateTime& value, const char* format) {
 
 LocalDateTime LocalNow() {
   struct timespec now {};
-  clock_gettime(CLOCK_REALTIME, &now);
+  // The real-time clock cannot fail on Linux; should it, the clock of whole seconds
+  // stands in.
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0) {
+    now.tv_sec = time(nullptr);
+    now.tv_nsec = 0;
+  }
   struct tm parts {};
-  localtime_r(&now.tv_sec, &parts);
-  return LocalDateTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-                       parts.tm_min,         parts.tm_sec,     static_cast<int>(now.tv_nsec / 1000000)};
+  // Only a time beyond the calendar's range fails here; a made-up date would be worse
+  // than an error.
+  if (localtime_r(&now.tv_sec, &parts) == nullptr) {
+    throw EOSError(static_cast<std::uint32_t>(errno != 0 ? errno : EOVERFLOW));
+  }
+  return LocalDateTime{parts.tm_year + 1900,
+                       parts.tm_mon + 1,
+                       parts.tm_mday,
+                       parts.tm_hour,
+                       parts.tm_min,
+                       parts.tm_sec,
+                       static_cast<int>(now.tv_nsec / 1000000)};
 }
 
 std::string FormatShortDate(const LocalDateTime& value) {

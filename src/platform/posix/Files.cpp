@@ -39,7 +39,8 @@ bool IsReadOnlyFile(const std::string& path) {
          (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
-int ReplaceFileContents(const std::string& path, std::string_view data, FlushMode mode) {
+int ReplaceFileContents(const std::string& path, std::string_view data, FlushMode mode,
+                        NewFileAccess access) {
   struct stat existing {};
   const bool exists = ::stat(path.c_str(), &existing) == 0;
   if (exists && IsReadOnlyFile(path)) return EACCES;
@@ -56,12 +57,17 @@ int ReplaceFileContents(const std::string& path, std::string_view data, FlushMod
   int error = 0;
   if (exists) {
     if (::fchmod(fd, existing.st_mode & 07777) != 0) error = errno;
-    if (!error && ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
-      // Keeping the owner matters only when root edits an operator's file; an ordinary
-      // user cannot give the file away and loses nothing by keeping it.
+    // Keeping the owner matters only when root edits an operator's file; an ordinary
+    // user may not give the file away (EPERM) and loses nothing by keeping it. Any other
+    // failure is a real one.
+    if (!error && ::fchown(fd, existing.st_uid, existing.st_gid) != 0 && errno != EPERM) {
+      error = errno;
     }
-  } else if (::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
-    error = errno;
+  } else {
+    const mode_t permissions = access == NewFileAccess::kEveryone
+                                   ? S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH
+                                   : S_IRUSR | S_IWUSR;
+    if (::fchmod(fd, permissions) != 0) error = errno;
   }
   if (!error) error = posix::WriteAll(fd, data);
   if (!error && mode == FlushMode::kToDisk && ::fsync(fd) != 0) error = errno;

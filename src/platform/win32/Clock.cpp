@@ -23,7 +23,7 @@ SYSTEMTIME ToSystemTime(const LocalDateTime& value) {
 LocalDateTime LocalNow() {
   SYSTEMTIME st{};
   GetLocalTime(&st);
-  return LocalDateTime{st.wYear, st.wMonth,  st.wDay,         st.wHour,
+  return LocalDateTime{st.wYear,   st.wMonth,  st.wDay,         st.wHour,
                        st.wMinute, st.wSecond, st.wMilliseconds};
 }
 

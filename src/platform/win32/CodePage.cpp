@@ -17,8 +17,8 @@ std::u16string AnsiToWide(std::string_view text) {
 std::string WideToAnsi(std::u16string_view text) {
   if (text.empty()) return std::string();
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-  const int length = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr,
-                                         0, nullptr, nullptr);
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
   std::string result(static_cast<size_t>(length), '\0');
   WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), result.data(), length,
                       nullptr, nullptr);

@@ -23,7 +23,8 @@ bool IsReadOnlyFile(const std::string& path) {
          (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-int ReplaceFileContents(const std::string& path, std::string_view data, FlushMode mode) {
+int ReplaceFileContents(const std::string& path, std::string_view data, FlushMode mode,
+                        NewFileAccess) {
   if (IsReadOnlyFile(path)) return ERROR_ACCESS_DENIED;
   const std::string tempPath = path + ".tmp" + std::to_string(GetCurrentProcessId());
   HANDLE raw = CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
