@@ -63,13 +63,13 @@ void Connection::WaitForSocket(bool wantWrite, Deadline end) {
   }
 }
 
-void Connection::StartTls(TlsLibrary& library) {
+void Connection::StartTls(TlsContext& context) {
   // The handshake waits for the server like one read: in steps, with the loop running,
   // within the read bound.
   const Deadline end = WaitEnd();
   Check(socket_->SetNonBlocking(true));
   tls_ =
-      std::make_unique<TlsSession>(library, socket_->NativeHandle(),
+      std::make_unique<TlsSession>(context, socket_->NativeHandle(),
                                    [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); });
 }
 

@@ -50,7 +50,7 @@ class Connection : public ByteSource {
   // Runs the TLS handshake over the open socket (see TlsSession for its failures). From
   // then on the socket does not block: every wait of the session, also for the rest of
   // a record, is one of ours, bounded and running the pump.
-  void StartTls(TlsLibrary& library);
+  void StartTls(TlsContext& context);
   bool IsTls() const { return tls_ != nullptr; }
 
   // Sends all bytes in one go; raises ESocketError on failure, with the time-out code

@@ -93,7 +93,10 @@ void HttpClient::Connect(const Place& place, const Url& url, std::uint16_t port,
   try {
     OpenSocketTo(place.host, place.port, deadline);
     if (place.route == Route::kTunnel) EstablishTunnel(url, port, version, deadline);
-    if (place.tls) connection_->StartTls(*tls_);
+    if (place.tls) {
+      if (!tlsContext_) tlsContext_ = std::make_unique<TlsContext>(*tls_);
+      connection_->StartTls(*tlsContext_);
+    }
   } catch (...) {
     Disconnect();
     throw;

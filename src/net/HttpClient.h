@@ -104,6 +104,9 @@ class HttpClient {
 
   HttpClientOptions options_;
   std::shared_ptr<TlsLibrary> tls_;
+  // Built at the first TLS connection that gets that far and kept for the next ones;
+  // destroyed after the connection, whose session uses it.
+  std::unique_ptr<TlsContext> tlsContext_;
   ProxyParams proxy_;
   CookieStore cookies_;
   std::string contentType_ = kInitialContentType;

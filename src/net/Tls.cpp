@@ -150,16 +150,19 @@ const TlsFunctions& TlsLibrary::Require() {
   return *functions_;
 }
 
-struct TlsSession::Handles {
-  struct ContextFree {
+struct TlsContext::Handle {
+  struct Free {
     const TlsFunctions* f;
     void operator()(ssl_ctx_st* context) const { f->ctxFree(context); }
   };
+  std::unique_ptr<ssl_ctx_st, Free> context;
+};
+
+struct TlsSession::Handles {
   struct SessionFree {
     const TlsFunctions* f;
     void operator()(ssl_st* session) const { f->sslFree(session); }
   };
-  std::unique_ptr<ssl_ctx_st, ContextFree> context;
   std::unique_ptr<ssl_st, SessionFree> session;
 };
 
@@ -182,16 +185,15 @@ bool IsUnexpectedEof(unsigned long code) {
 
 }  // namespace
 
-TlsSession::TlsSession(TlsLibrary& library, std::intptr_t socketHandle,
-                       const SocketWait& waitForSocket)
-    : functions_(library.Require()), handles_(std::make_unique<Handles>()) {
+TlsContext::TlsContext(TlsLibrary& library)
+    : functions_(library.Require()), handle_(std::make_unique<Handle>()) {
   const TlsFunctions& f = functions_;
   f.errClearError();
   const auto method = f.clientMethod();
   if (method == nullptr) throw Exception("Error getting SSL method.");
-  handles_->context = {f.ctxNew(method), Handles::ContextFree{&f}};
-  if (!handles_->context) throw Exception("Error creating SSL context.");
-  ssl_ctx_st* context = handles_->context.get();
+  handle_->context = {f.ctxNew(method), Handle::Free{&f}};
+  if (!handle_->context) throw Exception("Error creating SSL context.");
+  ssl_ctx_st* context = handle_->context.get();
   const std::uint64_t options = kOptionNoSsl2 | kOptionNoSsl3 | kOptionNoTls1 | kOptionNoTls11;
   if (f.ctxSetOptions != nullptr) {
     f.ctxSetOptions(context, options);
@@ -202,8 +204,16 @@ TlsSession::TlsSession(TlsLibrary& library, std::intptr_t socketHandle,
   // Parts of the list that this library does not know (RC4 in recent versions) are left
   // out by the library itself; only a list that leaves nothing usable is refused.
   if (f.ctxSetCipherList(context, kCipherList) != 1) throw Exception("SetCipher failed.");
+}
 
-  handles_->session = {f.sslNew(context), Handles::SessionFree{&f}};
+TlsContext::~TlsContext() = default;
+
+TlsSession::TlsSession(TlsContext& context, std::intptr_t socketHandle,
+                       const SocketWait& waitForSocket)
+    : functions_(context.functions_), handles_(std::make_unique<Handles>()) {
+  const TlsFunctions& f = functions_;
+  f.errClearError();
+  handles_->session = {f.sslNew(context.handle_->context.get()), Handles::SessionFree{&f}};
   if (!handles_->session) throw Exception("Error creating SSL session.");
   ssl_st* session = handles_->session.get();
   // OpenSSL takes the socket as an int on every system, Windows' SOCKET included.

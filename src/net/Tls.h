@@ -46,20 +46,41 @@ class TlsLibrary {
   std::unique_ptr<TlsFunctions> functions_;
 };
 
-// One TLS client session with its own context, bound to a connected socket that the
-// caller owns and keeps open longer than the session. Both are freed when the session
-// is destroyed. One thread at a time.
+// The settings every session of a client shares: TLS 1.2 only, automatic retry, the
+// fixed cipher list, no verification, no client certificate. Building them costs about
+// a millisecond of CPU, so a client builds them once for all its connections. Sessions
+// are not resumed from one connection to the next (the library keeps no client sessions
+// unless asked), so each handshake is the one a fresh context would make. Freed with its
+// owner, after its sessions; used by one thread at a time, with its sessions.
+class TlsContext {
+ public:
+  // Raises "Could not load SSL library.", "Error getting SSL method.", "Error creating
+  // SSL context." or "SetCipher failed."; nothing is kept then.
+  explicit TlsContext(TlsLibrary& library);
+  ~TlsContext();
+  TlsContext(const TlsContext&) = delete;
+  TlsContext& operator=(const TlsContext&) = delete;
+
+ private:
+  friend class TlsSession;
+  struct Handle;
+  const TlsFunctions& functions_;
+  std::unique_ptr<Handle> handle_;
+};
+
+// One TLS client session over a context, bound to a connected socket that the caller
+// owns and keeps open longer than the session; the context must outlive it too. Freed
+// when the session is destroyed. One thread at a time.
 class TlsSession {
  public:
-  // Builds the context (TLS 1.2 only, automatic retry, the fixed cipher list, no
-  // verification, no client certificate) and the session, then runs the handshake at
-  // once, without server name indication. Raises Exception with the client's TLS
-  // failure texts ("Error connecting with SSL." + CR LF + the library's text, ...).
+  // Builds the session, then runs the handshake at once, without server name
+  // indication. Raises Exception with the client's TLS failure texts ("Error creating
+  // SSL session.", "Error connecting with SSL." + CR LF + the library's text, ...).
   // During the handshake the socket may be non-blocking: whenever the library needs
   // the socket, `waitForSocket(wantWrite)` is called and must return when it is ready
   // or raise (a time-out).
   using SocketWait = std::function<void(bool wantWrite)>;
-  TlsSession(TlsLibrary& library, std::intptr_t socketHandle, const SocketWait& waitForSocket);
+  TlsSession(TlsContext& context, std::intptr_t socketHandle, const SocketWait& waitForSocket);
   ~TlsSession();
   TlsSession(const TlsSession&) = delete;
   TlsSession& operator=(const TlsSession&) = delete;
