@@ -109,7 +109,11 @@ std::u16string NamedDataSource(std::u16string_view connectionString) {
 }
 
 // The driver of a data source as the driver manager lists it, "" when it lists none.
+// The list is always read to its end: unixODBC frees the copy it keeps between calls only
+// when the end is reached, so stopping at the match leaks it.
 std::u16string DataSourceDriver(SQLHENV environment, std::u16string_view dataSource) {
+  std::u16string found;
+  bool matched = false;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
   for (;;) {
     SQLWCHAR name[256];
@@ -118,12 +122,13 @@ std::u16string DataSourceDriver(SQLHENV environment, std::u16string_view dataSou
     SQLSMALLINT driverLength = 0;
     const SQLRETURN result =
         SQLDataSourcesW(environment, direction, name, 256, &nameLength, driver, 512, &driverLength);
-    if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) return std::u16string();
+    if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) return found;
     direction = SQL_FETCH_NEXT;
     const std::u16string listed =
         FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(nameLength), 255));
-    if (SameTextAscii(listed, dataSource)) {
-      return FromWide(driver, std::min<std::size_t>(static_cast<std::size_t>(driverLength), 511));
+    if (!matched && SameTextAscii(listed, dataSource)) {
+      matched = true;
+      found = FromWide(driver, std::min<std::size_t>(static_cast<std::size_t>(driverLength), 511));
     }
   }
 }
