@@ -1,6 +1,8 @@
 #include "db/Connection.h"
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "base/Errors.h"
 #include "db/ConnectionStrings.h"
@@ -74,20 +76,33 @@ EnvHandle NewEnvironment() {
   return environment;
 }
 
-std::vector<std::u16string> InstalledDrivers(SQLHENV environment) {
-  std::vector<std::u16string> names;
+// Every (name, description) pair of one of the driver manager's lists, read with
+// SQLDriversW or SQLDataSourcesW (the same calling convention), in its order.
+template <typename ListCall>
+std::vector<std::pair<std::u16string, std::u16string>> DriverManagerList(SQLHENV environment,
+                                                                         ListCall list) {
+  std::vector<std::pair<std::u16string, std::u16string>> entries;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
   for (;;) {
     SQLWCHAR name[512];
-    SQLWCHAR attributes[2048];
+    SQLWCHAR description[2048];
     SQLSMALLINT nameLength = 0;
-    SQLSMALLINT attributesLength = 0;
-    const SQLRETURN result = SQLDriversW(environment, direction, name, 512, &nameLength, attributes,
-                                         2048, &attributesLength);
-    if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) break;
-    names.push_back(
-        FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(nameLength), 511)));
+    SQLSMALLINT descriptionLength = 0;
+    const SQLRETURN result =
+        list(environment, direction, name, 512, &nameLength, description, 2048, &descriptionLength);
+    if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) return entries;
+    entries.emplace_back(
+        FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(nameLength), 511)),
+        FromWide(description,
+                 std::min<std::size_t>(static_cast<std::size_t>(descriptionLength), 2047)));
     direction = SQL_FETCH_NEXT;
+  }
+}
+
+std::vector<std::u16string> InstalledDrivers(SQLHENV environment) {
+  std::vector<std::u16string> names;
+  for (auto& entry : DriverManagerList(environment, SQLDriversW)) {
+    names.push_back(std::move(entry.first));
   }
   return names;
 }
@@ -109,28 +124,11 @@ std::u16string NamedDataSource(std::u16string_view connectionString) {
 }
 
 // The driver of a data source as the driver manager lists it, "" when it lists none.
-// The list is always read to its end: unixODBC frees the copy it keeps between calls only
-// when the end is reached, so stopping at the match leaks it.
 std::u16string DataSourceDriver(SQLHENV environment, std::u16string_view dataSource) {
-  std::u16string found;
-  bool matched = false;
-  SQLUSMALLINT direction = SQL_FETCH_FIRST;
-  for (;;) {
-    SQLWCHAR name[256];
-    SQLWCHAR driver[512];
-    SQLSMALLINT nameLength = 0;
-    SQLSMALLINT driverLength = 0;
-    const SQLRETURN result =
-        SQLDataSourcesW(environment, direction, name, 256, &nameLength, driver, 512, &driverLength);
-    if (result != SQL_SUCCESS && result != SQL_SUCCESS_WITH_INFO) return found;
-    direction = SQL_FETCH_NEXT;
-    const std::u16string listed =
-        FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(nameLength), 255));
-    if (!matched && SameTextAscii(listed, dataSource)) {
-      matched = true;
-      found = FromWide(driver, std::min<std::size_t>(static_cast<std::size_t>(driverLength), 511));
-    }
+  for (const auto& [name, driver] : DriverManagerList(environment, SQLDataSourcesW)) {
+    if (SameTextAscii(name, dataSource)) return driver;
   }
+  return std::u16string();
 }
 
 namespace {
