@@ -1,6 +1,7 @@
 #include "db/Backends.h"
 
 #include <atomic>
+#include <random>
 #include <sstream>
 
 #include "db/ConnectionStrings.h"
@@ -48,8 +49,10 @@ std::unique_ptr<db::Connection> SqliteDatabase::NewConnection() const {
 }
 
 MariaDbDatabase::MariaDbDatabase(bool withSchema) {
+  // Unique on a server that other test processes share.
+  static const std::string prefix = "Varnox" + std::to_string(std::random_device()()) + "_";
   static std::atomic<int> counter{0};
-  name_ = "Varnox" + std::to_string(++counter);
+  name_ = prefix + std::to_string(++counter);
   SharedMariaDb().RunAsRoot("CREATE DATABASE " + name_ + ";");
   if (withSchema) {
     auto connection = NewConnection();

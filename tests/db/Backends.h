@@ -1,6 +1,6 @@
 // Fresh databases with the desktop application's tables, on the backends the tests can
-// run: SQLite through its ODBC driver (a file in a temporary folder) and the test
-// process's MariaDB server (a new database each time).
+// run: SQLite through its ODBC driver (a file in a temporary folder) and the tests'
+// MariaDB server (a new database each time).
 #pragma once
 
 #include <memory>

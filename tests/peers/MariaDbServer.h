@@ -1,10 +1,11 @@
-// A real MariaDB server for the tests: a fresh data directory in a temporary folder, its
-// own socket, a loopback TCP port, users made for both 'localhost' and '%'. It stops when
-// the object is destroyed and, should the test process die first, a watchdog shell stops
-// it within a second; it never outlives half an hour in any case.
+// A real MariaDB server for the tests (tests/peers/mariadb_server.py): a fresh data
+// directory in a temporary folder, its own socket, a loopback TCP port, users made for
+// both 'localhost' and '%'. Under ctest the tests that use it share one server, started
+// and stopped by two fixture tests; a test process run on its own starts its own.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "support/TempDir.h"
@@ -16,8 +17,12 @@ class MariaDbServer {
   static constexpr char kUser[] = "quenzar";
   static constexpr char kPassword[] = "Sezam-42";
 
-  // Installs and starts the server, creates the databases Quenzar and Varnox and the
-  // user; raises std::runtime_error with the server's log when it does not come up.
+  // Reaches the server of the ctest run (ZIRVO_MARIADB_STATE names the file that says
+  // where it is), or else starts one of this process's own: stopped with this object,
+  // and within a second by the server's own watcher should the process die first; it
+  // never outlives half an hour in any case. Either way makes sure the databases Quenzar
+  // and Varnox and the user exist. Raises std::runtime_error with the server's log when
+  // it does not come up.
   MariaDbServer();
   ~MariaDbServer();
   MariaDbServer(const MariaDbServer&) = delete;
@@ -28,15 +33,14 @@ class MariaDbServer {
   void RunAsRoot(const std::string& sql) const;
 
  private:
-  bool TryStart();
-  void Stop() noexcept;
-
-  TempDir directory_;
+  std::optional<TempDir> own_;  // the state file of a server of this process's own
+  std::string directory_;
   int port_ = 0;
 };
 
-// One server for the whole test process, started on first use, with the user data source
-// "QuenzarMySQLDB" (database Quenzar) pointing at it; stopped when the process exits.
+// One server for the whole test process, reached on first use, with the user data source
+// "QuenzarMySQLDB" (database Quenzar) pointing at it; stopped when the process exits
+// if the process started it.
 MariaDbServer& SharedMariaDb();
 
 }  // namespace zirvo::test
