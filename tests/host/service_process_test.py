@@ -4,6 +4,7 @@ Run by ctest with ZIRVOSRV_EXECUTABLE naming the built program; each test case c
 it into a directory of its own.
 """
 
+import concurrent.futures
 import glob
 import hashlib
 import json
@@ -146,8 +147,8 @@ class ServiceProcessTest(unittest.TestCase):
         self.standin = SystemdStandIn(EXECUTABLE)
         self.addCleanup(self.standin.close)
 
-    def log_lines(self):
-        text = self.standin.read("ZirvoSrv.log").decode("utf-8")
+    def log_lines(self, standin=None):
+        text = (standin or self.standin).read("ZirvoSrv.log").decode("utf-8")
         self.assertTrue(text.endswith("\r\n"))
         return [line.split(" : ", 1)[1] for line in text.split("\r\n") if line]
 
@@ -401,26 +402,29 @@ class ServiceProcessTest(unittest.TestCase):
                                 "ZirvoService : Le service est stoppé"])
         self.assertEqual(lines[0], "ZirvoService : Le service est en cours de démarrage")
 
-    def run_cycles_on_settings(self, settings, seconds, launcher=()):
-        """Starts the service, lets it run for the given seconds, stops it; returns the
-        log lines."""
-        s = self.standin
-        s.start(launcher=launcher)
+    def stop_after_two_cycles(self, s, settings):
+        """Waits for the service's second cycle to end, stops it; returns the log lines and
+        the seconds from the running report to the end of that cycle."""
         s.wait_for_state(4)
-        time.sleep(seconds)
+        running = time.monotonic()
+        while s.read("ZirvoSrv.log").count(b"Fin de traitement. Timer actif") < 2:
+            self.assertLess(time.monotonic() - running, 30, "moins de deux cycles")
+            time.sleep(0.05)
+        elapsed = time.monotonic() - running
         s.send(signal.SIGTERM)
         s.wait_for_state(1)
         self.assertEqual(s.wait_exit(), 0)
         self.assertEqual(s.read("ZirvoSrv.ini"), settings, "le fichier est resté tel quel")
-        return self.log_lines()
+        return self.log_lines(s), elapsed
 
-    def check_unwritable_settings_run(self, lines):
+    def check_unwritable_settings_run(self, s, lines, elapsed):
         failure = ("Erreur lors de la lecture de la configuration - étape 1 : Unable to write to "
-                   + os.path.join(self.standin.directory, "ZirvoSrv.ini"))
+                   + os.path.join(s.directory, "ZirvoSrv.ini"))
         cycles = len([line for line in lines
                       if line.startswith("Fin de traitement. Timer actif, toutes les 2 secondes à ")])
         # Cycles 2 s apart (not every second, as with an interval never applied).
         self.assertIn(cycles, (2, 3), lines)
+        self.assertGreaterEqual(elapsed, 3.5, lines)
         self.assertEqual(lines.count(failure), 1 + cycles, "une ligne au démarrage et par cycle")
         self.assertFalse([line for line in lines
                           if line.startswith("Erreur lors de la lecture de la configuration : ")])
@@ -428,37 +432,34 @@ class ServiceProcessTest(unittest.TestCase):
     # A settings file that cannot be written stops nothing: the values read are used, the
     # interval applied, the failure logged once per cycle.
     def test_unwritable_settings_file_or_folder(self):
-        s = self.standin
+        # A read-only file, and beside it a writable file in a folder the service cannot
+        # write: root, as CI runs, is made subject to the folder's permissions.
+        file_case, folder_case = self.standin, SystemdStandIn(EXECUTABLE)
+        self.addCleanup(folder_case.close)
         settings = (b"[Main]\r\nDebugMode=1\r\nInterval=2\r\n[ODBC]\r\nSQLServerDriver=SQLite3\r\n"
-                    b"[DBKERNEL]\r\nServerName=" + os.path.join(s.directory, "absent.db").encode()
+                    b"[DBKERNEL]\r\nServerName=" + os.path.join(file_case.directory, "absent.db").encode()
                     + b"\r\n")
-        ini = os.path.join(s.directory, "ZirvoSrv.ini")
-        with open(ini, "wb") as f:
-            f.write(settings)
-        os.chmod(ini, 0o444)
-        lines = self.run_cycles_on_settings(settings, 5.5)
-        self.check_unwritable_settings_run(lines)
-
-        # The same with a writable file in a folder the service cannot write: root, as CI
-        # runs, is made subject to the folder's permissions.
-        self.standin.close()
-        self.standin = s = SystemdStandIn(EXECUTABLE)
-        self.addCleanup(s.close)
-        ini = os.path.join(s.directory, "ZirvoSrv.ini")
-        with open(ini, "wb") as f:
-            f.write(settings)
+        for s in (file_case, folder_case):
+            with open(os.path.join(s.directory, "ZirvoSrv.ini"), "wb") as f:
+                f.write(settings)
+        os.chmod(os.path.join(file_case.directory, "ZirvoSrv.ini"), 0o444)
         for name in ("ZirvoSrv.log", "events.log"):
-            open(os.path.join(s.directory, name), "wb").close()
-        os.mkdir(s.runtime_dir)
-        os.chmod(s.directory, 0o555)
-        self.addCleanup(os.chmod, s.directory, 0o755)
-        launcher = ("setpriv", "--bounding-set=-dac_override,-dac_read_search") \
-            if os.geteuid() == 0 else ()
-        lines = self.run_cycles_on_settings(settings, 5.5, launcher)
-        self.check_unwritable_settings_run(lines)
-        self.assertEqual(sorted(os.listdir(s.directory)),
-                         sorted([os.path.basename(s.executable), "ZirvoSrv.ini", "ZirvoSrv.log",
-                                 "events.log", "notify.sock", "run", "units"]))
+            open(os.path.join(folder_case.directory, name), "wb").close()
+        os.mkdir(folder_case.runtime_dir)
+        os.chmod(folder_case.directory, 0o555)
+        self.addCleanup(os.chmod, folder_case.directory, 0o755)
+        file_case.start()
+        folder_case.start(launcher=("setpriv", "--bounding-set=-dac_override,-dac_read_search")
+                          if os.geteuid() == 0 else ())
+        # Both run side by side; only the waiting is done in threads.
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            runs = [pool.submit(self.stop_after_two_cycles, s, settings)
+                    for s in (file_case, folder_case)]
+            for s, run in zip((file_case, folder_case), runs):
+                self.check_unwritable_settings_run(s, *run.result())
+        self.assertEqual(sorted(os.listdir(folder_case.directory)),
+                         sorted([os.path.basename(folder_case.executable), "ZirvoSrv.ini",
+                                 "ZirvoSrv.log", "events.log", "notify.sock", "run", "units"]))
 
     def test_zero_interval_is_told_at_start(self):
         s = self.standin
