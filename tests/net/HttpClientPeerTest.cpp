@@ -31,8 +31,12 @@ std::string Ok(const std::string& body, const std::string& extraHeaders = "") {
          "\r\n\r\n" + body;
 }
 
-HttpClientOptions TestOptions(std::atomic<int>* pumps = nullptr) {
+// Tests of a bound shorten the read step with it (the loop runs every step, 250 ms in
+// production), so that a short bound still spans several steps.
+HttpClientOptions TestOptions(std::atomic<int>* pumps = nullptr,
+                              std::chrono::milliseconds readStep = std::chrono::milliseconds(250)) {
   HttpClientOptions options;
+  options.waits.readStep = readStep;
   options.waits.readTimeout = std::chrono::seconds(5);
   options.waits.connectTimeout = std::chrono::seconds(5);
   if (pumps) options.waits.pump = [pumps] { ++*pumps; };
@@ -257,8 +261,8 @@ TEST_F(HttpClientPeer, AStalledPeerIsBoundedByTheReadTimeoutWhileTheLoopRuns) {
                     PeerOptions{.timeLimitSeconds = 10});
   ASSERT_NE(peer.Port(), 0);
   std::atomic<int> pumps{0};
-  HttpClientOptions options = TestOptions(&pumps);
-  options.waits.readTimeout = std::chrono::milliseconds(1200);
+  HttpClientOptions options = TestOptions(&pumps, std::chrono::milliseconds(100));
+  options.waits.readTimeout = std::chrono::milliseconds(500);
   HttpClient client(options);
   const auto start = std::chrono::steady_clock::now();
   try {
@@ -269,17 +273,17 @@ TEST_F(HttpClientPeer, AStalledPeerIsBoundedByTheReadTimeoutWhileTheLoopRuns) {
     EXPECT_EQ(error.Message().substr(0, 15), "Socket Error # ");
   }
   const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, std::chrono::milliseconds(1100));
+  EXPECT_GE(waited, std::chrono::milliseconds(450));
   EXPECT_LT(waited, std::chrono::seconds(5));
   EXPECT_GE(pumps.load(), 3) << "the main loop runs every read step while waiting";
   EXPECT_FALSE(client.Connected());
 }
 
 TEST_F(HttpClientPeer, ADrippingPeerIsBoundedByTheRequestTotalWhileTheLoopRuns) {
-  // One byte every 300 ms: every read gets data well within the read bound, and the
-  // whole reply would take about 20 s.
+  // One byte every 100 ms: every read gets data well within the read bound, and the
+  // whole reply would take about 10 s.
   Exchange drip{Ok(std::string(60, 'x')), "close"};
-  drip.dripSeconds = 0.3;
+  drip.dripSeconds = 0.1;
   ScriptedPeer plainPeer({drip}, PeerOptions{.timeLimitSeconds = 30});
   ScriptedPeer tlsPeer({drip}, PeerOptions{.tls = cert_, .timeLimitSeconds = 30});
   ASSERT_NE(plainPeer.Port(), 0);
@@ -287,9 +291,9 @@ TEST_F(HttpClientPeer, ADrippingPeerIsBoundedByTheRequestTotalWhileTheLoopRuns) 
   for (const std::string& url :
        {"http://" + plainPeer.Base() + "/drip", "https://" + tlsPeer.Base() + "/drip"}) {
     std::atomic<int> pumps{0};
-    HttpClientOptions options = TestOptions(&pumps);
-    options.waits.readTimeout = std::chrono::seconds(1);
-    options.waits.requestTimeout = std::chrono::milliseconds(2500);
+    HttpClientOptions options = TestOptions(&pumps, std::chrono::milliseconds(40));
+    options.waits.readTimeout = std::chrono::milliseconds(400);
+    options.waits.requestTimeout = std::chrono::milliseconds(1000);
     HttpClient client(options);
     const auto start = std::chrono::steady_clock::now();
     try {
@@ -299,8 +303,8 @@ TEST_F(HttpClientPeer, ADrippingPeerIsBoundedByTheRequestTotalWhileTheLoopRuns) 
       EXPECT_EQ(error.Code(), platform::TimedOutErrorCode()) << url;
     }
     const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(2400)) << url;
-    EXPECT_LT(waited, std::chrono::seconds(5)) << url;
+    EXPECT_GE(waited, std::chrono::milliseconds(950)) << url;
+    EXPECT_LT(waited, std::chrono::milliseconds(2500)) << url;
     EXPECT_GE(pumps.load(), 5) << url << ": the loop runs while the bytes drip in";
     EXPECT_FALSE(client.Connected());
   }
@@ -346,8 +350,8 @@ TEST_F(HttpClientPeer, AStalledTlsHandshakeIsBoundedWhileTheLoopRuns) {
   ScriptedPeer peer({silent}, PeerOptions{.tls = cert_, .timeLimitSeconds = 10});
   ASSERT_NE(peer.Port(), 0);
   std::atomic<int> pumps{0};
-  HttpClientOptions options = TestOptions(&pumps);
-  options.waits.readTimeout = std::chrono::milliseconds(1000);
+  HttpClientOptions options = TestOptions(&pumps, std::chrono::milliseconds(100));
+  options.waits.readTimeout = std::chrono::milliseconds(500);
   HttpClient client(options);
   const auto start = std::chrono::steady_clock::now();
   try {
@@ -362,10 +366,10 @@ TEST_F(HttpClientPeer, AStalledTlsHandshakeIsBoundedWhileTheLoopRuns) {
 }
 
 TEST_F(HttpClientPeer, ASlowReplyKeepsTheMainLoopRunning) {
-  ScriptedPeer peer({{Ok("late"), "close", 1.0}});
+  ScriptedPeer peer({{Ok("late"), "close", 0.5}});
   ASSERT_NE(peer.Port(), 0);
   std::atomic<int> pumps{0};
-  HttpClient client(TestOptions(&pumps));
+  HttpClient client(TestOptions(&pumps, std::chrono::milliseconds(100)));
   EXPECT_EQ(client.HttpGet("http://" + peer.Base() + "/slow"), "late");
   EXPECT_GE(pumps.load(), 3);
 }
@@ -403,10 +407,11 @@ TEST_F(HttpClientPeer, AConnectThatHangsEndsAfterTheBoundWithTheLoopRunning) {
   }
   std::atomic<int> pumps{0};
   HttpClientOptions options = TestOptions(&pumps);
-  options.waits.connectTimeout = std::chrono::milliseconds(1000);
+  options.waits.connectStep = std::chrono::milliseconds(50);
+  options.waits.connectTimeout = std::chrono::milliseconds(500);
   HttpClient client(options);
   EXPECT_EQ(ErrorOf([&] { client.HttpGet("http://" + peer.Base() + "/"); }), "Connect timed out.");
-  EXPECT_GE(pumps.load(), 5) << "the loop runs every 125 ms while connecting";
+  EXPECT_GE(pumps.load(), 5) << "the loop runs every connect step while connecting";
 }
 
 TEST_F(HttpClientPeer, TlsFailuresGiveTheLibraryTexts) {
