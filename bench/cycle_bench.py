@@ -20,7 +20,7 @@ Run by hand from the repository root after building ZirvoSrv and ZirvoCycleFloor
 
     python3 bench/cycle_bench.py [--build build] [--messages 10000,100000]
                                  [--accounts 1,100] [--fs tmpfs,disk] [--repeat R]
-                                 [--profile perf.data]
+                                 [--profile perf.data]   (floor: perf.data.plancher)
 
 With --repeat R each case runs R times and the fastest service run and fastest floor
 run are printed: on a machine shared with other work, the fastest run is the one least
@@ -130,10 +130,12 @@ def delivered_rows(path):
     return count
 
 
-def run_floor(build, database, gateway):
+def run_floor(build, database, gateway, profile=None):
     gateway.reset()
-    floor = subprocess.Popen([os.path.join(build, "bench/ZirvoCycleFloor"), database,
-                              str(gateway.port)], stdout=subprocess.PIPE, text=True)
+    command = [os.path.join(build, "bench/ZirvoCycleFloor"), database, str(gateway.port)]
+    if profile:
+        command = ["perf", "record", "-g", "-q", "-o", profile + ".plancher", "--"] + command
+    floor = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
     output = floor.stdout.read()
     floor.wait()
     if floor.returncode != 0:
@@ -245,7 +247,7 @@ def run_case(build, messages, accounts, fs, gateway, timeout, profile=None):
         floor_db, service_db = (os.path.join(work, n) for n in ("floor.db", "varnox.db"))
         shutil.copy(source, floor_db)
         shutil.copy(source, service_db)
-        floor = run_floor(build, floor_db, gateway)
+        floor = run_floor(build, floor_db, gateway, profile)
         service = run_service(build, work, service_db, gateway, timeout, profile)
         for name, path in (("plancher", floor_db), ("service", service_db)):
             if delivered_rows(path) != messages:
@@ -263,7 +265,7 @@ def main():
     parser.add_argument("--repeat", type=int, default=1,
                         help="runs per case; the fastest service and floor runs are kept")
     parser.add_argument("--profile", help="perf record of the service's timed cycle into"
-                        " this file (with one case)")
+                        " this file, and of the floor into FILE.plancher (with one case)")
     parser.add_argument("--timeout", type=float, default=3600, help="secondes par cycle")
     args = parser.parse_args()
     build = os.path.abspath(args.build)

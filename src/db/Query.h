@@ -132,7 +132,8 @@ class Query {
   std::vector<std::string> markerNames_;
   std::string markedText_;
   std::vector<Parameter> parameters_;
-  std::vector<std::string> keptFields_;  // empty: every field
+  std::vector<std::size_t> markerParameters_;  // the parameter of each marker
+  std::vector<std::string> keptFields_;        // empty: every field
   bool keepPrepared_ = false;
   std::unique_ptr<PreparedStatement> prepared_;
 
