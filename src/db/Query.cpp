@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "base/Errors.h"
 #include "base/StringUtils.h"
@@ -343,7 +342,7 @@ void Query::Open() {
   Close();
   ConnectionCore& core = *connection_.core_;
   std::vector<std::string> columns;
-  std::vector<CellSpan> cells;
+  std::deque<CellSpan> cells;
   std::string bytes;
   std::size_t rows = 0;
   {
@@ -395,13 +394,12 @@ void Query::Open() {
       for (std::size_t i = 0; i < kept.size(); ++i) {
         CellSpan cell;
         if (ReadCell(statement.get(), kept[i], chunk, wide, text)) {
-          cell.null = false;
           const CellSpan* above = rows > 0 ? &cells[cells.size() - kept.size()] : nullptr;
-          if (above && !above->null &&
+          if (above && !above->IsNull() &&
               std::string_view(bytes).substr(above->offset, above->length) == text) {
             cell = *above;
           } else {
-            if (bytes.size() + text.size() > std::numeric_limits<std::uint32_t>::max()) {
+            if (bytes.size() + text.size() >= CellSpan::kNull) {
               throw Exception("Résultat de requête trop volumineux pour être gardé en mémoire");
             }
             cell.offset = static_cast<std::uint32_t>(bytes.size());
@@ -414,7 +412,6 @@ void Query::Open() {
       ++rows;
     }
   }
-  cells.shrink_to_fit();
   bytes.shrink_to_fit();
   columns_ = std::move(columns);
   cells_ = std::move(cells);
@@ -462,8 +459,7 @@ void Query::Execute() {
 void Query::Close() noexcept {
   active_ = false;
   columns_.clear();
-  cells_.clear();
-  cells_.shrink_to_fit();
+  cells_ = {};
   cellBytes_.clear();
   cellBytes_.shrink_to_fit();
   rowCount_ = 0;
@@ -498,6 +494,7 @@ const Query::CellSpan& Query::Cell(std::string_view name) const {
 }
 
 std::string_view Query::CellText(const CellSpan& cell) const {
+  if (cell.IsNull()) return {};
   return std::string_view(cellBytes_).substr(cell.offset, cell.length);
 }
 
@@ -505,11 +502,11 @@ std::string Query::FieldAsText(std::string_view name) const {
   return std::string(CellText(Cell(name)));
 }
 
-bool Query::FieldIsNull(std::string_view name) const { return Cell(name).null; }
+bool Query::FieldIsNull(std::string_view name) const { return Cell(name).IsNull(); }
 
 long long Query::FieldAsInteger(std::string_view name) const {
   const CellSpan& span = Cell(name);
-  if (span.null) return 0;
+  if (span.IsNull()) return 0;
   const std::string cell(CellText(span));
   const std::string text(TrimBlanks(cell));
   long long value = 0;
