@@ -144,6 +144,7 @@ def run_floor(build, database, gateway, profile=None):
     return {"seconds": float(values["floor"]), "select": float(values["select"]),
             "post": float(values["post"]), "update": float(values["update"]),
             "rss": int(values["peak_kib"]) / 1024.0,
+            "rss_executed": int(values["executed_peak_kib"]) / 1024.0,
             "cpu": float(values["cpu"]),
             "requests": gateway.requests, "connections": gateway.connections}
 
@@ -275,7 +276,7 @@ def main():
           f"{' '.join(open('/proc/loadavg').read().split()[:3])}  processeurs : {os.cpu_count()}")
     print(f"{'cas':<22}{'cycle s':>9}{'plancher s':>11}{'ratio':>7}{'CPU svc':>8}{'CPU pl.':>8}"
           f"{'ratio':>6}{'RSS svc':>9}"
-          f"{'RSS pl.':>9}{'req':>6}{'conn':>6}{'fsync ini':>10}{'écritures ini':>14}"
+          f"{'RSS pl.':>9}{'RSS exéc.':>10}{'req':>6}{'conn':>6}{'fsync ini':>10}{'écritures ini':>14}"
           f"  plancher : sélection/POST/mises à jour s")
     results = {}
     with tempfile.TemporaryDirectory(prefix="zirvo-gw-") as gwdir:
@@ -296,7 +297,8 @@ def main():
             print(f"{name:<22}{service['seconds']:9.3f}{floor['seconds']:11.3f}"
                   f"{service['seconds'] / floor['seconds']:7.3f}{service['cpu']:8.2f}"
                   f"{floor['cpu']:8.2f}{service['cpu'] / floor['cpu']:6.2f}{service['rss']:8.1f}M"
-                  f"{floor['rss']:8.1f}M{service['requests']:6d}{service['connections']:6d}"
+                  f"{floor['rss']:8.1f}M{floor['rss_executed']:9.1f}M"
+                  f"{service['requests']:6d}{service['connections']:6d}"
                   f"{service['syncs']:10d}{service['renames']:14d}"
                   f"  {floor['select']:.3f}/{floor['post']:.3f}/{floor['update']:.3f}"
                   f" (req {floor['requests']}, conn {floor['connections']})", flush=True)
