@@ -28,68 +28,47 @@ disturbed by it.
 """
 
 import argparse
-import http.server
 import os
 import shutil
 import signal
 import sqlite3
-import ssl
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import demo_gateway  # noqa: E402  (the demonstration's gateway stand-in)
+
 FILE_SYSTEMS = {"tmpfs": "/dev/shm", "disk": "/var/tmp"}
 MESSAGE_TEXT = ("Bonjour, nous vous rappelons votre rendez-vous du cabinet demain à 9 h 30. "
                 "Merci de prévenir en cas d'empêchement au 01 23 45 67 89. Le secrétariat.")
 
 
 class Gateway:
-    """The gateway stand-in: every id is reported delivered; counts what it serves."""
+    """The demonstration's gateway stand-in (every id reported delivered), counting what it
+    serves."""
 
     def __init__(self, workdir):
         cert, key = os.path.join(workdir, "gw.pem"), os.path.join(workdir, "gw.key")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
                         "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
                        check=True, capture_output=True)
-        gateway = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_POST(self):
-                length = int(self.headers.get("Content-Length", "0"))
-                form = urllib.parse.parse_qs(self.rfile.read(length).decode("utf-8"))
-                ids = [i for i in form.get("lstidmsg", [""])[0].split("\r\n") if i]
-                now = time.strftime("%d/%m/%Y %H:%M:%S")
-                payload = "".join(f"{i}|{now}|DELIVRD\r\n" for i in ids).encode()
-                gateway.requests += 1
-                self.send_response(200)
-                self.send_header("Content-Type", "text/plain; charset=utf-8")
-                self.send_header("Content-Length", str(len(payload)))
-                self.end_headers()
-                self.wfile.write(payload)
-
-            def log_message(self, *args):
-                pass
-
-        class Server(http.server.HTTPServer):
-            def process_request(self, request, client_address):
-                gateway.connections += 1
-                super().process_request(request, client_address)
-
-        self.server = Server(("127.0.0.1", 0), Handler)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
-        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.counts = demo_gateway.Counts()
+        self.server = demo_gateway.start_gateway(cert, key, counts=self.counts)
         self.port = self.server.server_address[1]
-        self.reset()
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    @property
+    def requests(self):
+        return self.counts.requests
+
+    @property
+    def connections(self):
+        return self.counts.connections
 
     def reset(self):
-        self.requests = 0
-        self.connections = 0
+        self.counts.requests = self.counts.connections = 0
 
     def stop(self):
         self.server.shutdown()
