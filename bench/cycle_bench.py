@@ -20,7 +20,7 @@ Run by hand from the repository root after building ZirvoSrv and ZirvoCycleFloor
 
     python3 bench/cycle_bench.py [--build build] [--messages 10000,100000]
                                  [--accounts 1,100] [--fs tmpfs,disk] [--repeat R]
-                                 [--profile perf.data]
+                                 [--profile perf.data]   (floor: perf.data.plancher)
 
 With --repeat R each case runs R times and the fastest service run and fastest floor
 run are printed: on a machine shared with other work, the fastest run is the one least
@@ -28,68 +28,47 @@ disturbed by it.
 """
 
 import argparse
-import http.server
 import os
 import shutil
 import signal
 import sqlite3
-import ssl
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import demo_gateway  # noqa: E402  (the demonstration's gateway stand-in)
+
 FILE_SYSTEMS = {"tmpfs": "/dev/shm", "disk": "/var/tmp"}
 MESSAGE_TEXT = ("Bonjour, nous vous rappelons votre rendez-vous du cabinet demain à 9 h 30. "
                 "Merci de prévenir en cas d'empêchement au 01 23 45 67 89. Le secrétariat.")
 
 
 class Gateway:
-    """The gateway stand-in: every id is reported delivered; counts what it serves."""
+    """The demonstration's gateway stand-in (every id reported delivered), counting what it
+    serves."""
 
     def __init__(self, workdir):
         cert, key = os.path.join(workdir, "gw.pem"), os.path.join(workdir, "gw.key")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
                         "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
                        check=True, capture_output=True)
-        gateway = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_POST(self):
-                length = int(self.headers.get("Content-Length", "0"))
-                form = urllib.parse.parse_qs(self.rfile.read(length).decode("utf-8"))
-                ids = [i for i in form.get("lstidmsg", [""])[0].split("\r\n") if i]
-                now = time.strftime("%d/%m/%Y %H:%M:%S")
-                payload = "".join(f"{i}|{now}|DELIVRD\r\n" for i in ids).encode()
-                gateway.requests += 1
-                self.send_response(200)
-                self.send_header("Content-Type", "text/plain; charset=utf-8")
-                self.send_header("Content-Length", str(len(payload)))
-                self.end_headers()
-                self.wfile.write(payload)
-
-            def log_message(self, *args):
-                pass
-
-        class Server(http.server.HTTPServer):
-            def process_request(self, request, client_address):
-                gateway.connections += 1
-                super().process_request(request, client_address)
-
-        self.server = Server(("127.0.0.1", 0), Handler)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
-        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.counts = demo_gateway.Counts()
+        self.server = demo_gateway.start_gateway(cert, key, counts=self.counts)
         self.port = self.server.server_address[1]
-        self.reset()
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    @property
+    def requests(self):
+        return self.counts.requests
+
+    @property
+    def connections(self):
+        return self.counts.connections
 
     def reset(self):
-        self.requests = 0
-        self.connections = 0
+        self.counts.requests = self.counts.connections = 0
 
     def stop(self):
         self.server.shutdown()
@@ -130,10 +109,12 @@ def delivered_rows(path):
     return count
 
 
-def run_floor(build, database, gateway):
+def run_floor(build, database, gateway, profile=None):
     gateway.reset()
-    floor = subprocess.Popen([os.path.join(build, "bench/ZirvoCycleFloor"), database,
-                              str(gateway.port)], stdout=subprocess.PIPE, text=True)
+    command = [os.path.join(build, "bench/ZirvoCycleFloor"), database, str(gateway.port)]
+    if profile:
+        command = ["perf", "record", "-g", "-q", "-o", profile + ".plancher", "--"] + command
+    floor = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
     output = floor.stdout.read()
     floor.wait()
     if floor.returncode != 0:
@@ -142,6 +123,7 @@ def run_floor(build, database, gateway):
     return {"seconds": float(values["floor"]), "select": float(values["select"]),
             "post": float(values["post"]), "update": float(values["update"]),
             "rss": int(values["peak_kib"]) / 1024.0,
+            "rss_executed": int(values["executed_peak_kib"]) / 1024.0,
             "cpu": float(values["cpu"]),
             "requests": gateway.requests, "connections": gateway.connections}
 
@@ -245,7 +227,7 @@ def run_case(build, messages, accounts, fs, gateway, timeout, profile=None):
         floor_db, service_db = (os.path.join(work, n) for n in ("floor.db", "varnox.db"))
         shutil.copy(source, floor_db)
         shutil.copy(source, service_db)
-        floor = run_floor(build, floor_db, gateway)
+        floor = run_floor(build, floor_db, gateway, profile)
         service = run_service(build, work, service_db, gateway, timeout, profile)
         for name, path in (("plancher", floor_db), ("service", service_db)):
             if delivered_rows(path) != messages:
@@ -263,7 +245,7 @@ def main():
     parser.add_argument("--repeat", type=int, default=1,
                         help="runs per case; the fastest service and floor runs are kept")
     parser.add_argument("--profile", help="perf record of the service's timed cycle into"
-                        " this file (with one case)")
+                        " this file, and of the floor into FILE.plancher (with one case)")
     parser.add_argument("--timeout", type=float, default=3600, help="secondes par cycle")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
@@ -273,7 +255,7 @@ def main():
           f"{' '.join(open('/proc/loadavg').read().split()[:3])}  processeurs : {os.cpu_count()}")
     print(f"{'cas':<22}{'cycle s':>9}{'plancher s':>11}{'ratio':>7}{'CPU svc':>8}{'CPU pl.':>8}"
           f"{'ratio':>6}{'RSS svc':>9}"
-          f"{'RSS pl.':>9}{'req':>6}{'conn':>6}{'fsync ini':>10}{'écritures ini':>14}"
+          f"{'RSS pl.':>9}{'RSS exéc.':>10}{'req':>6}{'conn':>6}{'fsync ini':>10}{'écritures ini':>14}"
           f"  plancher : sélection/POST/mises à jour s")
     results = {}
     with tempfile.TemporaryDirectory(prefix="zirvo-gw-") as gwdir:
@@ -294,7 +276,8 @@ def main():
             print(f"{name:<22}{service['seconds']:9.3f}{floor['seconds']:11.3f}"
                   f"{service['seconds'] / floor['seconds']:7.3f}{service['cpu']:8.2f}"
                   f"{floor['cpu']:8.2f}{service['cpu'] / floor['cpu']:6.2f}{service['rss']:8.1f}M"
-                  f"{floor['rss']:8.1f}M{service['requests']:6d}{service['connections']:6d}"
+                  f"{floor['rss']:8.1f}M{floor['rss_executed']:9.1f}M"
+                  f"{service['requests']:6d}{service['connections']:6d}"
                   f"{service['syncs']:10d}{service['renames']:14d}"
                   f"  {floor['select']:.3f}/{floor['post']:.3f}/{floor['update']:.3f}"
                   f" (req {floor['requests']}, conn {floor['connections']})", flush=True)

@@ -1,7 +1,7 @@
 #include "db/Query.h"
 
+#include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "base/Errors.h"
 #include "base/StringUtils.h"
@@ -162,37 +162,53 @@ StmtHandle NewStatement(ConnectionCore& core) {
   return statement;
 }
 
-// Binds every marker to the value of its parameter. The returned buffers must stay put
-// until the statement has run.
-std::vector<BoundValue> BindMarkers(SQLHSTMT statement, const std::vector<std::string>& markerNames,
-                                    const std::vector<Parameter>& parameters, bool sqlServer) {
-  std::vector<BoundValue> bound;
-  bound.reserve(markerNames.size());
-  for (const auto& name : markerNames) {
-    const Parameter* parameter = nullptr;
-    for (const auto& candidate : parameters) {
-      if (SameText(candidate.Name(), name)) parameter = &candidate;
+bool SameBinding(const BoundValue& a, const BoundValue& b) {
+  return a.valueType == b.valueType && a.parameterType == b.parameterType &&
+         a.columnSize == b.columnSize && a.decimalDigits == b.decimalDigits &&
+         a.text.size() == b.text.size();
+}
+
+void BindOne(SQLHSTMT statement, std::size_t marker, BoundValue& value) {
+  const SQLLEN bufferLength = value.valueType == SQL_C_WCHAR
+                                  ? static_cast<SQLLEN>(value.text.size() * sizeof(char16_t))
+                                  : 0;
+  CheckOdbc(SQLBindParameter(statement, static_cast<SQLUSMALLINT>(marker + 1), SQL_PARAM_INPUT,
+                             value.valueType, value.parameterType, value.columnSize,
+                             value.decimalDigits, value.Buffer(), bufferLength, &value.indicator),
+            SQL_HANDLE_STMT, statement, "SQLBindParameter");
+}
+
+// Binds every marker to the value of its parameter into `bound`, whose buffers must stay
+// put until the statement has run. A marker already bound with the same type and size
+// only gets its new value written into the bound buffers: the driver reads them at each
+// execution, so a statement kept prepared is not rebound for every row.
+void BindMarkers(SQLHSTMT statement, const std::vector<std::size_t>& markerParameters,
+                 const std::vector<Parameter>& parameters, bool sqlServer,
+                 std::vector<BoundValue>& bound) {
+  const bool fresh = bound.size() != markerParameters.size();
+  if (fresh) bound.assign(markerParameters.size(), BoundValue{});
+  for (std::size_t i = 0; i < markerParameters.size(); ++i) {
+    BoundValue value = Bind(parameters[markerParameters[i]], sqlServer);
+    BoundValue& kept = bound[i];
+    if (!fresh && SameBinding(kept, value)) {
+      kept.indicator = value.indicator;
+      kept.small = value.small;
+      kept.number = value.number;
+      kept.timestamp = value.timestamp;
+      std::copy(value.text.begin(), value.text.end(), kept.text.begin());
+      continue;
     }
-    bound.push_back(Bind(*parameter, sqlServer));
+    kept = std::move(value);
+    BindOne(statement, i, kept);
   }
-  for (std::size_t i = 0; i < bound.size(); ++i) {
-    BoundValue& value = bound[i];
-    const SQLLEN bufferLength = value.valueType == SQL_C_WCHAR
-                                    ? static_cast<SQLLEN>(value.text.size() * sizeof(char16_t))
-                                    : 0;
-    CheckOdbc(SQLBindParameter(statement, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
-                               value.valueType, value.parameterType, value.columnSize,
-                               value.decimalDigits, value.Buffer(), bufferLength, &value.indicator),
-              SQL_HANDLE_STMT, statement, "SQLBindParameter");
-  }
-  return bound;
 }
 
 // Runs the marked statement with its values bound; the bound buffers live until return.
 SQLRETURN Run(SQLHSTMT statement, const std::string& markedText,
-              const std::vector<std::string>& markerNames, std::vector<Parameter>& parameters,
-              bool sqlServer) {
-  const std::vector<BoundValue> bound = BindMarkers(statement, markerNames, parameters, sqlServer);
+              const std::vector<std::size_t>& markerParameters,
+              const std::vector<Parameter>& parameters, bool sqlServer) {
+  std::vector<BoundValue> bound;
+  BindMarkers(statement, markerParameters, parameters, sqlServer, bound);
   std::u16string text = platform::AnsiToWide(markedText);
   const SQLRETURN result = SQLExecDirectW(statement, Wide(text), SQL_NTS);
   if (result != SQL_NO_DATA) CheckOdbc(result, SQL_HANDLE_STMT, statement, "SQLExecDirectW");
@@ -253,6 +269,7 @@ bool ReadCell(SQLHSTMT statement, SQLUSMALLINT column, std::vector<SQLWCHAR>& ch
 // A statement kept prepared, valid while its connection keeps the generation it was
 // prepared under.
 struct PreparedStatement {
+  std::vector<BoundValue> bound;  // declared first: the statement is freed before its buffers
   StmtHandle statement;
   std::uint64_t generation = 0;
 };
@@ -305,10 +322,12 @@ void Query::Reparse() {
   markedText_ = std::move(marked.text);
   markerNames_ = std::move(marked.names);
   parameters_.clear();
+  markerParameters_.clear();
   for (const auto& name : markerNames_) {
-    bool known = false;
-    for (const auto& parameter : parameters_) known = known || SameText(parameter.Name(), name);
-    if (!known) parameters_.emplace_back(name);
+    std::size_t index = 0;
+    while (index < parameters_.size() && !SameText(parameters_[index].Name(), name)) ++index;
+    if (index == parameters_.size()) parameters_.emplace_back(name);
+    markerParameters_.push_back(index);
   }
 }
 
@@ -323,13 +342,14 @@ void Query::Open() {
   Close();
   ConnectionCore& core = *connection_.core_;
   std::vector<std::string> columns;
-  std::vector<CellSpan> cells;
+  std::deque<CellSpan> cells;
   std::string bytes;
   std::size_t rows = 0;
   {
     std::lock_guard lock(core.mutex);
     StmtHandle statement = NewStatement(core);
-    SQLRETURN result = Run(statement.get(), markedText_, markerNames_, parameters_, core.sqlServer);
+    SQLRETURN result =
+        Run(statement.get(), markedText_, markerParameters_, parameters_, core.sqlServer);
     SQLSMALLINT columnCount = 0;
     // Row counts of earlier statements of a batch come first on some servers: the rows
     // are in the first result that has columns.
@@ -374,13 +394,12 @@ void Query::Open() {
       for (std::size_t i = 0; i < kept.size(); ++i) {
         CellSpan cell;
         if (ReadCell(statement.get(), kept[i], chunk, wide, text)) {
-          cell.null = false;
           const CellSpan* above = rows > 0 ? &cells[cells.size() - kept.size()] : nullptr;
-          if (above && !above->null &&
+          if (above && !above->IsNull() &&
               std::string_view(bytes).substr(above->offset, above->length) == text) {
             cell = *above;
           } else {
-            if (bytes.size() + text.size() > std::numeric_limits<std::uint32_t>::max()) {
+            if (bytes.size() + text.size() >= CellSpan::kNull) {
               throw Exception("Résultat de requête trop volumineux pour être gardé en mémoire");
             }
             cell.offset = static_cast<std::uint32_t>(bytes.size());
@@ -393,7 +412,6 @@ void Query::Open() {
       ++rows;
     }
   }
-  cells.shrink_to_fit();
   bytes.shrink_to_fit();
   columns_ = std::move(columns);
   cells_ = std::move(cells);
@@ -409,7 +427,7 @@ void Query::Execute() {
   if (!keepPrepared_) {
     StmtHandle statement = NewStatement(core);
     DrainResults(statement.get(),
-                 Run(statement.get(), markedText_, markerNames_, parameters_, core.sqlServer));
+                 Run(statement.get(), markedText_, markerParameters_, parameters_, core.sqlServer));
     return;
   }
   if (prepared_ && prepared_->generation != core.generation) {
@@ -427,13 +445,10 @@ void Query::Execute() {
       prepared_ = std::move(prepared);
     }
     SQLHSTMT statement = prepared_->statement.get();
-    const std::vector<BoundValue> bound =
-        BindMarkers(statement, markerNames_, parameters_, core.sqlServer);
+    BindMarkers(statement, markerParameters_, parameters_, core.sqlServer, prepared_->bound);
     const SQLRETURN result = SQLExecute(statement);
     if (result != SQL_NO_DATA) CheckOdbc(result, SQL_HANDLE_STMT, statement, "SQLExecute");
     DrainResults(statement, result);
-    // The values are bound to buffers that end here.
-    SQLFreeStmt(statement, SQL_RESET_PARAMS);
   } catch (...) {
     // What state a failed statement is left in is the driver's affair: start afresh.
     prepared_.reset();
@@ -444,8 +459,7 @@ void Query::Execute() {
 void Query::Close() noexcept {
   active_ = false;
   columns_.clear();
-  cells_.clear();
-  cells_.shrink_to_fit();
+  cells_ = {};
   cellBytes_.clear();
   cellBytes_.shrink_to_fit();
   rowCount_ = 0;
@@ -480,6 +494,7 @@ const Query::CellSpan& Query::Cell(std::string_view name) const {
 }
 
 std::string_view Query::CellText(const CellSpan& cell) const {
+  if (cell.IsNull()) return {};
   return std::string_view(cellBytes_).substr(cell.offset, cell.length);
 }
 
@@ -487,11 +502,11 @@ std::string Query::FieldAsText(std::string_view name) const {
   return std::string(CellText(Cell(name)));
 }
 
-bool Query::FieldIsNull(std::string_view name) const { return Cell(name).null; }
+bool Query::FieldIsNull(std::string_view name) const { return Cell(name).IsNull(); }
 
 long long Query::FieldAsInteger(std::string_view name) const {
   const CellSpan& span = Cell(name);
-  if (span.null) return 0;
+  if (span.IsNull()) return 0;
   const std::string cell(CellText(span));
   const std::string text(TrimBlanks(cell));
   long long value = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -115,11 +116,13 @@ class Query {
   bool FieldIsNull(std::string_view name) const;
 
  private:
-  // One kept cell: its bytes in cellBytes_, or NULL.
+  // One kept cell: its bytes in cellBytes_, or NULL. Eight bytes: a large result keeps
+  // three of them per row.
   struct CellSpan {
+    static constexpr std::uint32_t kNull = 0xFFFFFFFFu;
     std::uint32_t offset = 0;
-    std::uint32_t length = 0;
-    bool null = true;
+    std::uint32_t length = kNull;
+    bool IsNull() const { return length == kNull; }
   };
 
   const CellSpan& Cell(std::string_view name) const;
@@ -132,7 +135,8 @@ class Query {
   std::vector<std::string> markerNames_;
   std::string markedText_;
   std::vector<Parameter> parameters_;
-  std::vector<std::string> keptFields_;  // empty: every field
+  std::vector<std::size_t> markerParameters_;  // the parameter of each marker
+  std::vector<std::string> keptFields_;        // empty: every field
   bool keepPrepared_ = false;
   std::unique_ptr<PreparedStatement> prepared_;
 
@@ -140,7 +144,9 @@ class Query {
   std::vector<std::string> columns_;  // the kept columns, in result order
   // The kept cells row after row. Equal neighbours in a column (the account of
   // consecutive rows) share their bytes, so a result costs what its distinct texts do.
-  std::vector<CellSpan> cells_;
+  // In blocks, not one array: growing never holds an old and a new copy at once, which
+  // would add to the peak while the driver still holds its own copy of the result.
+  std::deque<CellSpan> cells_;
   std::string cellBytes_;
   std::size_t rowCount_ = 0;
   std::size_t current_ = 0;

@@ -238,6 +238,7 @@ TEST_P(Statements, AnUpdateKeptPreparedRunsWithEachNewValueAcrossReconnectsAndFa
   Insert(*connection_, Msg("201", At(2025, 6, 1)));
   Insert(*connection_, Msg("202", At(2025, 6, 1), "M1", "P1", 1, 2));
   Insert(*connection_, Msg("203", At(2025, 6, 1)));
+  Insert(*connection_, Msg("204", At(2025, 6, 1)));
   Query update(*connection_);
   for (auto line : kUpdateLines) update.AddLine(std::string(line));
   update.SetKeepPrepared(true);
@@ -251,9 +252,12 @@ TEST_P(Statements, AnUpdateKeptPreparedRunsWithEachNewValueAcrossReconnectsAndFa
   connection_->Open();
   SetUpdateValues(update, "203", false, At(2025, 3, 15), "Numéro invalide");
   update.Execute();
+  // Values of the same types and lengths as the last run's reuse its bound buffers.
+  SetUpdateValues(update, "204", false, At(2025, 3, 16), "Numéro inconnu.");
+  update.Execute();
   EXPECT_EQ(DeliveryRows(*connection_),
             (std::vector<std::string>{"201 1 NULL", "202 0 " + longText, "202 0 " + longText,
-                                      "203 0 Numéro invalide"}));
+                                      "203 0 Numéro invalide", "204 0 Numéro inconnu."}));
 
   // A failure leaves nothing behind that stops the next run; a new text is prepared anew.
   SetUpdateValues(update, "201", true, std::nullopt, std::nullopt);
@@ -267,7 +271,8 @@ TEST_P(Statements, AnUpdateKeptPreparedRunsWithEachNewValueAcrossReconnectsAndFa
   update.SetKeepPrepared(false);
   update.Execute();
   EXPECT_EQ(DeliveryRows(*connection_),
-            (std::vector<std::string>{"201 1 tout", "202 0 tout", "202 0 tout", "203 0 tout"}));
+            (std::vector<std::string>{"201 1 tout", "202 0 tout", "202 0 tout", "203 0 tout",
+                                      "204 0 tout"}));
 }
 
 // Each reply line finds its delivery rows through the two indexes of the schema

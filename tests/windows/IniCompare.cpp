@@ -458,6 +458,27 @@ void Compare(Tally& tally, const Case& test, const Outcome& ours, const Outcome&
 
 }  // namespace
 
+// Our writer's temporary file once had a name any process could foresee (the file's name,
+// ".tmp" and the process id) and was opened whatever stood there: a file put under that
+// name must come through a write untouched, and the write must leave no file of its own.
+bool TemporaryNameIsUnforeseeable(const fs::path& folder) {
+  const fs::path path = folder / "temporaire.ini";
+  const fs::path planted = folder / ("temporaire.ini.tmp" + std::to_string(GetCurrentProcessId()));
+  std::ofstream(planted, std::ios::binary) << "placé là";
+  IniFile(path.string()).WriteString("Main", "Interval", "60");
+  std::ifstream in(planted, std::ios::binary);
+  const std::string kept{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  int ours = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    ours += entry.path().filename().string().rfind("temporaire.ini", 0) == 0 ? 1 : 0;
+  }
+  const bool sound = kept == "placé là" && fs::exists(path) && ours == 2;
+  std::printf("Fichier temporaire d'écriture : %s\n",
+              sound ? "nom imprévisible, fichier déjà là intact"
+                    : "ÉCHEC (fichier déjà là modifié, ou fichier laissé)");
+  return sound;
+}
+
 int main() {
   if (GetACP() != 1252) {
     std::printf("Page de code ANSI %u : les cas demandent Windows-1252 (lancer sous fr_FR).\n",
@@ -477,11 +498,12 @@ int main() {
     const Outcome windows = RunWindows(folder / ("win" + std::to_string(number) + ".ini"), test);
     Compare(tally, test, ours, windows);
   }
+  const bool temporarySound = TemporaryNameIsUnforeseeable(folder);
   for (const auto& entry : fs::directory_iterator(folder)) {
     fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
   }
   fs::remove_all(folder);
   std::printf("%zu cas, %d comparaisons : %d différences documentées, %d non documentées.\n",
               cases.size(), tally.comparisons, tally.documented, tally.undocumented);
-  return tally.undocumented == 0 ? 0 : 1;
+  return tally.undocumented == 0 && temporarySound ? 0 : 1;
 }

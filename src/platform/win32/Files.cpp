@@ -1,6 +1,8 @@
 #include "platform/Files.h"
 
 #include <windows.h>
+// windows.h first: bcrypt.h needs its types.
+#include <bcrypt.h>
 
 #include <memory>
 #include <string>
@@ -12,6 +14,30 @@ namespace {
 struct HandleCloser {
   void operator()(HANDLE h) const { CloseHandle(h); }
 };
+
+// Creates the temporary file of a replacement under a name no other process can guess,
+// beside the file it replaces. CREATE_NEW never opens a file someone put there first.
+HANDLE CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (int attempt = 0;; ++attempt) {
+    unsigned char random[8] = {};
+    if (!BCRYPT_SUCCESS(
+            BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return INVALID_HANDLE_VALUE;
+    }
+    tempPath = path + ".tmp";
+    for (const unsigned char byte : random) {
+      tempPath += kHex[byte >> 4];
+      tempPath += kHex[byte & 0x0F];
+    }
+    HANDLE file = CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || attempt == 9) {
+      return file;
+    }
+  }
+}
 
 }  // namespace
 
@@ -26,9 +52,8 @@ bool IsReadOnlyFile(const std::string& path) {
 int ReplaceFileContents(const std::string& path, std::string_view data, FlushMode mode,
                         NewFileAccess) {
   if (IsReadOnlyFile(path)) return ERROR_ACCESS_DENIED;
-  const std::string tempPath = path + ".tmp" + std::to_string(GetCurrentProcessId());
-  HANDLE raw = CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string tempPath;
+  HANDLE raw = CreateTemporaryBeside(path, tempPath);
   if (raw == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
   DWORD error = 0;
   {
