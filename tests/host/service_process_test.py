@@ -54,8 +54,9 @@ def make_certificate(folder, cert_name, key_name):
     """A self-signed certificate for localhost; its elliptic-curve key takes no time to make."""
     cert, key = os.path.join(folder, cert_name), os.path.join(folder, key_name)
     subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj", "/CN=localhost",
-                    "-keyout", key, "-out", cert], check=True, capture_output=True)
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1",
+                    "-subj", "/CN=localhost", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
     return cert, key
 
 
@@ -442,9 +443,9 @@ class ServiceProcessTest(unittest.TestCase):
         # write: root, as CI runs, is made subject to the folder's permissions.
         file_case, folder_case = self.standin, SystemdStandIn(EXECUTABLE)
         self.addCleanup(folder_case.close)
+        absent = os.path.join(file_case.directory, "absent.db").encode()
         settings = (b"[Main]\r\nDebugMode=1\r\nInterval=2\r\n[ODBC]\r\nSQLServerDriver=SQLite3\r\n"
-                    b"[DBKERNEL]\r\nServerName=" + os.path.join(file_case.directory, "absent.db").encode()
-                    + b"\r\n")
+                    b"[DBKERNEL]\r\nServerName=" + absent + b"\r\n")
         for s in (file_case, folder_case):
             with open(os.path.join(s.directory, "ZirvoSrv.ini"), "wb") as f:
                 f.write(settings)

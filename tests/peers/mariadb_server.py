@@ -114,18 +114,19 @@ def start(state, watched, time_limit):
         with open(os.path.join(folder, "port"), "w") as f:
             f.write("%d\n" % port)
         subprocess.Popen([sys.executable, os.path.abspath(__file__), "watch", folder,
-                          str(watched)],
-                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL, start_new_session=True)
-        with open(state + ".new", "w") as f:
+                          "--watch", str(watched)], stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         start_new_session=True)
+        with open(state, "w") as f:
             f.write(folder + "\n")
-        os.replace(state + ".new", state)
     except BaseException:
         stop(folder)
         raise
 
 
 def watch(folder, watched):
+    """Stops the server once the watched process is gone; removes its folder once the
+    server ends, whatever ends it."""
     pid = server_pid(folder)
     while alive(watched) and alive(pid):
         time.sleep(0.5)
@@ -133,18 +134,16 @@ def watch(folder, watched):
 
 
 def main():
-    sys.dont_write_bytecode = True
     parser = argparse.ArgumentParser()
     parser.add_argument("action", choices=("start", "stop", "watch"))
     parser.add_argument("path")
-    parser.add_argument("watched", nargs="?", type=int)
     parser.add_argument("--watch", type=int, default=os.getppid())
     parser.add_argument("--time-limit", type=int, default=1800)
     args = parser.parse_args()
     if args.action == "start":
         start(args.path, args.watch, args.time_limit)
     elif args.action == "watch":
-        watch(args.path, args.watched)
+        watch(args.path, args.watch)
     else:
         folder = read(args.path)
         if folder:
