@@ -1,5 +1,6 @@
 #include "base/Unicode.h"
 
+#include <algorithm>
 #include <array>
 
 namespace zirvo {
@@ -97,6 +98,10 @@ std::string EncodeUtf8(std::u32string_view codePoints) {
 }
 
 std::u16string Utf8ToUtf16(std::string_view text) {
+  // Message ids and form bodies are ASCII: widened as they are, without decoding.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
+    return std::u16string(text.begin(), text.end());
+  }
   std::u16string out;
   out.reserve(text.size());
   for (char32_t cp : DecodeUtf8(text)) {
