@@ -6,7 +6,9 @@
 
 namespace zirvo::platform {
 
-std::string ExecutablePath() {
+namespace {
+
+std::string ReadExecutableLink() {
   std::vector<char> buffer(256);
   for (;;) {
     const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -16,6 +18,16 @@ std::string ExecutablePath() {
     }
     buffer.resize(buffer.size() * 2);
   }
+}
+
+}  // namespace
+
+// Read once: an upgrade replaces the binary by a rename while the service runs, and the
+// link then names the old file with " (deleted)" appended, which would send the log and
+// the settings to new files of that name.
+std::string ExecutablePath() {
+  static const std::string path = ReadExecutableLink();
+  return path;
 }
 
 }  // namespace zirvo::platform
