@@ -1,7 +1,9 @@
 #include "platform/Process.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <thread>
 #include <vector>
 
 namespace zirvo::platform {
@@ -16,6 +18,22 @@ std::string ExecutablePath() {
     }
     buffer.resize(buffer.size() * 2);
   }
+}
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void OnOperatorInterrupt(std::function<void()> cleanUp) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals, cleanUp = std::move(cleanUp)] {
+    int received = 0;
+    if (::sigwait(&signals, &received) != 0) return;
+    cleanUp();
+    // The interrupted work is not resumed, nor are its destructors run.
+    ::_exit(128 + received);
+  }).detach();
 }
 
 }  // namespace zirvo::platform
