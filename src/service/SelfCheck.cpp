@@ -568,7 +568,7 @@ StepResult SelfCheck::MySql() {
 }
 
 // The gateway's refusals of an account (401, 403) the log holds since the service last
-// started, as "date (status line)", oldest first. Only the end of a long log is read.
+// started, as "date : status line", oldest first. Only the end of a long log is read.
 std::vector<std::string> RefusalsSinceStart(const std::string& logPath) {
   constexpr std::streamoff kTail = 8 << 20;
   std::ifstream in(logPath, std::ios::binary);
@@ -593,7 +593,7 @@ std::vector<std::string> RefusalsSinceStart(const std::string& logPath) {
     const std::string status = text.substr(
         statusStart, (lineEnd == std::string::npos ? text.size() : lineEnd) - statusStart);
     if (status.rfind("HTTP/1.1 401", 0) != 0 && status.rfind("HTTP/1.1 403", 0) != 0) continue;
-    refusals.push_back(text.substr(lineStart, at - lineStart) + " (" + status + ")");
+    refusals.push_back(text.substr(lineStart, at - lineStart) + " : " + status);
   }
   return refusals;
 }
@@ -631,8 +631,7 @@ StepResult SelfCheck::Gateway() {
   if (refusals.empty()) return StepResult::Passed(reached);
   return StepResult::Failed(
       reached + ". Depuis son dernier démarrage, le service s'est vu refuser un compte " +
-      Plural(static_cast<long long>(refusals.size()), "fois", "fois") + " (dernier refus le " +
-      refusals.back() +
+      std::to_string(refusals.size()) + " fois (le dernier le " + refusals.back() +
       ") : les messages de ce compte ne sont plus mis à jour. Corrigez le compte de la "
       "passerelle (identifiant et mot de passe SMS) dans l'application du cabinet, puis "
       "attendez le cycle suivant.");
@@ -668,9 +667,13 @@ StepResult SelfCheck::ServiceManager() {
   const struct {
     std::string what;
     std::string path;
-  } places[] = {{"le dossier", folder},
-                {"le fichier de paramètres", ChangeFileExt(options_.executablePath, ".ini")},
-                {"le journal", ChangeFileExt(options_.executablePath, ".log")}};
+    std::string consequence;
+  } places[] = {{"le dossier", folder,
+                 "le service ne pourrait ni y créer son journal ni y réécrire ses paramètres"},
+                {"le fichier de paramètres", ChangeFileExt(options_.executablePath, ".ini"),
+                 "le service ne pourrait pas y réécrire les valeurs lues"},
+                {"le journal", ChangeFileExt(options_.executablePath, ".log"),
+                 "le service n'écrirait aucune ligne au journal"}};
   for (const auto& place : places) {
     std::error_code error;
     if (!account || !options_.writeAccess || !fs::exists(place.path, error)) continue;
@@ -679,10 +682,8 @@ StepResult SelfCheck::ServiceManager() {
         break;
       case platform::WriteAccess::kDenied:
         failures.push_back("Le compte du service « " + *account + " » ne peut pas écrire dans " +
-                           place.what + " " + place.path +
-                           " : le service n'écrirait aucune ligne au journal et ne mettrait pas "
-                           "ses paramètres à jour. Donnez à ce compte le droit de modifier " +
-                           place.what + ".");
+                           place.what + " " + place.path + " : " + place.consequence +
+                           ". Donnez à ce compte le droit de modifier " + place.what + ".");
         break;
       case platform::WriteAccess::kUnknown:
         notes.push_back("Remarque : les droits du compte « " + *account + " » sur " + place.what +

@@ -699,14 +699,14 @@ class ServiceProcessTest(unittest.TestCase):
              {6: "ÉCHEC - connexion TLS à 127.0.0.1:%d (en direct) et réponse HTTP reçue "
                  "(HTTP/1.1 404 Not Found) : la route est bonne, mais cela ne prouve rien des "
                  "comptes, que seule une demande de statuts éprouve. Depuis son dernier démarrage,"
-                 " le service s'est vu refuser un compte 1 fois (dernier refus le 07/12/2026 "
-                 "10:00:00 (HTTP/1.1 403 Forbidden))" % gateway_port}),
+                 " le service s'est vu refuser un compte 1 fois (le dernier le 07/12/2026 "
+                 "10:00:00 : HTTP/1.1 403 Forbidden)" % gateway_port}),
             ("compte du service sans droit d'écriture", {}, {},
              {7: "ÉCHEC - installé sous le compte « nobody », état : « Le service est stoppé ». "
                  "Aucun cycle ne s'exécute tant qu'il est arrêté : démarrez-le (Windows : console "
                  "des services ou « net start ZirvoService » ; Linux : « systemctl start "
                  "ZirvoService »). Le compte du service « nobody » ne peut pas écrire dans le "
-                 "dossier %s/ : le service n'écrirait aucune ligne au journal" % d}),
+                 "dossier %s/ : le service ne pourrait ni y créer son journal" % d}),
             ("service non installé", {}, {}, {7: "ÉCHEC - inconnu du gestionnaire de services"}),
         ]
         log = os.path.join(d, "ZirvoSrv.log")
