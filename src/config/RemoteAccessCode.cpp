@@ -20,8 +20,8 @@ std::uint16_t ProxyPortFromText(std::string_view text) {
   }
   // A port beyond 65535 would otherwise wrap silently into another, valid-looking port.
   if (!valid || port > std::numeric_limits<std::uint16_t>::max()) {
-    throw EConvertError("'" + std::string(text) +
-                        "' n'est pas un port de proxy valide (clé HTTPPort de la section "
+    throw EConvertError("« " + std::string(text) +
+                        " » n'est pas un port de proxy valide (clé HTTPPort de la section "
                         "Proxy) : un nombre décimal de 0 à 65535 est attendu.");
   }
   return static_cast<std::uint16_t>(port);

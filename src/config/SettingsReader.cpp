@@ -235,6 +235,7 @@ bool SettingsReader::LireConfiguration() {
   IniFile own(OwnSettingsFile());
   own.DeferFlush();
   writeFailed_ = false;
+  filePartError_.clear();
   bool completed = false;
   try {
     completed = Run(own);
@@ -254,13 +255,17 @@ bool SettingsReader::Run(IniFile& own) {
   try {
     const bool useVarnoxIni = ReadMainKeys(own);
     EraseBack(own, kExecutionSection);
-    const std::string varnoxIniPath = ExtractFilePath(executablePath_) + "Varnox.ini";
+    const std::string varnoxIniPath =
+        (desktopFolder_.empty() ? ExtractFilePath(executablePath_)
+                                : AddTrailingBackslash(desktopFolder_)) +
+        "Varnox.ini";
     if (useVarnoxIni && FileExists(varnoxIniPath)) {
       if (!ReadVarnoxBranch(own, varnoxIniPath)) return false;
     } else {
       ReadOwnBranch(own);
     }
   } catch (const Exception& error) {
+    filePartError_ = error.Message();
     log_("Erreur lors de la lecture de la configuration - étape 1 : " + error.Message());
   }
 

@@ -64,6 +64,14 @@ class SettingsReader {
     reportWriteFailure_ = std::move(reporter);
   }
 
+  // The folder "Varnox.ini" is looked for in, the executable's by default: a reader
+  // working on a copy of the own file still reads the desktop file the service reads.
+  void SetDesktopFolder(std::string folder) { desktopFolder_ = std::move(folder); }
+
+  // The message of the error that ended the file part of the last read (logged as a
+  // failed "étape 1"), or empty when that part ran to its end.
+  const std::string& FilePartError() const { return filePartError_; }
+
   std::string OwnSettingsFile() const;
 
  private:
@@ -92,6 +100,8 @@ class SettingsReader {
   TServiceSettings& settings_;
   std::atomic<bool>& debugMode_;
   WriteFailureReporter reportWriteFailure_;
+  std::string desktopFolder_;
+  std::string filePartError_;
   bool writeFailed_ = false;
 };
 

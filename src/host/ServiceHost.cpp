@@ -240,8 +240,8 @@ bool ServiceHost::Installation(bool install) {
         // service runs under the system's account, and the operator is told.
         if (!installation.startName.empty() && environment_.accountExists &&
             !environment_.accountExists(installation.startName)) {
-          notes += "\nLe compte « " + installation.startName + " » n'existe pas : le service \"" +
-                   service->DisplayName() + "\" est installé sous le compte système (" +
+          notes += "\nLe compte « " + installation.startName + " » n'existe pas : le service « " +
+                   service->DisplayName() + " » est installé sous le compte système (" +
                    environment_.systemAccountName + ").";
           installation.startName.clear();
           installation.password.clear();

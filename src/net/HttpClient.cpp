@@ -176,7 +176,10 @@ std::string HttpClient::Request(std::string_view urlText, const std::string* for
 
   if (post) Disconnect();
   if (connection_ && (!(place == place_) || !connection_->StillUsable())) Disconnect();
-  if (post && IsReplaceableContentType(contentType_)) contentType_ = kFormContentType;
+  // A form POST changes the client's type for good, but only once its request is written:
+  // a POST that never reached a server leaves the following GETs as they were.
+  const std::string contentType =
+      post && IsReplaceableContentType(contentType_) ? kFormContentType : contentType_;
   const std::string target = RequestTarget(url);
   // Proxy credentials go to the proxy only: inside a tunnel the request reaches the
   // server itself, which must not learn them.
@@ -196,7 +199,7 @@ std::string HttpClient::Request(std::string_view urlText, const std::string* for
     head.version = version;
     if (place.route == Route::kDirect && !tls && version == "1.0") head.connection = "keep-alive";
     if (place.route == Route::kProxyPlain && version == "1.0") head.proxyConnection = "keep-alive";
-    head.contentType = contentType_;
+    head.contentType = contentType;
     if (post) head.contentLength = formBody->size();
     head.host = HostHeaderValue(url, port);
     head.accept = kAccept;
@@ -213,6 +216,7 @@ std::string HttpClient::Request(std::string_view urlText, const std::string* for
       const std::uint64_t receivedBefore = connection_->BytesReceived();
       try {
         connection_->Write(message);
+        contentType_ = contentType;
         reply = ReadReplyHead(connection_->Reader());
         break;
       } catch (...) {

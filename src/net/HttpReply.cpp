@@ -168,9 +168,13 @@ std::string ReadReplyBody(ReplyReader& reader, ReplyHead& head, bool headRequest
     // not take the part for the whole, or a cut report line would be written as an
     // outcome and never asked for again.
     if (!reader.ReadBytes(*length, body)) {
+      // French takes the singular for 0 and 1.
+      const bool oneReceived = body.size() <= 1;
+      const bool oneAnnounced = *length <= 1;
       throw Exception("Connexion fermée par le serveur avant la fin de la réponse : " +
-                      std::to_string(body.size()) + " octets reçus sur " + std::to_string(*length) +
-                      " annoncés.");
+                      std::to_string(body.size()) +
+                      (oneReceived ? " octet reçu" : " octets reçus") + " sur " +
+                      std::to_string(*length) + (oneAnnounced ? " annoncé." : " annoncés."));
     }
     return body;
   }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <system_error>
@@ -60,10 +61,41 @@ std::string OneLine(std::string text) {
   return result;
 }
 
+// The read's own messages, two of which are English, as a French clause.
+std::string FrenchReadError(const std::string& message) {
+  static const std::string kUnwritable = "Unable to write to ";
+  if (message == "Unable to create directory") {
+    return "le dossier des données ne peut pas être créé, la clé Private de la section DBKERNEL "
+           "est vide";
+  }
+  if (message.rfind(kUnwritable, 0) == 0) {
+    return "le fichier " + message.substr(kUnwritable.size()) + " ne peut pas être réécrit";
+  }
+  std::string clause = message;
+  while (!clause.empty() && clause.back() == '.') clause.pop_back();
+  return clause;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 std::string Shown(const std::string& value) { return value.empty() ? "(vide)" : value; }
 
 std::string Plural(long long count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
+// The private folder of the running check, which an operator's interrupt removes: it holds
+// the scrambled secrets. Held by the interrupt's thread until the process ends.
+std::mutex privateFolderMutex;
+fs::path privateFolderPath;
+
+void RemovePrivateFolderNow() {
+  std::lock_guard<std::mutex> lock(privateFolderMutex);
+  std::error_code ignored;
+  if (!privateFolderPath.empty()) fs::remove_all(privateFolderPath, ignored);
+  privateFolderPath.clear();
 }
 
 // A folder of its own under the system's temporary folder, removed with everything in
@@ -71,6 +103,7 @@ std::string Plural(long long count, const char* singular, const char* plural) {
 class PrivateFolder {
  public:
   PrivateFolder() {
+    std::lock_guard<std::mutex> lock(privateFolderMutex);
     std::random_device random;
     std::error_code noTemporary;
     const fs::path base = fs::temp_directory_path(noTemporary);
@@ -85,15 +118,13 @@ class PrivateFolder {
         // The copy holds the scrambled secrets: for the owner's eyes only.
         fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, error);
         path_ = std::move(candidate);
+        privateFolderPath = path_;
         return;
       }
     }
     throw Exception("Impossible de créer un dossier temporaire dans " + base.string());
   }
-  ~PrivateFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
+  ~PrivateFolder() { RemovePrivateFolderNow(); }
   PrivateFolder(const PrivateFolder&) = delete;
   PrivateFolder& operator=(const PrivateFolder&) = delete;
 
@@ -167,10 +198,14 @@ class SelfCheck {
   StepResult Gateway();
   StepResult ServiceManager();
 
+  enum class SettingsFile { kMissing, kReadable, kUnreadable };
   // Reads the settings the way a cycle does, from the private copy.
-  void ReadSettingsCopy(const std::string& settingsText, bool settingsExist);
+  void ReadSettingsCopy(const std::string& settingsText, SettingsFile state);
+  // The way the HTTP client goes out now: direct, or the proxy and its port.
+  std::string Route() const;
   void Report(int number, const std::string& name, const StepResult& result);
-  std::string RealPath(const std::string& copyPath) const;
+  // The text with every path into the private copy turned into the service's own.
+  std::string RealPath(const std::string& text) const;
 
   const SelfCheckOptions& options_;
   net::HttpClient http_;
@@ -184,42 +219,55 @@ class SelfCheck {
   std::vector<std::string> readerLines_;
   // The read stopped at the desktop files: the login it would leave is not to be used.
   bool readAbandoned_ = false;
+  // What ended the read's file part, which the service logs and goes on after.
+  std::string readError_;
   bool settingsUsable_ = false;
   bool accessCodeReady_ = false;
+  bool accessCodeStored_ = false;
   std::string mySqlPassword_;
   std::vector<std::string> failedSteps_;
 };
 
-std::string SelfCheck::RealPath(const std::string& copyPath) const {
+std::string SelfCheck::RealPath(const std::string& text) const {
   const std::string copyFolder = ExtractFilePath(copyExecutable_);
-  if (!copyFolder.empty() && copyPath.rfind(copyFolder, 0) == 0) {
-    return ExtractFilePath(options_.executablePath) + copyPath.substr(copyFolder.size());
+  if (copyFolder.empty()) return text;
+  const std::string realFolder = ExtractFilePath(options_.executablePath);
+  std::string result = text;
+  for (std::size_t at = result.find(copyFolder); at != std::string::npos;
+       at = result.find(copyFolder, at + realFolder.size())) {
+    result.replace(at, copyFolder.size(), realFolder);
   }
-  return copyPath;
+  return result;
 }
 
-void SelfCheck::ReadSettingsCopy(const std::string& settingsText, bool settingsExist) {
+std::string SelfCheck::Route() const {
+  const net::ProxyParams& proxy = http_.Proxy();
+  return proxy.proxyServer.empty()
+             ? std::string("en direct")
+             : "par le proxy " + proxy.proxyServer + ", port " + std::to_string(proxy.proxyPort);
+}
+
+void SelfCheck::ReadSettingsCopy(const std::string& settingsText, SettingsFile state) {
   folder_ = std::make_unique<PrivateFolder>();
   const std::string executableName =
       options_.executablePath.substr(ExtractFilePath(options_.executablePath).size());
   copyExecutable_ = (folder_->Path() / executableName).string();
   const std::string copyFile = ChangeFileExt(copyExecutable_, ".ini");
-  if (settingsExist) {
+  std::error_code ignored;
+  if (state == SettingsFile::kReadable) {
     std::ofstream out(copyFile, std::ios::binary);
     out << settingsText;
     if (!out.flush()) throw Exception("Impossible de copier les paramètres dans " + copyFile);
-  }
-  // The desktop application's file is read where the service would read it: beside the
-  // executable, here beside the copy. "Varnox.ver" is named by it and read in place.
-  const fs::path varnoxIni = fs::path(ExtractFilePath(options_.executablePath) + "Varnox.ini");
-  std::error_code ignored;
-  if (fs::is_regular_file(varnoxIni, ignored)) {
-    fs::copy_file(varnoxIni, folder_->Path() / "Varnox.ini", ignored);
+  } else if (state == SettingsFile::kUnreadable) {
+    // Something that exists and cannot be read: the read fails where the service's
+    // fails, and goes on from there as the service's does.
+    fs::create_directory(copyFile, ignored);
   }
   // A settings read creates the data folder it names when it is missing; the check
   // creates nothing outside its own folder and says what the service would do.
   config::IniFile copy(copyFile);
-  const std::string dataFolder = copy.ReadString("DBKERNEL", "Private", "");
+  const std::string dataFolder =
+      state == SettingsFile::kReadable ? copy.ReadString("DBKERNEL", "Private", "") : "";
   const bool dataFolderMissing = !TrimControl(dataFolder).empty() &&
                                  !fs::is_directory(AddTrailingBackslash(dataFolder), ignored);
   if (dataFolderMissing) {
@@ -233,7 +281,10 @@ void SelfCheck::ReadSettingsCopy(const std::string& settingsText, bool settingsE
   config::SettingsReader reader(
       copyExecutable_, [this](const std::string& line) { readerLines_.push_back(line); }, target,
       sc_, settings_, debugMode_);
+  // The desktop application's files are read in place, as the service reads them.
+  reader.SetDesktopFolder(ExtractFilePath(options_.executablePath));
   readAbandoned_ = !reader.LireConfiguration();
+  readError_ = reader.FilePartError();
   intervalMilliseconds_ = target.TimerInterval();
   sqlServerConnectionString_ = target.ConnectionString();
   if (dataFolderMissing &&
@@ -246,7 +297,14 @@ void SelfCheck::ReadSettingsCopy(const std::string& settingsText, bool settingsE
   config::RemoteAccessCode proxy(config::RemoteAccessCodeContext{
       copyFile, http_, settings_, debugMode_, [](const std::string&) {}, [](const std::string&) {},
       [](const Exception&) {}});
-  proxy.ReadProxySettings();
+  try {
+    proxy.ReadProxySettings();
+  } catch (const Exception& error) {
+    // An unreadable file is reported once, by the read above.
+    if (state != SettingsFile::kUnreadable)
+      readerLines_.push_back("les clés de la section Proxy ne peuvent pas être lues : " +
+                             Sentence(error.Message()));
+  }
 }
 
 StepResult SelfCheck::Settings() {
@@ -254,50 +312,72 @@ StepResult SelfCheck::Settings() {
   std::error_code error;
   const bool exists = fs::exists(path, error);
   std::string text;
-  if (exists) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    if (!fs::is_regular_file(path, error) || !in || !(content << in.rdbuf()) || in.bad()) {
-      return StepResult::Failed(
-          "le fichier " + path +
-          " ne peut pas être lu (ce n'est pas un fichier, ou les droits manquent) : le service "
-          "ne pourrait pas lire ses paramètres. Rendez-le lisible par le compte du service.");
-    }
-    text = content.str();
-  }
+  bool missing = false;
+  const bool readable = exists && platform::ReadFileContents(path, text, missing) == 0;
   try {
-    ReadSettingsCopy(text, exists);
+    ReadSettingsCopy(text, !exists    ? SettingsFile::kMissing
+                           : readable ? SettingsFile::kReadable
+                                      : SettingsFile::kUnreadable);
   } catch (const Exception& failure) {
     return StepResult::Failed("lecture impossible : " + failure.Message());
   }
 
-  std::vector<std::string> problems;
+  std::vector<std::string> failures;
   std::vector<std::string> notes;
-  for (const std::string& line : readerLines_) {
-    if (line.rfind("Erreur lors de la lecture de la configuration", 0) == 0 ||
-        line.find("Abandon de la procédure.") != std::string::npos) {
-      problems.push_back(line);
-    } else {
-      notes.push_back(line);
-    }
-  }
-  if (readAbandoned_ && problems.empty()) {
-    problems.push_back("la lecture des fichiers de Varnox a été abandonnée.");
-  }
-  StepResult result;
-  if (!problems.empty()) {
-    result = StepResult::Failed(
-        "la lecture s'arrêterait là et le cycle avec elle : " + problems.front() +
-        " Corrigez le fichier " + path + " (ou Varnox.ini / Varnox.ver) puis relancez -check.");
+  if (readAbandoned_) {
+    // The read logs why it gives up as its last line.
+    failures.push_back(
+        "la lecture s'arrête sur « " +
+        (readerLines_.empty() ? std::string() : readerLines_.back()) +
+        " » et le cycle avec elle, sans toucher à aucune base. Corrigez Varnox.ini (clé Server de "
+        "la section Database) ou rendez Varnox.ver lisible, puis relancez -check.");
+    if (!readerLines_.empty()) readerLines_.pop_back();
   } else {
     settingsUsable_ = true;
+  }
+  if (!readError_.empty()) {
+    failures.push_back(
+        (readable || !exists ? "la lecture échoue : " + FrenchReadError(readError_)
+                             : "le fichier " + path +
+                                   " ne peut pas être lu (ce n'est pas un fichier, ou les droits "
+                                   "manquent)") +
+        ". Le service écrit alors au journal « Erreur lors de la lecture de la configuration - "
+        "étape 1 : " +
+        (readable || !exists ? RealPath(readError_)
+                             // The system's reason is the service's own, not the copy's.
+                             : RealPath(readError_.substr(0, readError_.rfind(" : "))) + " : …") +
+        " » et poursuit le cycle avec ce qui a été lu avant l'erreur (ci-dessous) ; les étapes "
+        "suivantes l'essaient ainsi. Corrigez " +
+        (readable || !exists ? "le fichier " + path + " (ou Varnox.ini / Varnox.ver)"
+                             : "ses droits : il doit être lisible par le compte du service") +
+        ", puis relancez -check.");
+  }
+  for (const std::string& line : readerLines_) {
+    if (readError_.empty() || !EndsWith(line, readError_)) notes.push_back(line);
+  }
+  if (intervalMilliseconds_ == 0) {
+    failures.push_back(
+        "Interval=0 : aucun cycle ne s'exécutera. Donnez à la clé Interval de la section Main "
+        "le nombre de secondes entre deux cycles (3600 par défaut), puis redémarrez le service.");
+  }
+  StepResult result;
+  if (!failures.empty()) {
+    std::string joined;
+    for (const std::string& failure : failures) joined += (joined.empty() ? "" : " ") + failure;
+    result = StepResult::Failed(joined);
+  } else {
     result = StepResult::Passed(exists ? "fichier " + path + " lu"
                                        : "fichier " + path +
                                              " absent : le service le créera avec les valeurs "
                                              "par défaut ci-dessous");
   }
-  const bool fromVarnox = config::IniFile(ChangeFileExt(copyExecutable_, ".ini"))
-                              .ReadBool("Main", "UseVarnox_ini", false);
+  bool fromVarnox = false;
+  try {
+    fromVarnox = config::IniFile(ChangeFileExt(copyExecutable_, ".ini"))
+                     .ReadBool("Main", "UseVarnox_ini", false);
+  } catch (const Exception&) {
+    // Unreadable: reported above.
+  }
   const std::string mySqlCode = settings_.MySQLDBPwd.empty() ? "(vide : téléchargé à chaque cycle)"
                                 : settings_.MySQLDBPwd == config::kDefaultMySQLDBPwd
                                     ? "(valeur intégrée, masquée)"
@@ -324,11 +404,6 @@ StepResult SelfCheck::Settings() {
     notes.push_back(
         "le fichier est en lecture seule : le service ne pourra pas y réécrire les "
         "valeurs lues (il travaillera avec elles et le signalera au journal).");
-  }
-  if (intervalMilliseconds_ == 0) {
-    notes.push_back(
-        "Interval=0 : aucun cycle ne s'exécutera tant que l'intervalle n'aura pas été "
-        "changé et le service redémarré.");
   }
   for (const std::string& note : notes) result.details.push_back("Remarque : " + RealPath(note));
   return result;
@@ -406,7 +481,7 @@ StepResult SelfCheck::Network() {
     if (!net::CountsAsConnected(address)) {
       return StepResult::Failed(
           "l'adresse locale est 127.0.0.1 : le cycle s'arrêterait sur « Erreur : la connexion "
-          "internet n'est pas active. ». Vérifiez la carte réseau et la connexion au réseau.");
+          "internet n'est pas active. » Vérifiez la carte réseau et la connexion au réseau.");
     }
     return StepResult::Passed(address.empty()
                                   ? "aucune adresse IPv4 locale, ce qui ne bloque pas le cycle"
@@ -420,6 +495,7 @@ StepResult SelfCheck::Network() {
 StepResult SelfCheck::AccessCode() {
   if (!settingsUsable_) return StepResult::NotChecked("les paramètres n'ont pas pu être lus");
   const bool stored = !settings_.MySQLDBPwd.empty();
+  accessCodeStored_ = stored;
   const bool builtIn = settings_.MySQLDBPwd == config::kDefaultMySQLDBPwd;
   // The endpoint's address is put together as the cycle does, from pieces.
   std::string url = "onnexi";
@@ -437,10 +513,7 @@ StepResult SelfCheck::AccessCode() {
     return StepResult::Failed(Sentence(error.Message()) +
                               " Corrigez la section Proxy (-scramble).");
   }
-  const net::ProxyParams& proxy = http_.Proxy();
-  const std::string route = proxy.proxyServer.empty() ? std::string("en direct")
-                                                      : "par le proxy " + proxy.proxyServer + ":" +
-                                                            std::to_string(proxy.proxyPort);
+  const std::string route = Route();
   if (!downloadError.empty()) {
     return StepResult::Failed("le téléchargement depuis " + url + " (" + route +
                               ") échoue : " + Sentence(downloadError) +
@@ -472,12 +545,57 @@ StepResult SelfCheck::MySql() {
   try {
     connection.Open();
   } catch (const Exception& error) {
+    const std::string& message = error.Message();
+    // The server's own words for a wrong password: the data source works, the code not.
+    if (message.find("Access denied") != std::string::npos &&
+        message.find("using password: YES") != std::string::npos) {
+      return StepResult::Failed(
+          "le serveur MySQL refuse le code d'accès : " + Sentence(message) +
+          " Le code est faux : " +
+          (!accessCodeStored_
+               ? "celui que fournit l'hôte du code d'accès (clé AccessCodeHost de la section "
+                 "Endpoints) ne convient pas ; vérifiez cet hôte, ou enregistrez le bon code "
+                 "dans la clé MySQLDBPwd (section DBConnexion) avec -scramble."
+               : "corrigez la clé MySQLDBPwd (section DBConnexion) avec -scramble, ou videz-la "
+                 "pour télécharger le code depuis l'hôte du code d'accès (clé AccessCodeHost)."));
+    }
     return StepResult::Failed(
-        "ouverture impossible : " + Sentence(error.Message()) +
+        "ouverture impossible : " + Sentence(message) +
         " Vérifiez que la source de données ODBC système « QuenzarMySQLDB » existe, que son "
         "pilote MySQL est installé et que le serveur MySQL est joignable.");
   }
   return StepResult::Passed("ouverture réussie");
+}
+
+// The gateway's refusals of an account (401, 403) the log holds since the service last
+// started, as "date : status line", oldest first. Only the end of a long log is read.
+std::vector<std::string> RefusalsSinceStart(const std::string& logPath) {
+  constexpr std::streamoff kTail = 8 << 20;
+  std::ifstream in(logPath, std::ios::binary);
+  if (!in) return {};
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(size > kTail ? size - kTail : 0);
+  std::ostringstream content;
+  content << in.rdbuf();
+  const std::string text = content.str();
+  static const std::string kStart = " : TZirvoService.ServiceStart...";
+  static const std::string kRefusal = " : Erreur : HTTP/1.1 40";
+  std::size_t from = text.rfind(kStart);
+  from = from == std::string::npos ? 0 : from;
+  std::vector<std::string> refusals;
+  for (std::size_t at = text.find(kRefusal, from); at != std::string::npos;
+       at = text.find(kRefusal, at + 1)) {
+    const std::size_t newline = text.rfind('\n', at);
+    const std::size_t lineStart = newline == std::string::npos ? 0 : newline + 1;
+    const std::size_t lineEnd = text.find_first_of("\r\n", at);
+    const std::size_t statusStart = at + 12;  // after " : Erreur : "
+    const std::string status = text.substr(
+        statusStart, (lineEnd == std::string::npos ? text.size() : lineEnd) - statusStart);
+    if (status.rfind("HTTP/1.1 401", 0) != 0 && status.rfind("HTTP/1.1 403", 0) != 0) continue;
+    refusals.push_back(text.substr(lineStart, at - lineStart) + " : " + status);
+  }
+  return refusals;
 }
 
 StepResult SelfCheck::Gateway() {
@@ -489,19 +607,34 @@ StepResult SelfCheck::Gateway() {
         "section Endpoints.");
   }
   // The root of the gateway's site: an answer of any status proves the way there, and
-  // the request carries neither account nor message id.
+  // the request carries neither account nor message id. The client is the one the
+  // access code step set up, with the proxy a cycle would use for the gateway.
   const std::string url = "https://" + host + "/";
+  const std::string route = Route();
+  std::string answer;
   try {
     http_.HttpGet(url);
-    return StepResult::Passed("connexion TLS à " + host + " et réponse HTTP reçue");
-  } catch (const HttpProtocolError& answer) {
-    return StepResult::Passed("connexion TLS à " + host + " et réponse HTTP reçue (" +
-                              answer.StatusLine() + ")");
+  } catch (const HttpProtocolError& status) {
+    answer = " (" + status.StatusLine() + ")";
   } catch (const Exception& error) {
-    return StepResult::Failed("pas de réponse de " + url + " : " + Sentence(error.Message()) +
+    return StepResult::Failed("pas de réponse de " + url + " (" + route +
+                              ") : " + Sentence(error.Message()) +
                               " Vérifiez la clé GatewayHost (section Endpoints), l'accès à "
                               "internet, le pare-feu et la présence de la bibliothèque OpenSSL.");
   }
+  const std::string reached = "connexion TLS à " + host + " (" + route + ") et réponse HTTP reçue" +
+                              answer +
+                              " : la route est bonne, mais cela ne prouve rien des comptes, que "
+                              "seule une demande de statuts éprouve";
+  const std::vector<std::string> refusals =
+      RefusalsSinceStart(ChangeFileExt(options_.executablePath, ".log"));
+  if (refusals.empty()) return StepResult::Passed(reached);
+  return StepResult::Failed(
+      reached + ". Depuis son dernier démarrage, le service s'est vu refuser un compte " +
+      std::to_string(refusals.size()) + " fois (le dernier le " + refusals.back() +
+      ") : les messages de ce compte ne sont plus mis à jour. Corrigez le compte de la "
+      "passerelle (identifiant et mot de passe SMS) dans l'application du cabinet, puis "
+      "attendez le cycle suivant.");
 }
 
 StepResult SelfCheck::ServiceManager() {
@@ -517,8 +650,59 @@ StepResult SelfCheck::ServiceManager() {
         "l'interroger). Installez-le avec « ZirvoSrv -install », ou relancez -check en "
         "administrateur.");
   }
-  StepResult result = StepResult::Passed("installé ; " + db::ServiceStateText(state));
-  if (*state == 1) result.text += " : aucun cycle ne s'exécute tant qu'il n'est pas démarré";
+  const std::optional<std::string> account =
+      options_.serviceAccount ? options_.serviceAccount(kServiceName) : std::nullopt;
+  std::vector<std::string> failures;
+  std::vector<std::string> notes;
+  // A stopped service runs no cycle; a paused one goes on running them.
+  if (*state == 1 || *state == 3) {
+    failures.push_back(
+        "Aucun cycle ne s'exécute tant qu'il est arrêté : démarrez-le (Windows : console des "
+        "services ou « net start " +
+        std::string(kServiceName) + " » ; Linux : « systemctl start " + kServiceName + " »).");
+  }
+  // Without the right to write there, the service writes no log line at all, and its
+  // settings file is never brought up to date.
+  const std::string folder = ExtractFilePath(options_.executablePath);
+  const struct {
+    std::string what;
+    std::string path;
+    std::string consequence;
+  } places[] = {{"le dossier", folder,
+                 "le service ne pourrait ni y créer son journal ni y réécrire ses paramètres"},
+                {"le fichier de paramètres", ChangeFileExt(options_.executablePath, ".ini"),
+                 "le service ne pourrait pas y réécrire les valeurs lues"},
+                {"le journal", ChangeFileExt(options_.executablePath, ".log"),
+                 "le service n'écrirait aucune ligne au journal"}};
+  for (const auto& place : places) {
+    std::error_code error;
+    if (!account || !options_.writeAccess || !fs::exists(place.path, error)) continue;
+    switch (options_.writeAccess(*account, place.path)) {
+      case platform::WriteAccess::kAllowed:
+        break;
+      case platform::WriteAccess::kDenied:
+        failures.push_back("Le compte du service « " + *account + " » ne peut pas écrire dans " +
+                           place.what + " " + place.path + " : " + place.consequence +
+                           ". Donnez à ce compte le droit de modifier " + place.what + ".");
+        break;
+      case platform::WriteAccess::kUnknown:
+        notes.push_back("Remarque : les droits du compte « " + *account + " » sur " + place.what +
+                        " " + place.path + " n'ont pas pu être vérifiés.");
+        break;
+    }
+  }
+  const std::string facts = "installé" +
+                            (account ? " sous le compte « " + *account + " »" : std::string()) +
+                            ", état : « " + db::ServiceStateText(state) + " »";
+  StepResult result;
+  if (failures.empty()) {
+    result = StepResult::Passed(facts);
+  } else {
+    std::string joined;
+    for (const std::string& failure : failures) joined += " " + failure;
+    result = StepResult::Failed(facts + "." + joined);
+  }
+  result.details = std::move(notes);
   return result;
 }
 
@@ -557,13 +741,19 @@ int SelfCheck::Run() {
   }
   std::string names;
   for (const std::string& name : failedSteps_) names += (names.empty() ? "" : ", ") + name;
-  options_.print("Bilan : " + std::to_string(failedSteps_.size()) + " étape(s) sur " +
-                 std::to_string(kStepCount) + " en échec ou non vérifiée(s) : " + names + ".");
+  const bool one = failedSteps_.size() == 1;
+  options_.print("Bilan : " + std::to_string(failedSteps_.size()) + (one ? " étape" : " étapes") +
+                 " sur " + std::to_string(kStepCount) +
+                 (one ? " en échec ou non vérifiée : " : " en échec ou non vérifiées : ") + names +
+                 ".");
   return 1;
 }
 
 }  // namespace
 
-int RunSelfCheck(const SelfCheckOptions& options) { return SelfCheck(options).Run(); }
+int RunSelfCheck(const SelfCheckOptions& options) {
+  if (options.onInterrupt) options.onInterrupt(RemovePrivateFolderNow);
+  return SelfCheck(options).Run();
+}
 
 }  // namespace zirvo::service

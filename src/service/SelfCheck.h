@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "db/ServiceState.h"
+#include "platform/ServiceAccount.h"
 
 namespace zirvo::service {
 
@@ -17,9 +19,17 @@ struct SelfCheckOptions {
   std::string executablePath;
   // The service manager's state query (platform::QueryServiceCurrentState).
   db::ServiceStateQuery stateQuery;
+  // The account the service is registered to run as (platform::RegisteredServiceAccount),
+  // and whether an account may write at a path (platform::AccountWriteAccess).
+  std::function<std::optional<std::string>(const std::string& serviceName)> serviceAccount{};
+  std::function<platform::WriteAccess(const std::string& account, const std::string& path)>
+      writeAccess{};
   // Bound of each wait: a database login or statement, a connect, a read; twice that
   // for a whole HTTP request.
   std::chrono::seconds bound{10};
+  // Registers what an operator's interrupt must do before the process ends
+  // (platform::OnOperatorInterrupt): remove the private copy of the settings.
+  std::function<void(std::function<void()>)> onInterrupt{};
   // Receives each line of the report, without its line end.
   std::function<void(const std::string&)> print;
 };

@@ -244,7 +244,7 @@ TEST_F(RemoteAccessCodeTest, AProxyPortThatIsNoPortNumberStopsBeforeAnyRequest) 
     ADD_FAILURE() << "no conversion error";
   } catch (const EConvertError& error) {
     EXPECT_EQ(error.Message(),
-              "'huit' n'est pas un port de proxy valide (clé HTTPPort de la section Proxy) : un "
+              "« huit » n'est pas un port de proxy valide (clé HTTPPort de la section Proxy) : un "
               "nombre décimal de 0 à 65535 est attendu.");
   }
 }

@@ -171,7 +171,7 @@ TEST_F(SystemdUnitTest, AMissingAccountFallsBackToTheSystemAccountAndSaysSo) {
   EXPECT_EQ(system.messages[0].first, platform::MessageKind::kInformation);
   EXPECT_EQ(system.messages[0].second,
             "Service installed successfully\nLe compte « zirvo-compte-qui-n-existe-pas » "
-            "n'existe pas : le service \"ZirvoEssai\" est installé sous le compte système "
+            "n'existe pas : le service « ZirvoEssai » est installé sous le compte système "
             "(root).");
 }
 

@@ -396,6 +396,24 @@ class ServiceProcessTest(unittest.TestCase):
             "ZirvoSrv: Le processus de service n'a pas pu se connecter au contrôleur de service"])
         self.assertEqual(self.log_lines(), ["TZirvoService.ServiceCreate...",
                                             "TZirvoService.ServiceDestroy..."])
+        self.assertEqual(err, b"", "no terminal, no hint")
+        # On a terminal the operator also reads what the program is and how to run it.
+        leader, follower = os.openpty()
+        self.addCleanup(os.close, leader)
+        done = subprocess.run([self.standin.executable], stderr=follower, timeout=30,
+                              env=self.standin.environment(notify=False))
+        os.close(follower)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("ZirvoSrv est un service : le gestionnaire de services le démarre",
+                      os.read(leader, 4096).decode("utf-8"))
+        # An option the program does not know gets the usage text, and nothing else runs.
+        for option in ("-chek", "--help", "/?"):
+            code, out, err = self.standin.run(option, notify=False)
+            self.assertEqual((code, err), (2, b""), option)
+            lines = out.decode("utf-8").splitlines()
+            self.assertRegex(lines[0], r"^ZirvoSrv \d+\.\d+(\.\d+)? : ", option)
+            self.assertTrue([line for line in lines if line.startswith("  -check ")], lines)
+        self.assertEqual(len(self.log_lines()), 4, "no service object for a wrong option")
 
     def test_console_mode_stops_on_ctrl_c(self):
         s = self.standin
@@ -493,7 +511,7 @@ class ServiceProcessTest(unittest.TestCase):
         unit = os.path.join(s.unit_dir, "ZirvoService.service")
         for arguments, message in (
                 (["-install"], "Service installed successfully\nLe compte « ZirvoService » "
-                 "n'existe pas : le service \"%s\" est installé sous le compte système (root).\n"
+                 "n'existe pas : le service « %s » est installé sous le compte système (root).\n"
                  % DISPLAY),
                 (["/INSTALL", "/silent"], "")):
             code, out, err = s.run(*arguments, notify=False)
@@ -597,21 +615,21 @@ class ServiceProcessTest(unittest.TestCase):
             closed_port = closed.getsockname()[1]
         settings = os.path.join(d, "ZirvoSrv.ini")
         baseline = {"ServerName": d + "/Varnox.db", "AccessCodeHost": "127.0.0.1:%d" % code_port,
-                    "GatewayHost": "127.0.0.1:%d" % gateway_port}
+                    "GatewayHost": "127.0.0.1:%d" % gateway_port, "Interval": 3600, "UseVarnox": 0}
 
         def write_settings(values):
             with open(settings, "w") as f:
-                f.write("[Main]\nInterval=3600\n[ODBC]\nSQLServerDriver=SQLite3\n"
+                f.write("[Main]\nInterval={Interval}\nUseVarnox_ini={UseVarnox}\n[ODBC]\nSQLServerDriver=SQLite3\n"
                         "[DBConnexion]\nMySQLDBPwd=\n[DBKERNEL]\nServerName={ServerName}\n"
                         "[Endpoints]\nAccessCodeHost={AccessCodeHost}\n"
                         "GatewayHost={GatewayHost}\n".format(**values))
 
-        def check(extra_env=None):
+        def check(extra_env=None, launcher=()):
             env = s.environment(notify=False, extra={"ODBCINI": d + "/odbc.ini",
                                                      "TMPDIR": temporary, **(extra_env or {})})
             before = snapshot(d)
-            done = subprocess.run([s.executable, "-check"], env=env, cwd=d, capture_output=True,
-                                  timeout=90)
+            done = subprocess.run([*launcher, s.executable, "-check"], env=env, cwd=d,
+                                  capture_output=True, timeout=90)
             self.assertEqual(snapshot(d), before, "-check a écrit quelque chose")
             self.assertEqual(os.listdir(temporary), [])
             self.assertEqual(done.stderr, b"")
@@ -635,8 +653,11 @@ class ServiceProcessTest(unittest.TestCase):
         self.assertTrue(steps[2].endswith(" pour 2 comptes"), steps[2])
         self.assertEqual(steps[4], "4/7 Code d'accès MySQL : OK - téléchargé depuis "
                          "http://127.0.0.1:%d/connexion (en direct)" % code_port)
-        self.assertEqual(steps[7], "7/7 Service « ZirvoService » : OK - installé ; "
-                         "Le service est démarré")
+        self.assertEqual(steps[7], "7/7 Service « ZirvoService » : OK - installé, état : "
+                         "« Le service est démarré »")
+        self.assertIn(" : OK - connexion TLS à 127.0.0.1:%d (en direct) et réponse HTTP reçue "
+                      "(HTTP/1.1 404 Not Found) : la route est bonne, mais cela ne prouve rien des"
+                      " comptes" % gateway_port, steps[6])
         self.assertNotIn("Sezam-42", "\n".join(lines))
         self.assertNotIn(code, "\n".join(lines))
         for name in os.listdir(gateway_records):
@@ -649,10 +670,24 @@ class ServiceProcessTest(unittest.TestCase):
         unit = os.path.join(s.unit_dir, "ZirvoService.service")
         with open(unit, "w") as f:
             f.write("[Unit]\n")
+        # Root reads whatever the permissions say: the check runs without that privilege.
+        unprivileged = (("setpriv", "--bounding-set=-dac_override,-dac_read_search")
+                        if os.geteuid() == 0 else ())
+        varnox = os.path.join(d, "Varnox.ini")
+        stopped = ("ÉCHEC - installé sous le compte « root », état : « Le service est stoppé ». "
+                   "Aucun cycle ne s'exécute tant qu'il est arrêté")
         cases = [
             ("paramètres illisibles", {}, {},
-             {1: "ÉCHEC - le fichier %s ne peut pas être lu" % settings, 2: "NON VÉRIFIÉ",
-              4: "NON VÉRIFIÉ", 5: "NON VÉRIFIÉ", 6: "NON VÉRIFIÉ"}),
+             {1: "ÉCHEC - le fichier %s ne peut pas être lu (ce n'est pas un fichier, ou les "
+                 "droits manquent). Le service écrit alors au journal « Erreur lors de la lecture"
+                 " de la configuration - étape 1 : Impossible de lire le fichier de paramètres %s"
+                 " : … » et poursuit le cycle" % (settings, settings),
+              2: "ÉCHEC", 4: "ÉCHEC", 5: "NON VÉRIFIÉ", 6: "ÉCHEC - aucun hôte"}),
+            ("Varnox.ini illisible", {"UseVarnox": 1}, {},
+             {1: "ÉCHEC - la lecture échoue : Impossible de lire le fichier de paramètres %s : "
+                 % varnox, 2: "ÉCHEC"}),
+            ("intervalle nul", {"Interval": 0}, {},
+             {1: "ÉCHEC - Interval=0 : aucun cycle ne s'exécutera."}),
             ("base absente", {"ServerName": d + "/absente.db"}, {},
              {2: "ÉCHEC - pilote ODBC « SQLite3 », connexion impossible : "}),
             ("code d'accès refusé", {"AccessCodeHost": "127.0.0.1:%d" % refused_port}, {},
@@ -661,25 +696,89 @@ class ServiceProcessTest(unittest.TestCase):
             ("source MySQL absente", {}, {"ODBCINI": peers + "/absent.ini"},
              {5: "ÉCHEC - ouverture impossible : "}),
             ("passerelle refusée", {"GatewayHost": "127.0.0.1:%d" % closed_port}, {},
-             {6: "ÉCHEC - pas de réponse de https://127.0.0.1:%d/ : Socket Error # 111 "
+             {6: "ÉCHEC - pas de réponse de https://127.0.0.1:%d/ (en direct) : Socket Error # 111 "
                  % closed_port}),
+            ("compte refusé au dernier cycle", {}, {},
+             {6: "ÉCHEC - connexion TLS à 127.0.0.1:%d (en direct) et réponse HTTP reçue "
+                 "(HTTP/1.1 404 Not Found) : la route est bonne, mais cela ne prouve rien des "
+                 "comptes, que seule une demande de statuts éprouve. Depuis son dernier démarrage,"
+                 " le service s'est vu refuser un compte 1 fois (le dernier le 07/12/2026 "
+                 "10:00:00 : HTTP/1.1 403 Forbidden)" % gateway_port}),
+            ("compte du service sans droit d'écriture", {}, {},
+             {7: "ÉCHEC - installé sous le compte « nobody », état : « Le service est stoppé ». "
+                 "Aucun cycle ne s'exécute tant qu'il est arrêté : démarrez-le (Windows : console "
+                 "des services ou « net start ZirvoService » ; Linux : « systemctl start "
+                 "ZirvoService »). Le compte du service « nobody » ne peut pas écrire dans le "
+                 "dossier %s/ : le service ne pourrait ni y créer son journal" % d}),
             ("service non installé", {}, {}, {7: "ÉCHEC - inconnu du gestionnaire de services"}),
         ]
+        log = os.path.join(d, "ZirvoSrv.log")
         for name, changes, extra_env, failing in cases:
             with self.subTest(name):
                 write_settings({**baseline, **changes})
+                launcher = ()
                 if name == "paramètres illisibles":
                     os.remove(settings)
                     os.mkdir(settings)
+                if name == "Varnox.ini illisible":
+                    with open(varnox, "w") as f:
+                        f.write("[Database]\nServer=%s\n" % d)
+                    os.chmod(varnox, 0)
+                    launcher = unprivileged
+                if name == "compte refusé au dernier cycle":
+                    shutil.copy(log, log + ".vu")
+                    with open(log, "ab") as f:
+                        f.write(b"07/12/2026 09:00:00 : Erreur : HTTP/1.1 401 Unauthorized\r\n"
+                                b"07/12/2026 09:30:00 : TZirvoService.ServiceStart...\r\n"
+                                b"07/12/2026 10:00:00 : Erreur : HTTP/1.1 403 Forbidden\r\n")
+                if name == "compte du service sans droit d'écriture":
+                    with open(unit, "w") as f:
+                        f.write("[Service]\nUser=nobody\n")
                 if name == "service non installé":
                     os.remove(unit)
-                status, steps, lines = check(extra_env)
+                status, steps, lines = check(extra_env, launcher)
                 self.assertEqual(status, 1, lines)
                 for number, line in steps.items():
-                    expected = failing.get(number, "OK - ")
+                    expected = failing.get(number, stopped if number == 7 else "OK - ")
                     self.assertIn(" : " + expected, line, lines)
                 if os.path.isdir(settings):
                     os.rmdir(settings)
+                if os.path.exists(varnox):
+                    os.remove(varnox)
+                if os.path.exists(log + ".vu"):
+                    os.replace(log + ".vu", log)
+                if os.path.exists(unit):
+                    with open(unit, "w") as f:
+                        f.write("[Unit]\n")
+
+        # Interrupted while it waits on a silent gateway, the check takes its private copy
+        # of the settings (scrambled secrets) away with it.
+        with socket.socket() as silent:
+            silent.bind(("127.0.0.1", 0))
+            silent.listen(1)
+            write_settings({**baseline, "GatewayHost": "127.0.0.1:%d" % silent.getsockname()[1]})
+            env = s.environment(notify=False, extra={"ODBCINI": d + "/odbc.ini",
+                                                     "TMPDIR": temporary})
+            process = subprocess.Popen([s.executable, "-check"], env=env, cwd=d,
+                                       stdout=subprocess.PIPE)
+            self.addCleanup(process.kill)
+            for line in process.stdout:
+                if line.startswith(b"5/7"):
+                    break
+            self.assertTrue(os.listdir(temporary))
+            process.send_signal(signal.SIGTERM)
+            self.assertEqual(process.wait(timeout=15), 128 + signal.SIGTERM)
+            process.stdout.close()
+        self.assertEqual(os.listdir(temporary), [])
+        # Its output piped into a command that ends first ("| head -1"): it runs to the end.
+        write_settings(baseline)
+        process = subprocess.Popen([s.executable, "-check"], env=env, cwd=d,
+                                   stdout=subprocess.PIPE)
+        self.addCleanup(process.kill)
+        process.stdout.readline()
+        process.stdout.close()
+        self.assertIn(process.wait(timeout=90), (0, 1))
+        self.assertEqual(os.listdir(temporary), [])
 
 
 if __name__ == "__main__":

@@ -473,10 +473,16 @@ TEST_F(HttpClientPeer, WithoutTheTlsLibraryHttpsFailsAndHttpStillWorks) {
   options.tlsLibrary = std::make_shared<TlsLibrary>(std::vector<platform::TlsLibraryFiles>{
       {"libzirvo-missing-crypto.so", {"libzirvo-missing-ssl.so"}}});
   HttpClient client(options);
+  EXPECT_EQ(ErrorOf([&] { client.HttpPostForm("https://" + peer.Base() + "/", {"a=b"}); }),
+            "Could not load SSL library.");
   EXPECT_EQ(client.HttpGet("http://" + peer.Base() + "/"), "plain");
   EXPECT_EQ(ErrorOf([&] { client.HttpGet("https://" + peer.Base() + "/"); }),
             "Could not load SSL library.");
   EXPECT_EQ(client.HttpGet("http://" + peer.Base() + "/"), "plain again");
+  // The POSTs that never reached a server left the client's content type alone.
+  for (const std::string& request : peer.Requests()) {
+    EXPECT_NE(request.find("\r\nContent-Type: text/html\r\n"), std::string::npos) << request;
+  }
 }
 
 TEST_F(HttpClientPeer, AnEmptyProtocolKeepsThePreviousOne) {

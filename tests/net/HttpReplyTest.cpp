@@ -92,8 +92,11 @@ TEST(ReplyReading, BadFramingEndsInTheClientsTexts) {
             "Connexion fermée par le serveur avant la fin de la réponse : 5 octets reçus sur 50 "
             "annoncés.");
   EXPECT_EQ(ErrorOf("HTTP/1.1 500 Panne\r\nContent-Length: 9\r\n\r\n"),
-            "Connexion fermée par le serveur avant la fin de la réponse : 0 octets reçus sur 9 "
+            "Connexion fermée par le serveur avant la fin de la réponse : 0 octet reçu sur 9 "
             "annoncés.");
+  EXPECT_EQ(ErrorOf("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n"),
+            "Connexion fermée par le serveur avant la fin de la réponse : 0 octet reçu sur 1 "
+            "annoncé.");
   // Negative and unreadable sizes count as 0: the body ends there.
   EXPECT_EQ(Read("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nabc").body, "");
   EXPECT_EQ(Read("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n").body, "");

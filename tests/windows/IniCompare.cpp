@@ -275,7 +275,7 @@ Outcome RunWindows(const fs::path& path, const Case& test) {
   for (const Step& step : test.steps) {
     switch (step.op) {
       case Op::kRead: {
-        // The buffer of the original settings reads.
+        // The buffer size the Windows settings reads have always used.
         std::vector<char> buffer(2048);
         const DWORD length = GetPrivateProfileStringA(
             step.section.c_str(), step.key.c_str(), step.value.c_str(), buffer.data(),

@@ -1,7 +1,9 @@
 #include "platform/Process.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <thread>
 #include <vector>
 
 namespace zirvo::platform {
@@ -28,6 +30,25 @@ std::string ReadExecutableLink() {
 std::string ExecutablePath() {
   static const std::string path = ReadExecutableLink();
   return path;
+}
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void OnOperatorInterrupt(std::function<void()> cleanUp) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Output piped into a command that ends first ("| head") must not kill the program
+  // before it has cleaned up: the writes fail instead, and the work runs to its end.
+  ::signal(SIGPIPE, SIG_IGN);
+  std::thread([signals, cleanUp = std::move(cleanUp)] {
+    int received = 0;
+    if (::sigwait(&signals, &received) != 0) return;
+    cleanUp();
+    // The interrupted work is not resumed, nor are its destructors run.
+    ::_exit(128 + received);
+  }).detach();
 }
 
 }  // namespace zirvo::platform
