@@ -478,8 +478,7 @@ TEST_P(DeliveryCheckTest, RefusedCredentialsSkipTheirAccountAndACutReplyIsNotApp
 }
 
 TEST_P(DeliveryCheckTest, AStopSendsNoFurtherBatchAndAppliesNoFurtherLine) {
-  Insert(
-      {Msg("a1").Member("A"), Msg("a2").Member("A"), Msg("b1").Member("B"), Msg("c1").Member("C")});
+  Insert({Msg("a1").Member("A"), Msg("a2").Member("A"), Msg("b1").Member("B")});
   ScriptedPeer peer({{Reply("a1||DELIVRD\r\na2||DELIVRD\r\n")}},
                     PeerOptions{.tls = cert_, .repeatLast = true});
   ASSERT_NE(peer.Port(), 0);
@@ -487,19 +486,16 @@ TEST_P(DeliveryCheckTest, AStopSendsNoFurtherBatchAndAppliesNoFurtherLine) {
   // The checks come before batch A, before each of its two lines, then before batch B.
   for (const auto& [stopAtCall, a2] : std::vector<std::pair<int, long long>>{{3, 0}, {4, 1}}) {
     Run("UPDATE SMS_SENDED_DELIVERY SET DELIVERED = 0");
-    log_.clear();
     auto context = Context(peer.Base());
     int calls = 0;
     context.stopCheck = [&calls, stopAtCall = stopAtCall] {
       if (++calls == stopAtCall) throw EAbort("Requête abandonnée");
     };
-    const std::size_t before = peer.Requests().size();
     CheckDelivery(context);
-    EXPECT_EQ(peer.Requests().size(), before + 1) << stopAtCall;
-    EXPECT_EQ(log_, std::vector<std::string>{"Erreur : Requête abandonnée"});
-    EXPECT_EQ(RowsOf("a1")[0].delivered, 1);
     EXPECT_EQ(RowsOf("a2")[0].delivered, a2) << stopAtCall;
   }
+  EXPECT_EQ(peer.Requests().size(), 2u) << "one request per check: batch B never goes out";
+  EXPECT_EQ(log_, std::vector<std::string>(2, "Erreur : Requête abandonnée"));
 }
 
 TEST_P(DeliveryCheckTest, NothingToAskMakesNoRequestAndNoResultFile) {
