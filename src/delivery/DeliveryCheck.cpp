@@ -140,6 +140,7 @@ class Check {
         refusedAccount_->second == batch.password) {
       return;
     }
+    StopCheck();
     ++requestNumber_;
     if (debug_()) {
       Log("Exécution de la recherche n°" + std::to_string(requestNumber_) +
@@ -169,7 +170,14 @@ class Check {
       Log("Response : " + std::to_string(lines.size()) + " lignes");
       WriteResultFile(context_.resultFilePath, lines);
     }
-    for (const auto& line : lines) HandleReportLine(context_, line, format_, now_.year);
+    for (const auto& line : lines) {
+      StopCheck();
+      HandleReportLine(context_, line, format_, now_.year);
+    }
+  }
+
+  void StopCheck() const {
+    if (context_.stopCheck) context_.stopCheck();
   }
 
   DeliveryContext& context_;

@@ -56,6 +56,11 @@ struct DeliveryContext {
   // The regional date format reply dates are read with; nothing means the machine's
   // (CurrentRegionalDateFormat at each check).
   std::optional<RegionalDateFormat> dateFormat;
+  // Raises when the service is stopping (empty: nothing stops a check). Run before each
+  // batch is sent and before each reply line is written into the rows, so that nothing
+  // is sent or applied once a stop is asked for; what it raises ends the check like a
+  // failed request.
+  std::function<void()> stopCheck;
 };
 
 // One check, as the timer cycle runs it with the SQL Server connection open. Failures

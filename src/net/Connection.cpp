@@ -18,31 +18,76 @@ void Check(std::uint32_t errorCode) {
   if (errorCode != 0) throw ESocketError(errorCode);
 }
 
+void CheckStop(const WaitSettings& settings) {
+  if (settings.stopCheck) settings.stopCheck();
+}
+
+void RunLoopStep(const WaitSettings& settings) {
+  if (settings.pump) settings.pump();
+  CheckStop(settings);
+}
+
+// How long a wait that starts now may last: its own bound, or what is left of the
+// request when that comes first (then `deadlineFirst`).
+std::chrono::milliseconds BoundOfWait(std::chrono::milliseconds own, Deadline deadline,
+                                      bool& deadlineFirst) {
+  const auto left = std::max(Until(deadline), std::chrono::milliseconds(0));
+  deadlineFirst = left < own;
+  return deadlineFirst ? left : own;
+}
+
 }  // namespace
 
 Connection::Connection(std::unique_ptr<platform::TcpSocket> socket, const WaitSettings& settings,
                        Deadline deadline)
-    : socket_(std::move(socket)), settings_(settings), reader_(*this), deadline_(deadline) {
+    : socket_(std::move(socket)),
+      settings_(settings),
+      reader_(*this),
+      deadline_(deadline),
+      lastLoopStep_(std::chrono::steady_clock::now()) {
   // Plain sends block, within this bound; a socket that cannot take it is not used.
   Check(socket_->SetTimeouts(settings_.readTimeout, settings_.readTimeout));
+}
+
+platform::Ipv4Address Connection::Resolve(const std::string& host, const WaitSettings& settings,
+                                          Deadline deadline) {
+  bool deadlineFirst = false;
+  const auto bound = BoundOfWait(settings.connectTimeout, deadline, deadlineFirst);
+  bool timedOut = false;
+  const auto address = platform::ResolveIPv4Within(
+      host, bound, settings.connectStep, [&settings] { RunLoopStep(settings); }, timedOut);
+  if (timedOut && deadlineFirst) throw ESocketError(platform::TimedOutErrorCode());
+  if (!address) throw Exception("Host not found.");
+  CheckStop(settings);
+  return *address;
 }
 
 std::unique_ptr<Connection> Connection::Open(const platform::Ipv4Address& address,
                                              std::uint16_t port, const WaitSettings& settings,
                                              Deadline deadline) {
-  const auto left = std::max(Until(deadline), std::chrono::milliseconds(0));
-  const bool deadlineFirst = left < settings.connectTimeout;
+  bool deadlineFirst = false;
+  const auto bound = BoundOfWait(settings.connectTimeout, deadline, deadlineFirst);
   std::uint32_t errorCode = 0;
   bool timedOut = false;
-  auto socket =
-      platform::TcpSocket::Connect(address, port, deadlineFirst ? left : settings.connectTimeout,
-                                   settings.connectStep, settings.pump, errorCode, timedOut);
+  auto socket = platform::TcpSocket::Connect(
+      address, port, bound, settings.connectStep, [&settings] { RunLoopStep(settings); }, errorCode,
+      timedOut);
   if (!socket) {
     if (timedOut && deadlineFirst) throw ESocketError(platform::TimedOutErrorCode());
     if (timedOut) throw Exception("Connect timed out.");
     throw ESocketError(errorCode);
   }
+  CheckStop(settings);
   return std::unique_ptr<Connection>(new Connection(std::move(socket), settings, deadline));
+}
+
+void Connection::LoopStep() {
+  lastLoopStep_ = std::chrono::steady_clock::now();
+  RunLoopStep(settings_);
+}
+
+void Connection::LoopStepIfDue() {
+  if (std::chrono::steady_clock::now() - lastLoopStep_ >= settings_.readStep) LoopStep();
 }
 
 Deadline Connection::WaitEnd() const {
@@ -57,9 +102,12 @@ void Connection::WaitForSocket(bool wantWrite, Deadline end) {
     const auto wait = std::min(settings_.readStep, left);
     const auto result =
         wantWrite ? socket_->WaitWritable(wait, errorCode) : socket_->WaitReadable(wait, errorCode);
-    if (result == platform::WaitResult::kReady) return;
+    if (result == platform::WaitResult::kReady) {
+      LoopStepIfDue();
+      return;
+    }
     if (result == platform::WaitResult::kFailed) throw ESocketError(errorCode);
-    if (settings_.pump) settings_.pump();
+    LoopStep();
   }
 }
 
@@ -71,9 +119,11 @@ void Connection::StartTls(TlsContext& context) {
   tls_ =
       std::make_unique<TlsSession>(context, socket_->NativeHandle(),
                                    [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); });
+  CheckStop(settings_);
 }
 
 void Connection::Write(std::string_view bytes) {
+  CheckStop(settings_);
   const Deadline end = WaitEnd();
   if (tls_) {
     tls_->Write(bytes, [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); });
@@ -88,6 +138,8 @@ void Connection::Write(std::string_view bytes) {
 
 std::size_t Connection::ReadSome(char* buffer, std::size_t size) {
   if (peerClosed_) return 0;
+  // Data a TLS session already holds is read without a wait.
+  LoopStepIfDue();
   const Deadline end = WaitEnd();
   std::size_t got = 0;
   if (tls_) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "net/HttpReply.h"
@@ -18,6 +19,12 @@ struct WaitSettings {
   // Runs between wait steps; empty when nothing needs to run (off the main thread).
   // Whatever it raises ends the wait and goes to the caller of the request unchanged.
   std::function<void()> pump;
+  // Raises when the request must be given up (the service is stopping); empty when
+  // nothing stops a request. It runs after the pump at every wait step, at least every
+  // read step while data keeps coming (a peer dripping bytes never holds a stop), after
+  // the name lookup, the connect and the TLS handshake, and before every write, so that
+  // nothing goes out once it has raised. What it raises reaches the caller unchanged.
+  std::function<void()> stopCheck;
   std::chrono::milliseconds connectTimeout{120000};
   std::chrono::milliseconds connectStep{125};
   std::chrono::milliseconds readStep{250};
@@ -37,6 +44,14 @@ using Deadline = std::chrono::steady_clock::time_point;
 // outlive the connection.
 class Connection : public ByteSource {
  public:
+  // The address of `host`, waiting at most the connect bound (or what is left of the
+  // request) with the loop running. Raises Exception("Host not found.") for an unknown
+  // name and for a lookup that outlasts the connect bound, ESocketError with the
+  // time-out code when the request's deadline comes first, and what the stop check
+  // raises, also once the address is known.
+  static platform::Ipv4Address Resolve(const std::string& host, const WaitSettings& settings,
+                                       Deadline deadline);
+
   // Resolves nothing: connects to an address. Raises Exception("Connect timed out.")
   // after the connect bound, ESocketError with the time-out code when the deadline of
   // the request comes first, and ESocketError for a refused or failed connect.
@@ -78,12 +93,17 @@ class Connection : public ByteSource {
   // Waits until the socket can be read (or written) in read steps, running the pump
   // between steps; raises ESocketError with the time-out code at `end`.
   void WaitForSocket(bool wantWrite, Deadline end);
+  // The pump and the stop check, now, or only once a read step has passed since the last
+  // time they ran.
+  void LoopStep();
+  void LoopStepIfDue();
 
   std::unique_ptr<platform::TcpSocket> socket_;
   std::unique_ptr<TlsSession> tls_;  // destroyed before the socket it is bound to
   const WaitSettings& settings_;
   ReplyReader reader_;
   Deadline deadline_;
+  std::chrono::steady_clock::time_point lastLoopStep_;
   bool peerClosed_ = false;
   std::uint64_t bytesReceived_ = 0;
 };

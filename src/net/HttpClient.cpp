@@ -38,12 +38,13 @@ bool OffersBasic(const HeaderList& headers) {
 HttpClient::HttpClient(HttpClientOptions options)
     : options_(std::move(options)),
       tls_(options_.tlsLibrary ? options_.tlsLibrary : TlsLibrary::Process()) {
-  // What the pump raises must end the request, never make it be sent again: remember
-  // that it did.
-  if (options_.waits.pump) {
-    options_.waits.pump = [this, pump = std::move(options_.waits.pump)] {
+  // What the pump or the stop check raises must end the request, never make it be sent
+  // again: remember that it did.
+  for (auto* step : {&options_.waits.pump, &options_.waits.stopCheck}) {
+    if (!*step) continue;
+    *step = [this, inner = std::move(*step)] {
       try {
-        pump();
+        inner();
       } catch (...) {
         pumpInterrupted_ = true;
         throw;
@@ -75,9 +76,8 @@ std::string HttpClient::ProxyAuthorization() const {
 }
 
 void HttpClient::OpenSocketTo(const std::string& host, std::uint16_t port, Deadline deadline) {
-  const auto address = platform::ResolveIPv4(host);
-  if (!address) throw Exception("Host not found.");
-  connection_ = Connection::Open(*address, port, options_.waits, deadline);
+  const auto address = Connection::Resolve(host, options_.waits, deadline);
+  connection_ = Connection::Open(address, port, options_.waits, deadline);
 }
 
 void HttpClient::Connect(const Place& place, const Url& url, std::uint16_t port,

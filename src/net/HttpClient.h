@@ -44,7 +44,8 @@ struct HttpClientOptions {
   // loop's timed events keep running during a request); empty elsewhere. It may not
   // use this client. What it raises abandons the request at once: the connection is
   // closed, nothing of the reply is returned, the request is not sent again, and the
-  // error reaches the caller of HttpGet / HttpPostForm unchanged. The bounds are the
+  // error reaches the caller of HttpGet / HttpPostForm unchanged; so does what
+  // `waits.stopCheck` raises, checked also before every write. The bounds are the
   // production values (a whole request at most requestTimeout); tests shorten them.
   WaitSettings waits;
   // The TLS library; null means the process's own (system file names).
@@ -115,7 +116,7 @@ class HttpClient {
   Place place_;
   bool closeAfterExchange_ = false;
   bool firstConnectionMade_ = false;
-  // Set when the pump raised during the current request.
+  // Set when the pump or the stop check raised during the current request.
   bool pumpInterrupted_ = false;
 };
 

@@ -20,6 +20,21 @@ using Ipv4Address = std::array<std::uint8_t, 4>;
 // name is unknown. May block for the resolver's own time. Any thread.
 std::optional<Ipv4Address> ResolveIPv4(const std::string& host);
 
+// Resolves like ResolveIPv4 but waits at most `bound`, in steps of `step`; `betweenSteps`
+// (may be empty) runs after every step without an answer, and what it raises goes to the
+// caller. Nothing when the name is unknown or when the bound passed (`timedOut` set).
+// The system's lookup has neither a time-out of its own nor a way to cancel it, so it
+// runs on a thread of its own: a lookup given up goes on there until the resolver
+// answers, touching only the state it shares with those waiting for it, and its answer
+// is dropped. A caller asking for a name whose lookup is still under way waits for that
+// one rather than starting another, so a silent resolver holds at most one thread per
+// name. Any thread.
+std::optional<Ipv4Address> ResolveIPv4Within(const std::string& host,
+                                             std::chrono::milliseconds bound,
+                                             std::chrono::milliseconds step,
+                                             const std::function<void()>& betweenSteps,
+                                             bool& timedOut);
+
 // The code the system uses for a timed-out operation (ETIMEDOUT, WSAETIMEDOUT).
 std::uint32_t TimedOutErrorCode();
 

@@ -23,16 +23,20 @@ void ServiceController(std::uint32_t code) {
 
 namespace {
 
+// Gives up the network request or the delivery check in progress once the service is
+// stopping.
+void ThrowIfStopping(const host::ServiceFrame& service) {
+  if (service.Stopping()) throw EAbort(kRequestAbandonedOnStop);
+}
+
 net::HttpClientOptions MainThreadClientOptions(const host::ServiceFrame& service,
                                                TAntiFreeze& antiFreeze,
                                                std::shared_ptr<net::TlsLibrary> tls) {
   net::HttpClientOptions options;
-  // A stop must not wait for a peer that takes its time: the client calls the pump at
-  // least every 250 ms of waiting, and the error ends the request there.
-  options.waits.pump = [&service, &antiFreeze] {
-    antiFreeze.Pump();
-    if (service.Stopping()) throw EAbort(kRequestAbandonedOnStop);
-  };
+  options.waits.pump = [&antiFreeze] { antiFreeze.Pump(); };
+  // A stop must not wait for a peer that takes its time: the client checks at least
+  // every 250 ms of a request, whether data comes or not, and before it writes.
+  options.waits.stopCheck = [&service] { ThrowIfStopping(service); };
   options.tlsLibrary = std::move(tls);
   return options;
 }
@@ -394,6 +398,7 @@ void TZirvoService::CheckDelivery() {
       .handleDatabaseError = [this](const Exception& error) { HandleDatabaseError(error); },
       .now = platform::LocalNow,
       .dateFormat = std::nullopt,
+      .stopCheck = [this] { ThrowIfStopping(*this); },
   };
   delivery::CheckDelivery(context);
 }

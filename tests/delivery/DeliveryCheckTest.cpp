@@ -207,6 +207,7 @@ class DeliveryCheckTest : public test::CertificateSuite,
             [this](const Exception& error) { handled_.push_back(error.Message()); },
         .now = [] { return kNow; },
         .dateFormat = kFrench,
+        .stopCheck = {},
     };
   }
 
@@ -474,6 +475,27 @@ TEST_P(DeliveryCheckTest, RefusedCredentialsSkipTheirAccountAndACutReplyIsNotApp
     EXPECT_EQ(row.message, std::nullopt) << untouched << ": asked for again next cycle";
   }
   EXPECT_TRUE(selection_->Active()) << "a failure other than a refusal still ends the check";
+}
+
+TEST_P(DeliveryCheckTest, AStopSendsNoFurtherBatchAndAppliesNoFurtherLine) {
+  Insert({Msg("a1").Member("A"), Msg("a2").Member("A"), Msg("b1").Member("B")});
+  ScriptedPeer peer({{Reply("a1||DELIVRD\r\na2||DELIVRD\r\n")}},
+                    PeerOptions{.tls = cert_, .repeatLast = true});
+  ASSERT_NE(peer.Port(), 0);
+  debug_ = false;
+  // The checks come before batch A, before each of its two lines, then before batch B.
+  for (const auto& [stopAtCall, a2] : std::vector<std::pair<int, long long>>{{3, 0}, {4, 1}}) {
+    Run("UPDATE SMS_SENDED_DELIVERY SET DELIVERED = 0");
+    auto context = Context(peer.Base());
+    int calls = 0;
+    context.stopCheck = [&calls, stopAtCall = stopAtCall] {
+      if (++calls == stopAtCall) throw EAbort("Requête abandonnée");
+    };
+    CheckDelivery(context);
+    EXPECT_EQ(RowsOf("a2")[0].delivered, a2) << stopAtCall;
+  }
+  EXPECT_EQ(peer.Requests().size(), 2u) << "one request per check: batch B never goes out";
+  EXPECT_EQ(log_, std::vector<std::string>(2, "Erreur : Requête abandonnée"));
 }
 
 TEST_P(DeliveryCheckTest, NothingToAskMakesNoRequestAndNoResultFile) {

@@ -1,19 +1,23 @@
 // The connectivity check: the rule, the choice of address, and the real enumeration in
-// network namespaces built for the test.
+// network namespaces built for the test; the name lookup against a resolver that
+// answers late, in such a namespace.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <sstream>
 
 #include "net/Connectivity.h"
 #include "net/PeerFixtures.h"
 #include "platform/Process.h"
+#include "platform/Sockets.h"
 
 namespace zirvo::net {
 namespace {
 
 using platform::AdapterAddress;
+using namespace std::chrono_literals;
 
 TEST(Connectivity, TheRuleAndTheChoiceOfAddress) {
   EXPECT_FALSE(CountsAsConnected("127.0.0.1"));
@@ -53,21 +57,23 @@ class Namespace {
   }
   ~Namespace() {
     if (made_) test::RunCommand("ip netns delete " + name_ + " 2>/dev/null");
+    std::filesystem::remove_all("/etc/netns/" + name_);
   }
   bool Made() const { return made_; }
   bool Run(const std::string& command) const {
     return test::RunCommand("ip netns exec " + name_ + " " + command + " >/dev/null 2>&1") == 0;
   }
-  // LocalAddress as a process inside the namespace sees it.
-  std::string LocalAddress() const {
+  // What the probe writes when run inside the namespace.
+  std::string Probe(const std::string& name = "LocalAddressProbe") const {
     test::TempDir dir;
     const std::string output = dir.File("address");
     test::RunCommand("ZIRVO_PROBE_OUTPUT=" + output + " ip netns exec " + name_ + " " +
                      platform::ExecutablePath() +
-                     " --gtest_also_run_disabled_tests --gtest_filter=LocalAddressProbe.* "
-                     ">/dev/null 2>&1");
+                     " --gtest_also_run_disabled_tests --gtest_filter=" + name +
+                     ".* >/dev/null 2>&1");
     return test::ReadFileBytes(output);
   }
+  std::string LocalAddress() const { return Probe(); }
 
  private:
   std::string name_;
@@ -125,6 +131,46 @@ TEST_F(LocalAddressInNamespace, TheFirstUsableAdapterInSystemOrderWins) {
   ASSERT_TRUE(space_->Run("ip link set first0p down"));
   ASSERT_TRUE(space_->Run("ip link set second1p down"));
   EXPECT_EQ(space_->LocalAddress(), "[10.99.3.3]");
+}
+
+// Run inside the namespace below: per name, what the lookup gave and the milliseconds taken.
+TEST(NameLookupProbe, DISABLED_WriteToFile) {
+  std::string lines;
+  for (const std::string name : {"prompt.zirvo.test", "late.zirvo.test", "stopped.zirvo.test"}) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto took = [start] { return (std::chrono::steady_clock::now() - start) / 1ms; };
+    const auto stop = [&] { return name[0] == 's' && took() > 300 ? throw 0 : void(); };
+    bool timedOut = false;
+    std::string outcome = "stop";
+    try {
+      const auto address = platform::ResolveIPv4Within(name, 1s, 50ms, stop, timedOut);
+      outcome = address ? std::to_string((*address)[0]) : timedOut ? "bound" : "unknown";
+    } catch (int) {
+    }
+    lines += outcome + " " + std::to_string(took()) + " ";
+  }
+  test::WriteFileBytes(std::getenv("ZIRVO_PROBE_OUTPUT"), lines);
+}
+
+TEST_F(LocalAddressInNamespace, ALookupWaitsAtMostItsBoundAndEndsOnAStop) {
+  // ip netns exec puts this file over /etc/resolv.conf: no lookup leaves the namespace.
+  std::filesystem::create_directories("/etc/netns/" + name_);
+  test::WriteFileBytes("/etc/netns/" + name_ + "/resolv.conf",
+                       "nameserver 127.0.0.1\noptions timeout:10 attempts:1\n");
+  test::TempDir dir;
+  test::BackgroundProcess resolver(
+      "ip netns exec " + name_ + " python3 " + test::PeersDirectory() + "/dns_peer.py " +
+          dir.File("ready") + " prompt.zirvo.test=0.3 late.zirvo.test=4 stopped.zirvo.test=4",
+      20, dir.File("pid"), dir.File("log"));
+  ASSERT_TRUE(test::WaitForFile(dir.File("ready"), 10s));
+  std::istringstream probe(space_->Probe("NameLookupProbe"));
+  std::string prompt, late, stopped;
+  long promptMs = 0, lateMs = 0, stoppedMs = 0;
+  probe >> prompt >> promptMs >> late >> lateMs >> stopped >> stoppedMs;
+  EXPECT_EQ(prompt + late + stopped, "127boundstop") << "answered after 0.3 s, then after 4 s";
+  EXPECT_GE(promptMs, 250);
+  EXPECT_TRUE(lateMs >= 950 && lateMs < 3000) << lateMs << " ms: the bound of 1 s";
+  EXPECT_LT(stoppedMs, 950) << "given up at the stop raised after 0.3 s";
 }
 
 TEST(LocalAddress, NoHistoryFileIsEverWritten) {

@@ -344,6 +344,39 @@ TEST_F(HttpClientPeer, WhatThePumpRaisesEndsTheRequestAtOnceWithoutASecondTry) {
   EXPECT_FALSE(other.Connected());
 }
 
+TEST_F(HttpClientPeer, AStopEndsTheRequestWhateverThePeerDoesAndNothingIsWrittenAfterIt) {
+  // Bytes dripping every 100 ms keep every read step busy; the stop comes at 300 ms.
+  Exchange drip{Ok(std::string(100, 'x')), "close"};
+  drip.dripSeconds = 0.1;
+  ScriptedPeer plainDrip({drip}, PeerOptions{.timeLimitSeconds = 20});
+  ScriptedPeer tlsDrip({drip}, PeerOptions{.tls = cert_, .timeLimitSeconds = 20});
+  ScriptedPeer fast({{Ok("fast")}}, PeerOptions{.tls = cert_, .repeatLast = true});
+  // A fast peer stopped at the 4th check: after the lookup, the connect and the
+  // handshake, there is one more before the POST is written.
+  for (const auto& [peer, scheme, stopAtCall, sent] :
+       std::vector<std::tuple<const ScriptedPeer*, std::string, int, std::size_t>>{
+           {&plainDrip, "http://", 0, 1},
+           {&tlsDrip, "https://", 0, 1},
+           {&fast, "https://", 4, 0}}) {
+    HttpClientOptions options = TestOptions();
+    options.waits.requestTimeout = std::chrono::seconds(20);
+    const auto start = std::chrono::steady_clock::now();
+    int calls = 0;
+    options.waits.stopCheck = [&, stopAtCall = stopAtCall] {
+      const auto since = std::chrono::steady_clock::now() - start;
+      if (stopAtCall ? ++calls >= stopAtCall : since >= std::chrono::milliseconds(300)) {
+        throw StopPending("Arrêt du service demandé.");
+      }
+    };
+    HttpClient client(options);
+    const std::string url = scheme + peer->Base() + "/";
+    EXPECT_EQ(ErrorOf([&] { client.HttpPostForm(url, {"a=b"}); }), "Arrêt du service demandé.")
+        << url << " " << stopAtCall;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << url;
+    EXPECT_EQ(peer->Requests().size(), sent) << url << " " << stopAtCall;
+  }
+}
+
 TEST_F(HttpClientPeer, AStalledTlsHandshakeIsBoundedWhileTheLoopRuns) {
   Exchange silent;
   silent.stallOnAccept = true;
