@@ -353,11 +353,14 @@ StepResult SelfCheck::Settings() {
   if (!access.writable.empty()) {
     std::string open;
     for (const auto& entry : access.writable) open += (open.empty() ? "" : " ; ") + entry;
-    result.outcome = StepResult::Outcome::kFailed;
+    // A read that already fails keeps its reason first.
     result.text =
+        (result.outcome == StepResult::Outcome::kFailed ? result.text + " De plus, "
+                                                        : std::string()) +
         "modifiable par d'autres comptes que l'administrateur et celui du service : " + open +
         ". Quiconque peut les modifier peut exécuter du code sous le compte du "
         "service : retirez-leur ces droits (Linux : chown root, chmod go-w) puis relancez -check.";
+    result.outcome = StepResult::Outcome::kFailed;
   }
   if (!access.readable.empty()) {
     std::string open;
