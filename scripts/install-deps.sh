@@ -11,6 +11,7 @@ packages=(
   libssl-dev openssl
   unixodbc unixodbc-dev libsqliteodbc odbc-mariadb tdsodbc mariadb-server mariadb-client
   squid apache2-utils iproute2
+  systemd
   clang-format-14
 )
 

@@ -25,6 +25,9 @@ struct TServiceSettings {
   // ODBC driver for the SQL Server connection: empty for automatic, "SQLite3" for the
   // embedded database.
   std::string SQLServerDriver;
+  // [ODBC] Encrypt: the SQL Server session is encrypted (the server's certificate is not
+  // verified: see db::TranslateToOdbc).
+  bool SqlServerEncrypt = false;
   // "host" or "host:port" of the SMS gateway and of the remote access code endpoint.
   std::string GatewayHost;
   std::string AccessCodeHost;

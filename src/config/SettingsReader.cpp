@@ -142,6 +142,8 @@ bool SettingsReader::ReadMainKeys(IniFile& own) {
   settings_.MySQLDBPwd = settings_.ScrambledMySQLDBPwd;
   settings_.MySQLDBPort = readBack("DBConnexion", "MySQLDBPort", "3306");
   settings_.SQLServerDriver = readBack("ODBC", "SQLServerDriver", "");
+  settings_.SqlServerEncrypt = own.ReadBool("ODBC", "Encrypt", false);
+  WriteBack(own, "ODBC", "Encrypt", settings_.SqlServerEncrypt ? "1" : "0");
   settings_.GatewayHost = readBack("Endpoints", "GatewayHost", kDefaultGatewayHost);
   settings_.AccessCodeHost = readBack("Endpoints", "AccessCodeHost", kDefaultAccessCodeHost);
   return useVarnoxIni;
@@ -181,12 +183,14 @@ bool SettingsReader::ReadVarnoxBranch(IniFile& own, const std::string& varnoxIni
   settings_.DataBaseDir = AddTrailingBackslash(
       varnoxIni.ReadString("Database", "Private", ExtractFilePath(executablePath_) + "Private"));
   const std::string sqlServerDir = varnoxIni.ReadString("Database", "Server", "");
-  Debug("DatabaseDir=" + settings_.DataBaseDir + "\r" + std::string(22, ' ') +
-        "SQLServerDir=" + sqlServerDir);
+  // The desktop application's files are outside text: their values reach the log with
+  // their control bytes escaped, the line's own CR kept.
+  Debug("DatabaseDir=" + EscapeControlBytes(settings_.DataBaseDir) + "\r" + std::string(22, ' ') +
+        "SQLServerDir=" + EscapeControlBytes(sqlServerDir));
   const std::string varnoxVerPath = AddTrailingBackslash(sqlServerDir) + "Varnox.ver";
   if (TrimControl(sqlServerDir).empty() || !FileExists(varnoxVerPath)) {
     log_("Le chemin de la base de données de Quenzar SQL n'est pas paramétré (SQLServerDir=[" +
-         sqlServerDir + "]). Abandon de la procédure.");
+         EscapeControlBytes(sqlServerDir) + "]). Abandon de la procédure.");
     return false;
   }
   Debug("Lecture de Varnox.ini terminée.");
@@ -204,14 +208,14 @@ bool SettingsReader::ReadVarnoxBranch(IniFile& own, const std::string& varnoxIni
     Marker(own, std::string("modification de SC.") + login.key + " depuis Varnox.ver...");
     const std::string value = varnoxVer.ReadString(kKernelSection, login.key, login.fallback);
     login.field = platform::AnsiToWide(value);
-    Debug(std::string("SC.") + login.key + "=" + value);
+    Debug(std::string("SC.") + login.key + "=" + EscapeControlBytes(value));
     WriteBack(own, kKernelSection, login.key, value);
   }
   Marker(own, "modification de SC.Password depuis Varnox.ver...");
   const std::string scrambledPassword = varnoxVer.ReadString(kKernelSection, "SAPW", "");
   sc_.Password = platform::AnsiToWide(scrambledPassword);
   settings_.ScrambledSAPW = scrambledPassword;
-  Debug("SC.Password=" + scrambledPassword);
+  Debug("SC.Password=" + EscapeControlBytes(scrambledPassword));
 
   const std::string mySqlDataSource =
       own.ReadString(kMySqlSection, "QuenzarMySQLDB", "QuenzarMySQLDB");

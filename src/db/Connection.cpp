@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/StringUtils.h"
 #include "db/ConnectionStrings.h"
 #include "db/OdbcCore.h"
 #include "platform/CodePage.h"
@@ -50,8 +51,10 @@ std::vector<OdbcDiagnostic> CollectDiagnostics(SQLSMALLINT handleType, SQLHANDLE
     while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r')) {
       message.pop_back();
     }
-    records.push_back({platform::WideToAnsi(FromWide(state, 5)), static_cast<long>(native),
-                       platform::WideToAnsi(message)});
+    // A driver's text is outside text: its control bytes would break or forge log lines.
+    records.push_back({EscapeControlBytes(platform::WideToAnsi(FromWide(state, 5))),
+                       static_cast<long>(native),
+                       EscapeControlBytes(platform::WideToAnsi(message))});
   }
   return records;
 }
@@ -135,8 +138,13 @@ namespace {
 
 // The core's mutex is held by the caller.
 std::u16string ChosenDriver(ConnectionCore& core) {
-  if (!core.sqlServerDriver.empty()) return core.sqlServerDriver;
   if (!core.environment) core.environment = NewEnvironment();
+  if (!core.sqlServerDriver.empty()) {
+    // The settings file names the driver; the driver manager would load a path given
+    // there as code of its own, with the service's rights.
+    CheckConfiguredSqlServerDriver(core.sqlServerDriver, InstalledDrivers(core.environment.get()));
+    return core.sqlServerDriver;
+  }
   const auto candidates = platform::SqlServerDriverCandidates();
   return ResolveSqlServerDriver(u"",
                                 candidates.size() > 1 ? InstalledDrivers(core.environment.get())
@@ -170,6 +178,11 @@ void Connection::SetConnectionString(std::u16string connectionString) {
 void Connection::SetSqlServerDriver(std::u16string driverName) {
   std::lock_guard lock(core_->mutex);
   core_->sqlServerDriver = std::move(driverName);
+}
+
+void Connection::SetEncryption(bool encrypt) {
+  std::lock_guard lock(core_->mutex);
+  core_->encrypt = encrypt;
 }
 
 std::u16string Connection::SqlServerDriver() const {
@@ -208,7 +221,8 @@ void Connection::Open() {
   const std::u16string dataSource = NamedDataSource(core.connectionString);
   std::u16string odbcString = TranslateToOdbc(
       core.connectionString, ChosenDriver(core),
-      dataSource.empty() ? std::u16string() : DataSourceDriver(core.environment.get(), dataSource));
+      dataSource.empty() ? std::u16string() : DataSourceDriver(core.environment.get(), dataSource),
+      core.encrypt);
 
   SQLHDBC raw = SQL_NULL_HDBC;
   CheckOdbc(SQLAllocHandle(SQL_HANDLE_DBC, core.environment.get(), &raw), SQL_HANDLE_ENV,

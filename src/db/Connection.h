@@ -36,6 +36,9 @@ class Connection {
   // the embedded default, whose Data Source is the database file. Read at each open.
   void SetSqlServerDriver(std::u16string driverName);
   std::u16string SqlServerDriver() const;
+  // Whether the next open of a "Provider=MSOLEDBSQL.1" string asks for an encrypted
+  // session (see TranslateToOdbc). Off unless set.
+  void SetEncryption(bool encrypt);
   // The driver the next open will use for "Provider=MSOLEDBSQL.1": the one set, or the
   // best installed one. Raises Exception when ODBC cannot be initialised.
   std::u16string ChosenSqlServerDriver() const;

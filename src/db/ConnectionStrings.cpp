@@ -93,7 +93,7 @@ void CheckKeys(const EntryMap& entries, std::initializer_list<std::u16string_vie
   }
 }
 
-std::u16string SqlServerToOdbc(const EntryMap& entries, std::u16string_view driver) {
+std::u16string SqlServerToOdbc(const EntryMap& entries, std::u16string_view driver, bool encrypt) {
   CheckKeys(entries, {u"Provider", u"Persist Security Info", u"Initial File Name", u"Server SPN",
                       u"Authentication", u"Access Token", u"Data Source", u"Initial Catalog",
                       u"User ID", u"Password"});
@@ -122,8 +122,17 @@ std::u16string SqlServerToOdbc(const EntryMap& entries, std::u16string_view driv
   }
   std::u16string server = *dataSource;
   std::u16string port;
-  if (driver.find(u"FreeTDS") != std::u16string_view::npos ||
-      driver.find(u"freetds") != std::u16string_view::npos) {
+  const bool freeTds = driver.find(u"FreeTDS") != std::u16string_view::npos ||
+                       driver.find(u"freetds") != std::u16string_view::npos;
+  const bool microsoft = driver.substr(0, 12) == u"ODBC Driver ";
+  if (encrypt && !freeTds && !microsoft) {
+    throw Exception(
+        "Le chiffrement demandé (clé Encrypt de la section ODBC) n'est possible "
+        "qu'avec les pilotes « ODBC Driver 17 for SQL Server », « ODBC Driver 18 "
+        "for SQL Server » ou FreeTDS, pas avec « " +
+        EscapeControlBytes(platform::WideToAnsi(driver)) + " »");
+  }
+  if (freeTds) {
     const auto comma = server.rfind(u',');
     if (comma != std::u16string::npos) {
       port = std::u16string(TrimBlanks(std::u16string_view(server).substr(comma + 1)));
@@ -137,7 +146,17 @@ std::u16string SqlServerToOdbc(const EntryMap& entries, std::u16string_view driv
   }
   if (const auto* user = entries.Find(u"User ID")) Append(odbc, u"UID", *user);
   if (const auto* password = entries.Find(u"Password")) Append(odbc, u"PWD", *password);
-  if (driver.substr(0, 12) == u"ODBC Driver ") Append(odbc, u"Encrypt", u"no");
+  // The practice's server usually has a certificate of its own making, which no store
+  // trusts: encryption keeps the messages and accounts off the network in clear; an
+  // attacker able to stand in for the server is not stopped by it.
+  if (microsoft && encrypt) {
+    Append(odbc, u"Encrypt", u"yes");
+    Append(odbc, u"TrustServerCertificate", u"yes");
+  } else if (microsoft) {
+    Append(odbc, u"Encrypt", u"no");
+  } else if (freeTds && encrypt) {
+    Append(odbc, u"Encryption", u"require");
+  }
   return odbc;
 }
 
@@ -243,10 +262,12 @@ std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view tex
 }
 
 std::u16string TranslateToOdbc(std::u16string_view oleDbString, std::u16string_view sqlServerDriver,
-                               std::u16string_view dataSourceDriver) {
+                               std::u16string_view dataSourceDriver, bool encrypt) {
   const EntryMap entries(ParseConnectionString(oleDbString));
   const std::u16string provider = entries.Value(u"Provider");
-  if (SameTextAscii(provider, u"MSOLEDBSQL.1")) return SqlServerToOdbc(entries, sqlServerDriver);
+  if (SameTextAscii(provider, u"MSOLEDBSQL.1")) {
+    return SqlServerToOdbc(entries, sqlServerDriver, encrypt);
+  }
   if (SameTextAscii(provider, u"MSDASQL.1")) return DataSourceToOdbc(entries, dataSourceDriver);
   throw Exception("Fournisseur de base de données « " + platform::WideToAnsi(provider) +
                   " » non pris en charge");
@@ -262,6 +283,25 @@ std::u16string ResolveSqlServerDriver(std::u16string_view configured,
     }
   }
   return candidates.back();
+}
+
+void CheckConfiguredSqlServerDriver(std::u16string_view configured,
+                                    const std::vector<std::u16string>& installed) {
+  const std::string shown = EscapeControlBytes(platform::WideToAnsi(configured));
+  const std::string advice =
+      " : indiquez le nom d'un pilote ODBC installé, tel que le gestionnaire ODBC le liste "
+      "(odbcinst -q -d sous Linux, administrateur ODBC sous Windows), ou videz la clé pour le "
+      "choix automatique.";
+  if (configured.find_first_of(u"/\\") != std::u16string_view::npos) {
+    throw Exception("Pilote SQL Server refusé (clé SQLServerDriver de la section ODBC) : « " +
+                    shown + " » est un chemin de fichier, pas un nom de pilote" + advice);
+  }
+  if (SameTextAscii(configured, u"SQLite3")) return;
+  for (const auto& name : installed) {
+    if (SameTextAscii(name, configured)) return;
+  }
+  throw Exception("Pilote SQL Server refusé (clé SQLServerDriver de la section ODBC) : « " + shown +
+                  " » n'est pas un pilote installé" + advice);
 }
 
 }  // namespace zirvo::db

@@ -63,14 +63,18 @@ std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view tex
 // Server driver `sqlServerDriver` (already resolved, never empty): "SQLite3" selects the
 // embedded default where Data Source is the database file; "FreeTDS" gets a "host,port"
 // Data Source split into its server and port; the Microsoft drivers get "Encrypt=no",
-// the default of the OLE DB provider they replace. "Provider=MSDASQL.1" becomes
+// the default of the OLE DB provider they replace. With `encrypt` the session is
+// encrypted without verifying the server's certificate (a practice's server has a
+// self-signed one): "Encrypt=yes" and "TrustServerCertificate=yes" for the Microsoft
+// drivers, "Encryption=require" for FreeTDS; SQLite3 has no session to encrypt, and any
+// other driver raises Exception rather than connect in clear. "Provider=MSDASQL.1" becomes
 // "DSN=" + Data Source, with Initial Catalog as "DATABASE" unless `dataSourceDriver` (the
 // driver that data source uses, "" when unknown) is an SQLite driver, whose data source
 // names the database file itself. Values that need it are enclosed in braces, so no
 // value can add a key of its own. An unknown provider, an unknown key or a missing Data
 // Source raise Exception with a French message.
 std::u16string TranslateToOdbc(std::u16string_view oleDbString, std::u16string_view sqlServerDriver,
-                               std::u16string_view dataSourceDriver = {});
+                               std::u16string_view dataSourceDriver = {}, bool encrypt = false);
 
 // The SQL Server driver to use: `configured` when it is not empty; otherwise the first of
 // `candidates` (best first) that `installed` lists, without regard to ASCII case; the
@@ -78,6 +82,13 @@ std::u16string TranslateToOdbc(std::u16string_view oleDbString, std::u16string_v
 std::u16string ResolveSqlServerDriver(std::u16string_view configured,
                                       const std::vector<std::u16string>& installed,
                                       const std::vector<std::u16string>& candidates);
+
+// Raises Exception with a French message naming the SQLServerDriver key unless
+// `configured` is a driver name: the embedded default "SQLite3" or a name `installed` (the
+// driver manager's list) holds, without regard to ASCII case. A path, or any name with "/"
+// or "\\", is always refused: a driver manager loads such a value as a library of its own.
+void CheckConfiguredSqlServerDriver(std::u16string_view configured,
+                                    const std::vector<std::u16string>& installed);
 
 // True when two texts are equal without regard to ASCII case.
 bool SameTextAscii(std::u16string_view a, std::u16string_view b);

@@ -57,6 +57,7 @@ struct ConnectionCore {
   std::atomic<bool> connected{false};
   std::u16string connectionString;
   std::u16string sqlServerDriver;
+  bool encrypt = false;
   int loginTimeout = 15;
   int queryTimeout = 30;
   bool sqlServer = false;

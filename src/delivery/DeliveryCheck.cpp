@@ -170,9 +170,20 @@ class Check {
       Log("Response : " + std::to_string(lines.size()) + " lignes");
       WriteResultFile(context_.resultFilePath, lines);
     }
+    // The update is keyed by the id alone: a line for an id this request did not ask for
+    // (a faulty or forged reply) could otherwise reach any message, of any provider.
+    const AskedIds asked = AskedIdsOf(batch.messageIds);
+    long skipped = 0;
     for (const auto& line : lines) {
       StopCheck();
-      HandleReportLine(context_, line, format_, now_.year);
+      if (!HandleReportLine(context_, line, format_, now_.year, &asked)) ++skipped;
+    }
+    if (skipped > 0 && debug_()) {
+      Log("CheckDelivery : " +
+          (skipped == 1 ? std::string("1 ligne de réponse ignorée (numéro de message absent")
+                        : std::to_string(skipped) +
+                              " lignes de réponse ignorées (numéros de message absents") +
+          " de la demande)");
     }
   }
 
@@ -191,17 +202,24 @@ class Check {
 
 }  // namespace
 
-void HandleReportLine(DeliveryContext& context, const std::string& line,
-                      const RegionalDateFormat& format, int referenceYear) {
+AskedIds AskedIdsOf(const std::vector<std::string>& messageIds) {
+  AskedIds asked;
+  for (const auto& id : messageIds) asked.emplace(TrimControl(id));
+  return asked;
+}
+
+bool HandleReportLine(DeliveryContext& context, const std::string& line,
+                      const RegionalDateFormat& format, int referenceYear, const AskedIds* asked) {
   const ReportLine report = ReadReportLine(line, format, referenceYear);
-  if (report.action == ReportLine::Action::kQueued) return;
+  if (report.action == ReportLine::Action::kQueued) return true;
   if (report.action == ReportLine::Action::kNoMessageId) {
     if (context.debugMode && context.debugMode() && context.writeLog) {
       context.writeLog("CheckDelivery : ligne de réponse sans numéro de message ignorée : " +
                        EscapeControlBytes(line));
     }
-    return;
+    return true;
   }
+  if (asked != nullptr && asked->count(report.smsId) == 0) return false;
   try {
     db::Query& update = context.update;
     update.ParamByName("delivered").SetBoolean(report.outcome.delivered);
@@ -224,6 +242,7 @@ void HandleReportLine(DeliveryContext& context, const std::string& line,
                        error.Message());
     }
   }
+  return true;
 }
 
 void CheckDelivery(DeliveryContext& context) { Check(context).Run(); }

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "base/DateTime.h"
 #include "base/Errors.h"
@@ -74,10 +76,18 @@ struct DeliveryContext {
 // log (reply lines, status lines) has its control bytes written "\xNN".
 void CheckDelivery(DeliveryContext& context);
 
+// The ids one request asked for, as sent, with the blanks and control characters a reply
+// id loses at both ends removed too.
+using AskedIds = std::unordered_set<std::string>;
+AskedIds AskedIdsOf(const std::vector<std::string>& messageIds);
+
 // Writes one reply line into the delivery rows through context.update: nothing for a
-// queued report or a line without a message id; otherwise the update, whose failure is
-// logged ("Message lors de l'actualisation du SMS n°...") and not raised.
-void HandleReportLine(DeliveryContext& context, const std::string& line,
-                      const RegionalDateFormat& format, int referenceYear);
+// queued report, a line without a message id, or (when `asked` is given) an id the
+// request did not ask for; otherwise the update, whose failure is logged ("Message lors
+// de l'actualisation du SMS n°...") and not raised. Returns false for a line skipped
+// because its id was not asked for.
+bool HandleReportLine(DeliveryContext& context, const std::string& line,
+                      const RegionalDateFormat& format, int referenceYear,
+                      const AskedIds* asked = nullptr);
 
 }  // namespace zirvo::delivery

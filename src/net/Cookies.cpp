@@ -128,7 +128,7 @@ std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string
 }
 
 void CookieStore::Store(std::string_view setCookie, std::string_view host,
-                        std::string_view requestPath, TimePoint now) {
+                        std::string_view requestPath, TimePoint now, bool secureChannel) {
   const std::string hostName = LowerCase(host);
   const auto firstSemicolon = setCookie.find(';');
   const std::string_view pair = setCookie.substr(0, firstSemicolon);
@@ -166,6 +166,11 @@ void CookieStore::Store(std::string_view setCookie, std::string_view host,
       std::string domain = LowerCase(value);
       if (domain.front() == '.') domain.erase(0, 1);
       if (!DomainMatches(hostName, domain)) return;
+      if (domain.find('.') == std::string::npos) {
+        if (domain != hostName) return;
+        // The host's own one-label name: the cookie stays the host's alone.
+        continue;
+      }
       cookie.domain = domain;
       cookie.hostOnly = false;
     } else if (name == "path" && !value.empty() && value.front() == '/') {
@@ -179,6 +184,7 @@ void CookieStore::Store(std::string_view setCookie, std::string_view host,
       cookie.expires = ParseCookieDate(value);
     }
   }
+  if (cookie.secure && !secureChannel) return;
   if (maxAge) cookie.expires = now + std::chrono::seconds(*maxAge);
   if (cookie.expires && *cookie.expires <= now) removal = true;
 

@@ -27,10 +27,12 @@ class CookieStore {
 
   // Takes one Set-Cookie value received from `host` for a request to `requestPath`. A
   // cookie of the same name, domain and path is replaced; Max-Age 0 or less, or an
-  // Expires date in the past, removes it. A Domain attribute that does not cover the
-  // host makes the cookie be ignored.
+  // Expires date in the past, removes it. These make the cookie be ignored: a Domain
+  // attribute that does not cover the host, a Domain of one label (it would cover a whole
+  // top-level domain) other than the host itself, and a Secure cookie received over plain
+  // HTTP (`secureChannel` false), which must not reach the requests made inside TLS.
   void Store(std::string_view setCookie, std::string_view host, std::string_view requestPath,
-             TimePoint now);
+             TimePoint now, bool secureChannel);
 
   // The Cookie header value for a request ("name=value; name2=value2"), empty when no
   // cookie matches. Longer paths first.

@@ -235,7 +235,8 @@ std::string HttpClient::Request(std::string_view urlText, const std::string* for
     std::string body;
     try {
       for (const auto& value : reply.headers.Values("Set-Cookie")) {
-        cookies_.Store(value, url.host, target, std::chrono::system_clock::now());
+        cookies_.Store(value, url.host, target, std::chrono::system_clock::now(),
+                       url.protocol == "https");
       }
       body = ReadReplyBody(connection_->Reader(), reply, false);
     } catch (...) {

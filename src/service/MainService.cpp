@@ -12,6 +12,7 @@
 #include "platform/CodePage.h"
 #include "platform/Process.h"
 #include "platform/ServiceManager.h"
+#include "service/OutsideAccessReport.h"
 
 namespace zirvo::service {
 
@@ -60,6 +61,7 @@ class ServiceSettingsTarget final : public config::SettingsTarget {
     // The driver setting is read with the login, so both take effect at the next open.
     service_.ADO_MSSQLConnection.SetSqlServerDriver(
         platform::AnsiToWide(ServiceSettings.SQLServerDriver));
+    service_.ADO_MSSQLConnection.SetEncryption(ServiceSettings.SqlServerEncrypt);
     service_.ADO_MSSQLConnection.SetConnectionString(connectionString);
   }
   std::u16string SqlServerConnectionString() override {
@@ -177,6 +179,11 @@ void TZirvoService::ServiceStart(host::ServiceFrame&, bool& started) {
   } catch (const Exception& error) {
     WriteLog("Erreur lors de la lecture de la configuration : " + error.Message());
   }
+  // Once per start, whatever the debug mode: others who may change the program or read
+  // its secrets are the operator's first concern.
+  const std::string outsideAccess = service::OutsideAccessLogLine(
+      service::FindOutsideAccess(ExecutablePath(), ServiceSettings.ZirvoServiceName));
+  if (!outsideAccess.empty()) WriteLog(outsideAccess);
   if (TimerService.Interval() == 0) {
     // A timer without ticks: the service would run without ever doing its work.
     WriteLog(

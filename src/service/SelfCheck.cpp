@@ -5,6 +5,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <system_error>
@@ -28,6 +29,7 @@
 #include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "service/OutsideAccessReport.h"
 
 namespace zirvo::service {
 
@@ -81,6 +83,17 @@ bool EndsWith(const std::string& text, const std::string& end) {
 }
 
 std::string Shown(const std::string& value) { return value.empty() ? "(vide)" : value; }
+
+// A line of the settings read as the report may show it: operators paste the report into
+// support requests, so it holds no secret and no part of one, whatever the debug mode.
+// The scrambled password read from the desktop files is a secret too (anyone with the
+// program can unscramble it): its line is left out.
+std::optional<std::string> MaskedRemark(const std::string& line) {
+  if (line.rfind("SC.Password=", 0) == 0) return std::nullopt;
+  const auto masked = MaskPassword(platform::AnsiToWide(line), 0);
+  if (!masked.hasPassword) return line;
+  return platform::WideToAnsi(masked.shown) + "(masqué)";
+}
 
 std::string Plural(long long count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
@@ -352,8 +365,9 @@ StepResult SelfCheck::Settings() {
                              : "ses droits : il doit être lisible par le compte du service") +
         ", puis relancez -check.");
   }
-  for (const std::string& line : readerLines_) {
-    if (readError_.empty() || !EndsWith(line, readError_)) notes.push_back(line);
+  for (const std::string& read : readerLines_) {
+    if (!readError_.empty() && EndsWith(read, readError_)) continue;
+    if (const std::optional<std::string> line = MaskedRemark(read)) notes.push_back(*line);
   }
   if (intervalMilliseconds_ == 0) {
     failures.push_back(
@@ -390,7 +404,8 @@ StepResult SelfCheck::Settings() {
           ", DatabaseName=" + Shown(platform::WideToAnsi(sc_.DatabaseName)) +
           ", UserName=" + Shown(platform::WideToAnsi(sc_.UserName)) +
           ", SAPW=" + Secret(platform::WideToAnsi(sc_.Password)) + ", SQLServerDriver=" +
-          (settings_.SQLServerDriver.empty() ? "(automatique)" : settings_.SQLServerDriver),
+          (settings_.SQLServerDriver.empty() ? "(automatique)" : settings_.SQLServerDriver) +
+          ", Encrypt=" + (settings_.SqlServerEncrypt ? "1" : "0"),
       "DBConnexion : MySQLDBPwd=" + mySqlCode + ", MySQLDBPort=" + Shown(settings_.MySQLDBPort),
       "Endpoints : GatewayHost=" + Shown(settings_.GatewayHost) +
           ", AccessCodeHost=" + Shown(settings_.AccessCodeHost),
@@ -406,6 +421,29 @@ StepResult SelfCheck::Settings() {
         "valeurs lues (il travaillera avec elles et le signalera au journal).");
   }
   for (const std::string& note : notes) result.details.push_back("Remarque : " + RealPath(note));
+  const OutsideAccessReport access = FindOutsideAccess(
+      options_.executablePath,
+      settings_.ZirvoServiceName.empty() ? std::string(kServiceName) : settings_.ZirvoServiceName);
+  if (!access.writable.empty()) {
+    std::string open;
+    for (const auto& entry : access.writable) open += (open.empty() ? "" : " ; ") + entry;
+    // A read that already fails keeps its reason first.
+    result.text =
+        (result.outcome == StepResult::Outcome::kFailed ? result.text + " De plus, "
+                                                        : std::string()) +
+        "modifiable par d'autres comptes que l'administrateur et celui du service : " + open +
+        ". Quiconque peut les modifier peut exécuter du code sous le compte du "
+        "service : retirez-leur ces droits (Linux : chown root, chmod go-w) puis relancez -check.";
+    result.outcome = StepResult::Outcome::kFailed;
+  }
+  if (!access.readable.empty()) {
+    std::string open;
+    for (const auto& entry : access.readable) open += (open.empty() ? "" : " ; ") + entry;
+    result.details.push_back(
+        "Attention : lisible par d'autres comptes : " + open +
+        ". Ces fichiers contiennent des secrets brouillés, que le programme "
+        "décode : réservez-les au compte du service et à l'administrateur (Linux : chmod 600).");
+  }
   return result;
 }
 
@@ -413,6 +451,7 @@ StepResult SelfCheck::Database() {
   if (!settingsUsable_) return StepResult::NotChecked("les paramètres n'ont pas pu être lus");
   db::Connection connection(sqlServerConnectionString_);
   connection.SetSqlServerDriver(platform::AnsiToWide(settings_.SQLServerDriver));
+  connection.SetEncryption(settings_.SqlServerEncrypt);
   connection.SetLoginTimeout(static_cast<int>(options_.bound.count()));
   connection.SetQueryTimeout(static_cast<int>(options_.bound.count()));
   std::string driver;

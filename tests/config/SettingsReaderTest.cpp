@@ -118,7 +118,7 @@ TEST_F(SettingsReaderTest, FirstRunOnAnEmptyFolderWritesEveryKeyWithItsDefault) 
             "[DBConnexion]\r\nMySQLDBPwd=" +
                 std::string(kDefaultMySQLDBPwd) +
                 "\r\nMySQLDBPort=3306\r\n"
-                "[ODBC]\r\nSQLServerDriver=\r\n"
+                "[ODBC]\r\nSQLServerDriver=\r\nEncrypt=0\r\n"
                 "[Endpoints]\r\nGatewayHost=" +
                 std::string(kDefaultGatewayHost) +
                 "\r\n"
@@ -370,6 +370,14 @@ TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
       Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
              "(SQLServerDir=[" +
              dir_.File("sqlserver") + "]). Abandon de la procédure."));
+
+  // The desktop files are outside text: a control byte in them cannot forge a log line.
+  log_.clear();
+  WriteVarnoxIni("\x1b[2J\x08nulle part");
+  EXPECT_FALSE(reader_.LireConfiguration());
+  EXPECT_TRUE(
+      Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
+             "(SQLServerDir=[\\x1B[2J\\x08nulle part]). Abandon de la procédure."));
 }
 
 // The three files as Notepad may save them ("Unicode", "UTF-8") or as transfers leave

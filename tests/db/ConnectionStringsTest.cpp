@@ -89,6 +89,23 @@ TEST(OdbcTranslation, EachProviderBecomesItsDriverWithValuesThatCannotAddKeys) {
             u"DSN=QuenzarMySQLDB;DATABASE=Quenzar;UID=quenzar;PWD=p;");
   EXPECT_EQ(TranslateToOdbc(u"Provider=MSDASQL.1;Data Source=\"My DSN\";Password=", u""),
             u"DSN=My DSN;PWD=;");
+  // Encryption on request: each driver's own keys, nothing for a local file, and a refusal
+  // where the driver has no such key (it would connect in clear).
+  const std::u16string server = Build({u"SRV", u"", u"", u""}, false).text;
+  EXPECT_EQ(TranslateToOdbc(server, u"ODBC Driver 17 for SQL Server", u"", true),
+            u"DRIVER=ODBC Driver 17 for SQL Server;SERVER=SRV;Encrypt=yes;"
+            u"TrustServerCertificate=yes;");
+  EXPECT_EQ(TranslateToOdbc(server, u"FreeTDS", u"", true),
+            u"DRIVER=FreeTDS;SERVER=SRV;Encryption=require;");
+  EXPECT_EQ(TranslateToOdbc(server, u"FreeTDS"), u"DRIVER=FreeTDS;SERVER=SRV;");
+  EXPECT_EQ(TranslateToOdbc(Build({u"/b.db", u"", u"", u""}, false).text, u"SQLite3", u"", true),
+            u"DRIVER=SQLite3;Database=/b.db;NoCreat=1;Timeout=5000;");
+  try {
+    TranslateToOdbc(server, u"SQL Server", u"", true);
+    ADD_FAILURE() << "unencrypted connection accepted";
+  } catch (const Exception& error) {
+    EXPECT_NE(error.Message().find("clé Encrypt de la section ODBC"), std::string::npos);
+  }
 }
 
 TEST(OdbcTranslation, BrokenStringsGiveFrenchMessagesThatHideWhatFollowsThePassword) {

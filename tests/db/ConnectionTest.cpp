@@ -60,6 +60,19 @@ TEST(Connection, OpenCloseAndTheStringFollowTheirRules) {
   connection->Open();
   query.Open();
   EXPECT_EQ(query.FieldAsInteger("one"), 1);
+
+  // A driver's message quotes outside text (here a table name): its control bytes are
+  // written "\xNN" so they cannot break or forge a log line.
+  Query forged(*connection);
+  forged.SetText("select * from \"a\r\n01/01/2026 00:00:00 : faux\x1b[2J\"");
+  try {
+    forged.Open();
+    ADD_FAILURE() << "no such table";
+  } catch (const Exception& error) {
+    EXPECT_NE(error.Message().find("a\\x0D\\x0A01/01/2026 00:00:00 : faux\\x1B[2J"),
+              std::string::npos)
+        << error.Message();
+  }
 }
 
 TEST(Connection, MySQLDataSourceOpensWithTheAccessCodeAndRefusesAWrongOne) {
@@ -138,10 +151,20 @@ TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndC
   lines = OpenFailureLines(noSource);
   EXPECT_NE(lines[0].find("(SQLSTATE IM002"), std::string::npos) << lines[0];
 
-  Connection noDriver(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
-  noDriver.SetSqlServerDriver(u"ODBC Driver 18 for SQL Server");
-  lines = OpenFailureLines(noDriver);
-  EXPECT_NE(lines[0].find("(SQLSTATE 01000"), std::string::npos) << lines[0];
+  // A driver the driver manager does not list, or a library path (which it would load),
+  // is refused before any driver is loaded, naming the key to correct.
+  for (const std::u16string driver :
+       {u"ODBC Driver 18 for SQL Server", u"/tmp/evil.so", u"..\\evil.dll", u"FreeTDS/../evil"}) {
+    Connection refused(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+    refused.SetSqlServerDriver(driver);
+    lines = OpenFailureLines(refused);
+    EXPECT_EQ(lines[0].rfind("! Pilote SQL Server refusé (clé SQLServerDriver de la section ODBC) "
+                             ": « " +
+                                 platform::WideToAnsi(driver) + " » ",
+                             0),
+              0u)
+        << lines[0];
+  }
 
   // A semicolon in the password: refused before any driver sees the string.
   sc.Password = u"ab;cd";

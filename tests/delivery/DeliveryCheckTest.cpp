@@ -260,6 +260,7 @@ TEST_P(DeliveryCheckTest, RepliesUpdateTheRowsAsMappedAndOnlyOpenMessagesOfTheWi
       "105|16/03/2025 11:00:00|REPONDEUR\r\n"
       "\r\n"
       "106|31/02/2025 10:00:00|NONREP\n"
+      "204|15/03/2025 10:20:30|<b>UNDELIV</b>\r\n"
       "Erreur : compte inconnu";
   ScriptedPeer peer({{Reply(reply)}, {Reply("")}}, Tls());
   ASSERT_NE(peer.Port(), 0);
@@ -293,21 +294,24 @@ TEST_P(DeliveryCheckTest, RepliesUpdateTheRowsAsMappedAndOnlyOpenMessagesOfTheWi
   expectRows("106", {{0, std::nullopt, "Pas de réponse du correspondant"},
                      {0, std::nullopt, "Pas de réponse du correspondant"}});
   expectRows("Erreur : compte inconnu", {{0, std::nullopt, "Erreur : compte inconnu"}});
-  // The blank reply line touched nothing.
+  // The blank reply line touched nothing, nor did the line for a message not asked for.
   expectRows("", {{0, std::nullopt, std::nullopt}});
+  expectRows("204", {{1, std::nullopt, std::nullopt}});
 
   EXPECT_EQ(log_, (std::vector<std::string>{
                       WindowStartLine(),
                       "CheckDelivery : nombre de SMS à vérifier : 8",
                       "Exécution de la recherche n°1 à partir du message n°101",
-                      "Response : 8 lignes",
+                      "Response : 9 lignes",
                       "CheckDelivery : ligne de réponse sans numéro de message ignorée : ",
+                      "CheckDelivery : 1 ligne de réponse ignorée (numéro de message absent de "
+                      "la demande)",
                   }));
   EXPECT_EQ(test::ReadFileBytes(ResultFile()),
             "101|15/03/2025 10:20:30|DELIVRD\r\n102 | |UNDELIV |x\r\n"
             "103|15/03/2025 10:20:30|delivrd\r\n104|15/03/2025 10:20:30|QUEUE\r\n"
             "105|16/03/2025 11:00:00|REPONDEUR\r\n\r\n106|31/02/2025 10:00:00|NONREP\r\n"
-            "Erreur : compte inconnu\r\n");
+            "204|15/03/2025 10:20:30|<b>UNDELIV</b>\r\nErreur : compte inconnu\r\n");
   EXPECT_TRUE(handled_.empty());
   EXPECT_FALSE(selection_->Active()) << "a check that ends normally closes its selection";
 

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   net::CookieStore store;
   while (!pieces.Empty()) {
     const std::string_view setCookie = pieces.Next();
-    store.Store(setCookie, "passerelle.example.fr", "/envoi/sms/export.php", now);
+    store.Store(setCookie, "passerelle.example.fr", "/envoi/sms/export.php", now, size % 2 == 0);
 
     const auto date = net::ParseCookieDate(setCookie);
     // Dates beyond the clock's range are clamped to its ends: nothing to read back.

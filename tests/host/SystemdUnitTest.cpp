@@ -2,6 +2,8 @@
 // query over the runtime status records, and the event log redirected to a file.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -58,13 +60,14 @@ class SystemdUnitTest : public ::testing::Test {
       environment.accountExists = platform::AccountExists;
       environment.systemAccountName = platform::SystemAccountName();
     }
-    environment.programPath = "/opt/Zirvo 100%/ZirvoSrv";
+    environment.programPath = programPath;
     ServiceHost host(std::move(arguments), environment);
     configure(host.CreateService<UnitService>());
     return host.Run();
   }
   std::string UnitFile() const { return units.File("ZirvoEssai.service"); }
 
+  std::string programPath = "/opt/Zirvo $1 100%/ZirvoSrv";
   test::TempDir units;
   test::FakeSystem system;
   test::FakeServiceManager unused{system};
@@ -83,7 +86,13 @@ TEST_F(SystemdUnitTest, InstallWritesTheUnitAndUninstallRemovesIt) {
                                 {"Journal", "/opt/Zirvo 100%/ZirvoSrv.log"}});
   };
   ASSERT_EQ(Run({"-install"}, configure, true), 0);
-  EXPECT_EQ(test::ReadFileBytes(UnitFile()),
+  // The sandbox is systemd's to rate (below); here, only where it lets the service write.
+  std::string unit = test::ReadFileBytes(UnitFile());
+  const auto sandbox = unit.find("UMask=0077\n");
+  ASSERT_NE(sandbox, std::string::npos) << unit;
+  EXPECT_NE(unit.find("\nReadWritePaths=\"/opt/Zirvo $1 100%%\"\n", sandbox), std::string::npos);
+  unit.erase(sandbox, unit.find("\n[Install]") - sandbox);
+  EXPECT_EQ(unit,
             "[Unit]\n"
             "Description=Essai – 100%% des SMS\n"
             "# Paramètres : /opt/Zirvo 100%/ZirvoSrv.ini\n"
@@ -93,8 +102,8 @@ TEST_F(SystemdUnitTest, InstallWritesTheUnitAndUninstallRemovesIt) {
             "\n"
             "[Service]\n"
             "Type=notify\n"
-            "ExecStart=\"/opt/Zirvo 100%%/ZirvoSrv\"\n"
-            "WorkingDirectory=/opt/Zirvo 100%%\n"
+            "ExecStart=\"/opt/Zirvo $1 100%%/ZirvoSrv\"\n"
+            "WorkingDirectory=/opt/Zirvo $1 100%%\n"
             "User=root\n"
             "RuntimeDirectory=zirvosrv\n"
             "Restart=on-failure\n"
@@ -139,7 +148,7 @@ TEST_F(SystemdUnitTest, AManualServiceWithoutAccountHasNoUserAndNoInstallSection
             0);
   const std::string text = test::ReadFileBytes(UnitFile());
   EXPECT_NE(text.find("Description=ZirvoEssai\n"), std::string::npos);
-  EXPECT_NE(text.find("ExecStart=\"/opt/Zirvo 100%%/ZirvoSrv\"\n"), std::string::npos);
+  EXPECT_NE(text.find("ExecStart=\"/opt/Zirvo $1 100%%/ZirvoSrv\"\n"), std::string::npos);
   EXPECT_EQ(text.find("User="), std::string::npos);
   EXPECT_EQ(text.find("[Install]"), std::string::npos);
 }
@@ -173,6 +182,56 @@ TEST_F(SystemdUnitTest, AMissingAccountFallsBackToTheSystemAccountAndSaysSo) {
             "Service installed successfully\nLe compte « zirvo-compte-qui-n-existe-pas » "
             "n'existe pas : le service « ZirvoEssai » est installé sous le compte système "
             "(root).");
+}
+
+std::string CommandOutput(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t read; (read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+      output.append(buffer, read);
+    }
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+// systemd's own rating of the unit's sandbox, wherever the program lies and whichever
+// account runs it (the home and temporary folders loosen it the most); and systemd finds
+// the program in a folder whose name holds '$' and '%'.
+TEST_F(SystemdUnitTest, TheSandboxRatesAtMostFourWhereverTheProgramLies) {
+  test::TempDir programs;
+  const std::string folder = programs.File("Zirvo $HOME 100%");
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file("/bin/true", folder + "/ZirvoSrv");
+  for (const std::string& path :
+       {std::string("/opt/zirvo/ZirvoSrv"), std::string("/home/cabinet/Zirvo/ZirvoSrv"),
+        folder + "/ZirvoSrv"}) {
+    for (const char* account : {"", "nobody"}) {
+      SCOPED_TRACE(path + " " + account);
+      programPath = path;
+      ASSERT_EQ(Run({"-install", "-silent"},
+                    [account](UnitService& service) { service.SetServiceStartName(account); }),
+                0);
+      const std::string output =
+          CommandOutput("systemd-analyze security --offline=yes '" + UnitFile() + "'");
+      const std::string label = "Overall exposure level for ZirvoEssai.service: ";
+      const auto at = output.find(label);
+      ASSERT_NE(at, std::string::npos) << output;
+      // "N.N", read without the locale's decimal separator.
+      const std::string rating = output.substr(at + label.size(), 4);
+      ASSERT_TRUE(rating.size() == 4 && std::isdigit(rating[0]) && rating[1] == '.' &&
+                  std::isdigit(rating[2]))
+          << output;
+      EXPECT_LE((rating[0] - '0') * 10 + (rating[2] - '0'), 40) << output;
+      if (path.rfind(folder, 0) == 0) {
+        const std::string verified =
+            CommandOutput("systemd-analyze verify --man=no '" + UnitFile() + "'");
+        EXPECT_EQ(verified.find("ZirvoSrv"), std::string::npos) << verified;
+      }
+      ASSERT_EQ(Run({"-uninstall", "-silent"}, [](UnitService&) {}), 0);
+    }
+  }
 }
 
 TEST_F(SystemdUnitTest, ALineBreakCannotSlipASettingIntoTheUnit) {

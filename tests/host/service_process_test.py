@@ -217,6 +217,8 @@ class ServiceProcessTest(unittest.TestCase):
         self.assertEqual(s.events(), [])
         settings = read_text(os.path.join(s.directory, "ZirvoSrv.ini"))
         self.assertIn("LastMessage2=LireConfiguration() terminée.\n", settings)
+        for name in ("ZirvoSrv.ini", "ZirvoSrv.log"):
+            self.assertEqual(os.stat(os.path.join(s.directory, name)).st_mode & 0o777, 0o600, name)
         self.assertTrue(os.path.isdir(os.path.join(s.directory, "Private")))
         self.assertIn("State=1\n", read_text(os.path.join(s.runtime_dir, "ZirvoService.status")))
 
@@ -639,8 +641,10 @@ class ServiceProcessTest(unittest.TestCase):
             self.assertTrue(lines[-1].startswith("Bilan : "), lines)
             return done.returncode, steps, lines
 
-        # A running service: every step passes and the service is left alone.
+        # A running service: every step passes and the service is left alone. Its folder
+        # can be crossed by all, as under /opt.
         write_settings(baseline)
+        os.chmod(d, 0o755)
         s.start()
         s.wait_for_state(4)
         while b"TZirvoService.ServiceExecute..." not in s.read("ZirvoSrv.log"):
@@ -648,6 +652,12 @@ class ServiceProcessTest(unittest.TestCase):
         status, steps, lines = check()
         self.assertEqual(status, 0, lines)
         self.assertTrue(all(" : OK - " in line for line in steps.values()), lines)
+        # The settings file as an editor leaves it, readable by all: said, not failed.
+        readable = ("le fichier de paramètres %s (tous les utilisateurs, mode 0644)" % settings)
+        self.assertIn("    Attention : lisible par d'autres comptes : " + readable + ". ",
+                      "\n".join(lines))
+        self.assertIn("Sécurité : lisible par d'autres comptes : " + readable,
+                      s.read("ZirvoSrv.log").decode("utf-8"))
         self.assertIn("tables SMS_SENDED (5 lignes), SMS_SENDED_DELIVERY (5 lignes), 3 messages "
                       "en attente de statut depuis le ", steps[2])
         self.assertTrue(steps[2].endswith(" pour 2 comptes"), steps[2])
@@ -779,6 +789,47 @@ class ServiceProcessTest(unittest.TestCase):
         process.stdout.close()
         self.assertIn(process.wait(timeout=90), (0, 1))
         self.assertEqual(os.listdir(temporary), [])
+
+        # A program folder anyone may write fails the first step; the others still run.
+        write_settings(baseline)
+        os.chmod(d, 0o777)
+        try:
+            status, steps, lines = check()
+        finally:
+            os.chmod(d, 0o755)
+        self.assertEqual(status, 1, lines)
+        self.assertTrue(steps[1].startswith(
+            "1/7 Paramètres : ÉCHEC - modifiable par d'autres comptes que l'administrateur et celui "
+            "du service : le dossier du programme %s (tous les utilisateurs, mode 0777) ; "
+            "le programme %s/ZirvoSrv (tous les utilisateurs, mode 0777, dossier parent %s) ; "
+            % (d, d, d)),
+            steps[1])
+        self.assertIn(" : OK - ", steps[2])
+
+        # Debug mode and the desktop files: the remarks hold no secret and no part of one.
+        varnox_ver = os.path.join(peers, "serveur")
+        os.mkdir(varnox_ver)
+        sa_password = subprocess.run([s.executable, "-scramble"], input=b"Sa-Secret-77\n",
+                                     capture_output=True, check=True).stdout.decode().strip()
+        with open(os.path.join(varnox_ver, "Varnox.ver"), "w") as f:
+            f.write("[DBKERNEL]\nServerName=%s/Varnox.db\nSAPW=%s\n" % (d, sa_password))
+        with open(os.path.join(d, "Varnox.ini"), "w") as f:
+            f.write("[Database]\nServer=%s\n" % varnox_ver)
+        write_settings(baseline)
+        with open(settings) as f:
+            text = f.read().replace("[Main]\n", "[Main]\nDebugMode=1\nUseVarnox_ini=1\n")
+        with open(settings, "w") as f:
+            f.write(text)
+        os.chmod(settings, 0o600)
+        status, steps, lines = check()
+        report = "\n".join(lines)
+        self.assertIn(" : OK - ", steps[1])
+        self.assertIn(" : OK - ", steps[2])
+        self.assertNotIn(sa_password, report)
+        self.assertNotIn("Sa-S", report)
+        self.assertNotIn("SC.Password", report)
+        self.assertNotIn("Attention : lisible", report)
+        self.assertIn(";Password=(masqué)", report)
 
 
 if __name__ == "__main__":

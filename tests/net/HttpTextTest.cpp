@@ -167,35 +167,42 @@ TEST(ReplyText, ChoosesTheCharsetAndConvertsToOurText) {
 TEST(CookieStore, StoresMatchesReplacesAndExpires) {
   CookieStore store;
   const auto now = std::chrono::system_clock::now();
-  store.Store("sid=abc; Path=/; HttpOnly", "Gw.Example", "/envoi/sms/export.php", now);
-  store.Store("lang=fr", "gw.example", "/envoi/sms/export.php", now);
-  store.Store("sec=1; Secure", "gw.example", "/", now);
+  store.Store("sid=abc; Path=/; HttpOnly", "Gw.Example", "/envoi/sms/export.php", now, true);
+  store.Store("lang=fr", "gw.example", "/envoi/sms/export.php", now, true);
+  store.Store("sec=1; Secure", "gw.example", "/", now, true);
   EXPECT_EQ(store.HeaderFor("gw.example", "/envoi/sms/x", false, now), "lang=fr; sid=abc");
   EXPECT_EQ(store.HeaderFor("gw.example", "/other", true, now), "sid=abc; sec=1");
   EXPECT_EQ(store.HeaderFor("other.example", "/", true, now), "");
 
-  store.Store("sid=new; Path=/", "gw.example", "/", now);
+  store.Store("sid=new; Path=/", "gw.example", "/", now, true);
   EXPECT_EQ(store.HeaderFor("gw.example", "/", false, now), "sid=new");
-  store.Store("sid=gone; Path=/; Max-Age=0", "gw.example", "/", now);
-  store.Store("sec=x; Secure; Expires=Thu, 01 Jan 1970 00:00:00 GMT", "gw.example", "/", now);
+  store.Store("sid=gone; Path=/; Max-Age=0", "gw.example", "/", now, true);
+  store.Store("sec=x; Secure; Expires=Thu, 01 Jan 1970 00:00:00 GMT", "gw.example", "/", now, true);
   EXPECT_EQ(store.HeaderFor("gw.example", "/", true, now), "");
 
-  store.Store("d=1; Domain=.example; Max-Age=60", "www.example", "/", now);
-  store.Store("evil=1; Domain=attacker.test", "www.example", "/", now);
-  EXPECT_EQ(store.HeaderFor("api.example", "/", false, now), "d=1");
-  EXPECT_EQ(store.HeaderFor("api.example", "/", false, now + std::chrono::seconds(61)), "");
+  store.Store("d=1; Domain=.cabinet.example; Max-Age=60", "www.cabinet.example", "/", now, true);
+  store.Store("evil=1; Domain=attacker.test", "www.cabinet.example", "/", now, true);
+  // A one-label domain would reach every host under it; the host's own name stays its own.
+  store.Store("tld=1; Domain=example", "www.cabinet.example", "/", now, true);
+  store.Store("local=1; Domain=intranet", "intranet", "/", now, true);
+  // A Secure cookie from plain HTTP would be sent inside TLS later.
+  store.Store("plain=1; Secure; Domain=cabinet.example", "www.cabinet.example", "/", now, false);
+  EXPECT_EQ(store.HeaderFor("api.cabinet.example", "/", true, now), "d=1");
+  EXPECT_EQ(store.HeaderFor("api.cabinet.example", "/", false, now + std::chrono::seconds(61)), "");
+  EXPECT_EQ(store.HeaderFor("intranet", "/", false, now), "local=1");
+  EXPECT_EQ(store.HeaderFor("x.intranet", "/", false, now), "");
 
   // A name or value with a control character would put a CR or NUL into the Cookie
   // header line: the cookie is ignored (a tab is allowed).
   for (const std::string& setCookie :
        {std::string("cr=a\rX-Injected: 1"), std::string("nul=a\0b", 7), std::string("n\x01=v"),
         std::string("del=\x7f")}) {
-    store.Store(setCookie, "ctl.test", "/", now);
+    store.Store(setCookie, "ctl.test", "/", now, true);
   }
-  store.Store("tab=a\tb", "ctl.test", "/", now);
+  store.Store("tab=a\tb", "ctl.test", "/", now, true);
   EXPECT_EQ(store.HeaderFor("ctl.test", "/", false, now), "tab=a\tb");
 
-  for (int i = 0; i < 1000; ++i) store.Store("n" + std::to_string(i) + "=v", "h", "/", now);
+  for (int i = 0; i < 1000; ++i) store.Store("n" + std::to_string(i) + "=v", "h", "/", now, true);
   EXPECT_LE(store.Size(), 300u) << "a server setting cookies without end stays bounded";
 
   const auto date = ParseCookieDate("Wed, 21 Oct 2015 07:28:00 GMT");
@@ -223,8 +230,8 @@ TEST(CookieStore, StoresMatchesReplacesAndExpires) {
   }
   EXPECT_EQ(ParseCookieDate("Mon, 01 Jan 1601 00:00:00 GMT"),
             std::chrono::system_clock::time_point::min());
-  store.Store("late=1; Expires=Fri, 31 Dec 9999 23:59:59 GMT", "late.example", "/", now);
-  store.Store("early=1; Expires=Mon, 01 Jan 1601 00:00:00 GMT", "late.example", "/", now);
+  store.Store("late=1; Expires=Fri, 31 Dec 9999 23:59:59 GMT", "late.example", "/", now, true);
+  store.Store("early=1; Expires=Mon, 01 Jan 1601 00:00:00 GMT", "late.example", "/", now, true);
   EXPECT_EQ(store.HeaderFor("late.example", "/", false, now), "late=1");
 }
 

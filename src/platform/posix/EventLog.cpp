@@ -36,7 +36,7 @@ class PosixFileEventSource final : public EventSource {
 
   void ReportError(const std::string& text) override {
     const std::string line = EventLogFileLine(source_, text);
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return;
     // One write per entry: appends of other processes and threads never cut into it.
     [[maybe_unused]] const ssize_t written = ::write(fd, line.data(), line.size());

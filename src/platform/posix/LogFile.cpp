@@ -32,7 +32,7 @@ std::unique_ptr<AppendFile> OpenLogFileForAppend(const std::string& path) {
   // Root ignores permission bits, so the read-only mark is checked by hand: an operator
   // who made the log read-only means it.
   if (IsReadOnlyFile(path)) return nullptr;
-  posix::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  posix::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
   if (!fd.Valid()) return nullptr;
   // An open-file-description lock plays the Windows share mode: one writer at a time,
   // readers welcome. Only "held by someone else" counts as a failed open; a file system

@@ -78,18 +78,20 @@ const std::string& SingleLine(const std::string& text) {
   return text;
 }
 
-// systemd expands '%' specifiers and '$' variables in these settings; doubling keeps
-// the text as it was given. A path with blanks must be quoted to stay one word.
+// systemd expands '%' specifiers in every setting; doubling keeps the text as it was
+// given. '$' is left alone: systemd expands variables in a command's arguments only,
+// never in the executable's path, where a doubled '$' stays doubled (and names a file
+// that does not exist). A path with blanks must be quoted to stay one word.
 std::string UnitValue(const std::string& text) {
   std::string result;
   for (char c : SingleLine(text)) {
-    if (c == '%' || c == '$') result += c;
+    if (c == '%') result += c;
     result += c;
   }
   return result;
 }
 
-std::string UnitCommand(const std::string& path) {
+std::string UnitWord(const std::string& path) {
   const std::string escaped = UnitValue(path);
   if (escaped.find_first_of(" \t\"\\'") == std::string::npos) return escaped;
   std::string quoted = "\"";
@@ -106,6 +108,57 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+bool Under(const std::string& directory, const char* top) {
+  const std::string prefix = top;
+  return directory == prefix || directory.rfind(prefix + "/", 0) == 0;
+}
+
+// What the daemon needs and no more: it writes only beside itself (settings, log, reply
+// copy, the data folder it may create there) and in its runtime folder, talks TCP to the
+// database, the gateway and the proxy, reads the adapters' addresses (netlink) and
+// reports to systemd and syslog (local sockets). No capability at all, under its own
+// account or under root's (root then still owns its files, and nothing else).
+std::string SandboxSettings(const std::string& directory) {
+  std::string text =
+      "UMask=0077\n"
+      "NoNewPrivileges=yes\n"
+      "CapabilityBoundingSet=\n"
+      "AmbientCapabilities=\n"
+      "ProtectSystem=strict\n";
+  if (!directory.empty() && directory != "/")
+    text += "ReadWritePaths=" + UnitWord(directory) + "\n";
+  // A program kept under a home folder stays reachable, read-only but for its own folder;
+  // one kept under a temporary folder would vanish behind a private one.
+  const bool home =
+      Under(directory, "/home") || Under(directory, "/root") || Under(directory, "/run/user");
+  text += std::string("ProtectHome=") + (home ? "read-only" : "yes") + "\n";
+  if (!Under(directory, "/tmp") && !Under(directory, "/var/tmp")) text += "PrivateTmp=yes\n";
+  text +=
+      "PrivateDevices=yes\n"
+      "PrivateMounts=yes\n"
+      "ProtectKernelTunables=yes\n"
+      "ProtectKernelModules=yes\n"
+      "ProtectKernelLogs=yes\n"
+      "ProtectControlGroups=yes\n"
+      "ProtectClock=yes\n"
+      "ProtectHostname=yes\n"
+      "ProtectProc=invisible\n"
+      "RestrictNamespaces=yes\n"
+      "RestrictRealtime=yes\n"
+      "RestrictSUIDSGID=yes\n"
+      "RemoveIPC=yes\n"
+      "LockPersonality=yes\n"
+      "MemoryDenyWriteExecute=yes\n"
+      "KeyringMode=private\n"
+      "SystemCallArchitectures=native\n"
+      "SystemCallFilter=@system-service\n"
+      "SystemCallFilter=~@privileged @resources\n"
+      // A call left out fails with an error the program reports, rather than kill it.
+      "SystemCallErrorNumber=EPERM\n"
+      "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n";
+  return text;
+}
+
 std::string UnitFileText(const ServiceInstallation& service) {
   std::string text = "[Unit]\nDescription=" + UnitValue(service.displayName) + "\n";
   // Where an administrator looks first; comments are taken as they are.
@@ -119,13 +172,14 @@ std::string UnitFileText(const ServiceInstallation& service) {
     units += " " + dependency + ".service";
   }
   if (!units.empty()) text += "Requires=" + units.substr(1) + "\nAfter=" + units.substr(1) + "\n";
-  text += "\n[Service]\nType=notify\nExecStart=" + UnitCommand(service.binaryPath) + "\n";
+  text += "\n[Service]\nType=notify\nExecStart=" + UnitWord(service.binaryPath) + "\n";
   // Relative paths and files a library leaves behind land beside the program, not in /.
   const std::string directory = DirectoryOf(service.binaryPath);
   if (!directory.empty()) text += "WorkingDirectory=" + UnitValue(directory) + "\n";
   if (!service.startName.empty()) text += "User=" + UnitValue(service.startName) + "\n";
   text += std::string("RuntimeDirectory=") + posix::kRuntimeDirectoryName + "\n";
   text += std::string("Restart=on-failure\nRestartSec=") + kRestartDelaySeconds + "\n";
+  text += SandboxSettings(directory);
   if (service.startType == kServiceAutoStart) {
     text += "\n[Install]\nWantedBy=multi-user.target\n";
   }
