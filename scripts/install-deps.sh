@@ -10,7 +10,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   libssl-dev openssl
   unixodbc unixodbc-dev libsqliteodbc odbc-mariadb tdsodbc mariadb-server mariadb-client
-  squid apache2-utils iproute2
+  squid apache2-utils iproute2 strace
   systemd
   clang-format-14
 )

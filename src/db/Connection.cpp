@@ -219,10 +219,13 @@ void Connection::Open() {
   if (!core.environment) core.environment = NewEnvironment();
 
   const std::u16string dataSource = NamedDataSource(core.connectionString);
-  std::u16string odbcString = TranslateToOdbc(
-      core.connectionString, ChosenDriver(core),
-      dataSource.empty() ? std::u16string() : DataSourceDriver(core.environment.get(), dataSource),
-      core.encrypt);
+  const std::u16string sqlServerDriver = ChosenDriver(core);
+  const std::u16string sourceDriver =
+      dataSource.empty() ? std::u16string() : DataSourceDriver(core.environment.get(), dataSource);
+  std::u16string odbcString =
+      TranslateToOdbc(core.connectionString, sqlServerDriver, sourceDriver, core.encrypt) +
+      BoundingKeys(dataSource.empty() ? sqlServerDriver : sourceDriver, core.loginTimeout,
+                   core.queryTimeout, dataSource.empty());
 
   SQLHDBC raw = SQL_NULL_HDBC;
   CheckOdbc(SQLAllocHandle(SQL_HANDLE_DBC, core.environment.get(), &raw), SQL_HANDLE_ENV,

@@ -132,7 +132,8 @@ std::u16string SqlServerToOdbc(const EntryMap& entries, std::u16string_view driv
         "for SQL Server » ou FreeTDS, pas avec « " +
         EscapeControlBytes(platform::WideToAnsi(driver)) + " »");
   }
-  if (freeTds) {
+  // SQL Server's "host,port" is a port of its own for the drivers that take it apart.
+  if (freeTds || IsMariaDbDriver(driver)) {
     const auto comma = server.rfind(u',');
     if (comma != std::u16string::npos) {
       port = std::u16string(TrimBlanks(std::u16string_view(server).substr(comma + 1)));
@@ -160,13 +161,14 @@ std::u16string SqlServerToOdbc(const EntryMap& entries, std::u16string_view driv
   return odbc;
 }
 
-bool IsSqliteDriver(std::u16string_view driver) {
-  constexpr std::u16string_view kSqlite = u"sqlite";
-  for (std::size_t at = 0; at + kSqlite.size() <= driver.size(); ++at) {
-    if (SameTextAscii(driver.substr(at, kSqlite.size()), kSqlite)) return true;
+bool ContainsTextAscii(std::u16string_view text, std::u16string_view part) {
+  for (std::size_t at = 0; at + part.size() <= text.size(); ++at) {
+    if (SameTextAscii(text.substr(at, part.size()), part)) return true;
   }
   return false;
 }
+
+bool IsSqliteDriver(std::u16string_view driver) { return ContainsTextAscii(driver, u"sqlite"); }
 
 std::u16string DataSourceToOdbc(const EntryMap& entries, std::u16string_view dataSourceDriver) {
   CheckKeys(entries, {u"Provider", u"Persist Security Info", u"Data Source", u"Initial Catalog",
@@ -302,6 +304,32 @@ void CheckConfiguredSqlServerDriver(std::u16string_view configured,
   }
   throw Exception("Pilote SQL Server refusé (clé SQLServerDriver de la section ODBC) : « " + shown +
                   " » n'est pas un pilote installé" + advice);
+}
+
+bool IsMariaDbDriver(std::u16string_view driver) {
+  // By name ("MariaDB Unicode", "MariaDB ODBC 3.1 Driver") or by library (libmaodbc.so),
+  // as a data source may name either.
+  return ContainsTextAscii(driver, u"mariadb") || ContainsTextAscii(driver, u"maodbc");
+}
+
+std::u16string BoundingKeys(std::u16string_view driver, int loginSeconds, int statementSeconds,
+                            bool practiceBase) {
+  if (ContainsTextAscii(driver, u"freetds")) {
+    // Its automatic version tries TDS 7.4 under the login time-out, then the Sybase
+    // protocol 5.0, whose login waits without one. Every SQL Server the OLE DB provider
+    // reaches (2012 and later) speaks 7.4.
+    return u"TDS_Version=7.4;";
+  }
+  if (!IsMariaDbDriver(driver)) return std::u16string();
+  // The practice base may hold a row for another program: the server's own lock wait
+  // (InnoDB's default 50 s) ends such a wait, as it always has, before the read bound.
+  const int readSeconds = practiceBase ? 2 * statementSeconds : statementSeconds;
+  const auto number = [](int seconds) { return platform::AnsiToWide(std::to_string(seconds)); };
+  std::u16string keys;
+  Append(keys, u"CONN_TIMEOUT", number(loginSeconds));
+  Append(keys, u"READ_TIMEOUT", number(readSeconds));
+  Append(keys, u"WRITE_TIMEOUT", number(statementSeconds));
+  return keys;
 }
 
 }  // namespace zirvo::db

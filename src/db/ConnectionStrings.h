@@ -89,6 +89,18 @@ std::u16string ResolveSqlServerDriver(std::u16string_view configured,
 // or "\\", is always refused: a driver manager loads such a value as a library of its own.
 void CheckConfiguredSqlServerDriver(std::u16string_view configured,
                                     const std::vector<std::u16string>& installed);
+// True when a driver name (or library path) is MariaDB Connector/ODBC's.
+bool IsMariaDbDriver(std::u16string_view driver);
+
+// The ODBC keys that a driver needs for its waits on a silent server to end within the
+// login (`loginSeconds`) and statement (`statementSeconds`) bounds; "" for a driver whose
+// own time-outs do. MariaDB Connector/ODBC: its login time-out covers the TCP connect
+// only and its statement time-out is left to the server, so CONN_TIMEOUT is the login
+// bound (it covers the handshake), WRITE_TIMEOUT the statement bound, READ_TIMEOUT the
+// statement bound too, or twice it for the practice base (`practiceBase`), above the
+// server's usual lock wait. FreeTDS: TDS_Version=7.4, whose login its time-out bounds.
+std::u16string BoundingKeys(std::u16string_view driver, int loginSeconds, int statementSeconds,
+                            bool practiceBase);
 
 // True when two texts are equal without regard to ASCII case.
 bool SameTextAscii(std::u16string_view a, std::u16string_view b);

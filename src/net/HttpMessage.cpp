@@ -285,6 +285,10 @@ std::string ReplyCharset(std::string_view contentType, std::string_view body) {
 }
 
 std::string BodyToText(std::string_view body, std::string_view contentType) {
+  // A byte-order mark is no part of the text, whatever the charset: left in, it would
+  // become part of the first report's message id (or of the access code).
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  if (body.substr(0, kUtf8Mark.size()) == kUtf8Mark) body.remove_prefix(kUtf8Mark.size());
   return platform::WideToAnsi(DecodeBytes(body, ReplyCharset(contentType, body)));
 }
 

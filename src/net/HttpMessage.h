@@ -86,7 +86,8 @@ bool IsReplaceableContentType(std::string_view contentType);
 std::string ReplyCharset(std::string_view contentType, std::string_view body);
 
 // The body decoded with the charset and converted to the program's narrow text;
-// characters the narrow text cannot hold become "?". NUL characters are kept.
+// characters the narrow text cannot hold become "?". NUL characters are kept. A leading
+// UTF-8 byte-order mark is dropped first, the charset being chosen as without it.
 std::string BodyToText(std::string_view body, std::string_view contentType);
 
 }  // namespace zirvo::net

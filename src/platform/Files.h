@@ -3,6 +3,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace zirvo::platform {
 
@@ -35,6 +37,19 @@ enum class NewFileAccess { kOwnerOnly, kEveryone };
 int ReplaceFileContents(const std::string& path, std::string_view data,
                         FlushMode mode = FlushMode::kToDisk,
                         NewFileAccess access = NewFileAccess::kOwnerOnly);
+
+// What RemoveOrphanReplacements found.
+struct OrphanRemoval {
+  std::vector<std::string> removed;
+  // Paths that could not be removed, each with the system error code.
+  std::vector<std::pair<std::string, int>> failed;
+};
+
+// Removes the temporary files that replacements of `path` left behind when their process
+// was killed before the rename: files beside it named exactly as ReplaceFileContents
+// names them on this system, regular files (no link, no folder) owned by the account
+// this process runs as (Windows: the owner its new files get).
+OrphanRemoval RemoveOrphanReplacements(const std::string& path);
 
 // Brings a file's content to the disk with one flush: after a series of kLeaveToSystem
 // replacements, the last one. Returns 0, or the system error code.

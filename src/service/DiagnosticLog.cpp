@@ -20,29 +20,30 @@ std::mutex& LogMutex() {
   return mutex;
 }
 
-[[noreturn]] void RaiseWriteError(const std::string& path, int code) {
-  throw EInOutError("Erreur d'écriture dans le journal " + path + " : " +
-                        platform::SystemErrorText(static_cast<std::uint32_t>(code)),
-                    code);
-}
-
 }  // namespace
+
+std::string LogWriteErrorText(const std::string& path, int code) {
+  return "Erreur d'écriture dans le journal " + path + " : " +
+         platform::SystemErrorText(static_cast<std::uint32_t>(code));
+}
 
 std::string FormatLogLine(const LocalDateTime& at, const std::string& message) {
   return DateTimeToStr(at) + " : " + message + "\r\n";
 }
 
-void LogWriter::WriteLog(const std::string& message) const {
+LogLineOutcome LogWriter::WriteLog(const std::string& message) const {
   // One lock for every log of the process: in practice they are one file, and a second
   // open from this process while the first holds the file would lose its line.
   std::lock_guard<std::mutex> lock(LogMutex());
   auto file = platform::OpenLogFileForAppend(path_);
-  if (!file) return;
+  if (!file) return {};
   const std::string line = FormatLogLine(platform::LocalNow(), message);
   const int writeError = file->Write(line);
   const int closeError = file->Close();
-  if (writeError != 0) RaiseWriteError(path_, writeError);
-  if (closeError != 0) RaiseWriteError(path_, closeError);
+  // A line the disk cannot take is lost like one whose file cannot be opened: the work
+  // that logs it goes on.
+  const int error = writeError != 0 ? writeError : closeError;
+  return {error == 0, error};
 }
 
 std::string DefaultLogFilePath() { return ChangeFileExt(platform::ExecutablePath(), ".log"); }

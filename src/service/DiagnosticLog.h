@@ -14,16 +14,26 @@ namespace zirvo::service {
 // The log line for a message at a given local time, with its CR LF.
 std::string FormatLogLine(const LocalDateTime& at, const std::string& message);
 
+// What became of one line.
+struct LogLineOutcome {
+  bool written = false;
+  // The system error code of a write or close that failed after the file was opened; 0
+  // when the line was written or its file could not be opened.
+  int writeError = 0;
+};
+
+// The text that tells of a write failure of the log at `path`.
+std::string LogWriteErrorText(const std::string& path, int code);
+
 // A log at a fixed path. WriteLog may be called from any thread: lines written at the
-// same moment by threads of this process are serialised so that none is lost. A file
-// that cannot be opened (read-only, no rights, held by another process's writer) loses
-// the line silently; a write or close that fails after a successful open raises
-// EInOutError.
+// same moment by threads of this process are serialised so that none is lost. It never
+// raises: a line whose file cannot be opened (read-only, no rights, held by another
+// process's writer) or taken (a full disk) is lost, and the outcome says which.
 class LogWriter {
  public:
   explicit LogWriter(std::string path) : path_(std::move(path)) {}
   const std::string& Path() const { return path_; }
-  void WriteLog(const std::string& message) const;
+  LogLineOutcome WriteLog(const std::string& message) const;
 
  private:
   std::string path_;

@@ -10,8 +10,10 @@
 #include "delivery/DeliveryCheck.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/ServiceManager.h"
+#include "platform/SystemError.h"
 #include "service/OutsideAccessReport.h"
 
 namespace zirvo::service {
@@ -73,22 +75,6 @@ class ServiceSettingsTarget final : public config::SettingsTarget {
   TZirvoService& service_;
 };
 
-// Set on a thread while it runs a lifecycle handler. A handler's log lines may be lost
-// when the log cannot be written (a full disk), never its request: a start, pause,
-// continue or stop must not fail for a line.
-thread_local bool inLifecycleHandler = false;
-
-class LifecycleHandlerScope {
- public:
-  LifecycleHandlerScope() : outer_(inLifecycleHandler) { inLifecycleHandler = true; }
-  ~LifecycleHandlerScope() { inLifecycleHandler = outer_; }
-  LifecycleHandlerScope(const LifecycleHandlerScope&) = delete;
-  LifecycleHandlerScope& operator=(const LifecycleHandlerScope&) = delete;
-
- private:
-  bool outer_;
-};
-
 }  // namespace
 
 TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> log)
@@ -140,20 +126,40 @@ TZirvoService::~TZirvoService() {
 platform::ControllerEntry TZirvoService::GetServiceController() { return &ServiceController; }
 
 void TZirvoService::WriteLog(const std::string& message) const {
-  try {
-    if (log_) {
-      log_->WriteLog(message);
-    } else {
-      service::WriteLog(message);
-    }
-  } catch (const EInOutError& error) {
-    if (!inLifecycleHandler) throw;
-    // The line is lost, as any line the log cannot take; the request is not. The event
-    // log hears of it once until a line is written again.
-    if (!logFailureReported_.exchange(true)) LogServiceEvent(error.Message());
-    return;
+  const LogWriter writer = log_ ? *log_ : LogWriter(DefaultLogFilePath());
+  const LogLineOutcome outcome = writer.WriteLog(message);
+  // Lines lost on a full disk are told to the event log once per process, and once more
+  // when they are written again: often enough for an administrator, never a flood.
+  int expected = kLogNothingReported;
+  if (outcome.writeError != 0 && logLoss_.compare_exchange_strong(expected, kLogLossReported)) {
+    LogServiceEvent(LogWriteErrorText(writer.Path(), outcome.writeError) +
+                    ". Les lignes du journal sont perdues tant que l'écriture échoue.");
   }
-  logFailureReported_.store(false);
+  expected = kLogLossReported;
+  if (outcome.written && logLoss_.compare_exchange_strong(expected, kLogRecoveryReported)) {
+    LogServiceEvent("Écriture dans le journal " + writer.Path() +
+                    " rétablie : les lignes écrites pendant la panne sont perdues.");
+  }
+}
+
+void TZirvoService::RemoveOrphanCopies() {
+  // A process killed between writing a copy and renaming it (a stop time-out, the
+  // out-of-memory killer, a power cut) leaves the copy for good: the settings' copy
+  // holds their secrets, scrambled as they are.
+  std::vector<std::string> removed;
+  for (const std::string& path :
+       {ChangeFileExt(ExecutablePath(), ".ini"), delivery::ResultFilePath(ExecutablePath())}) {
+    platform::OrphanRemoval found = platform::RemoveOrphanReplacements(path);
+    removed.insert(removed.end(), found.removed.begin(), found.removed.end());
+    for (const auto& [file, error] : found.failed) {
+      WriteLog("Copie temporaire laissée par un arrêt brutal impossible à supprimer : " + file +
+               " : " + platform::SystemErrorText(static_cast<std::uint32_t>(error)));
+    }
+  }
+  if (removed.empty()) return;
+  std::string names;
+  for (const auto& file : removed) names += (names.empty() ? "" : ", ") + file;
+  WriteLog("Copies temporaires laissées par un arrêt brutal supprimées : " + names);
 }
 
 void TZirvoService::LogTimerState() {
@@ -162,15 +168,14 @@ void TZirvoService::LogTimerState() {
 }
 
 void TZirvoService::ServiceCreate(host::ServiceFrame&) {
-  const LifecycleHandlerScope scope;
   WriteLog("TZirvoService.ServiceCreate...");
   Service_Busy = false;
 }
 
 void TZirvoService::ServiceStart(host::ServiceFrame&, bool& started) {
-  const LifecycleHandlerScope scope;
   WriteLog("TZirvoService.ServiceStart...");
   ReportServiceStatus();
+  RemoveOrphanCopies();
   try {
     WriteLog("Lecture de la configuration...");
     NewSettingsWriteFailurePeriod();
@@ -201,7 +206,6 @@ void TZirvoService::ServiceStart(host::ServiceFrame&, bool& started) {
 }
 
 void TZirvoService::ServiceExecute(host::ServiceFrame&) {
-  const LifecycleHandlerScope scope;
   WriteLog("TZirvoService.ServiceExecute...");
   TimerService.SetEnabled(true);
   while (!Terminated()) {
@@ -214,7 +218,6 @@ void TZirvoService::ServiceExecute(host::ServiceFrame&) {
 }
 
 void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
-  const LifecycleHandlerScope scope;
   WriteLog("TZirvoService.Stop...");
   try {
     if (Service_Busy) {
@@ -250,7 +253,6 @@ void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
 }
 
 void TZirvoService::ServicePause(host::ServiceFrame&, bool&) {
-  const LifecycleHandlerScope scope;
   WriteLog("Service SMS mis en pause...");
   ActualizeSQLServiceState();
   if (DebugMode) LogTimerState();
@@ -261,20 +263,17 @@ void TZirvoService::ServicePause(host::ServiceFrame&, bool&) {
 }
 
 void TZirvoService::ServiceContinue(host::ServiceFrame&, bool&) {
-  const LifecycleHandlerScope scope;
   WriteLog("ZirvoService en cours (ServiceContinue)...");
   if (DebugMode) WriteLog("ZirvoService en cours (ServiceContinue)...");
   ActualizeSQLServiceState();
 }
 
 void TZirvoService::ServiceShutdown(host::ServiceFrame&) {
-  const LifecycleHandlerScope scope;
   WriteLog("ZirvoService en cours d'arrêt...");
   ActualizeSQLServiceState();
 }
 
 void TZirvoService::ServiceDestroy(host::ServiceFrame&) {
-  const LifecycleHandlerScope scope;
   WriteLog("TZirvoService.ServiceDestroy...");
   if (DebugMode) WriteLog("ZirvoService en cours de destruction...");
   ActualizeSQLServiceState();

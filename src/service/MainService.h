@@ -76,9 +76,9 @@ class TZirvoService : public host::ServiceFrame {
   void ServiceShutdown(host::ServiceFrame& sender);
   void ServiceDestroy(host::ServiceFrame& sender);
 
-  // One line of the diagnostic log. Any thread. A line that cannot be written raises
-  // EInOutError, except inside a lifecycle handler, where it is lost and the failure goes
-  // to the event log once (until a line is written again).
+  // One line of the diagnostic log. Any thread. Never raises: a line that cannot be
+  // written is lost; the event log hears of the first write failure of the process, and
+  // of the first line written after it.
   void WriteLog(const std::string& message) const;
   // Blocks the calling thread for 0 to 59 seconds, logging the wait in debug mode into
   // the same log as WriteLog.
@@ -87,6 +87,10 @@ class TZirvoService : public host::ServiceFrame {
   // program never sets it, so the service waits for real. Set before the first cycle.
   void SetWaitPassage(WaitPassage passage) { waitPassage_ = std::move(passage); }
 
+  // Removes the temporary copies of the settings file and of the reply copy that a
+  // killed process left beside them, with one log line naming them. At start, before the
+  // first settings read.
+  void RemoveOrphanCopies();
   // The work the handlers hand on; virtual so that a test can stand in for a part.
   virtual void LireConfiguration();
   // False when the last settings read was abandoned because the desktop files name no
@@ -146,7 +150,9 @@ class TZirvoService : public host::ServiceFrame {
   // Timer events being handled on the main thread (a count: the anti-freeze pump may
   // nest one event inside another).
   std::atomic<int> cyclesRunning_{0};
-  mutable std::atomic<bool> logFailureReported_{false};
+  // How far the event log has been told of lost log lines: at most twice per process.
+  enum : int { kLogNothingReported, kLogLossReported, kLogRecoveryReported };
+  mutable std::atomic<int> logLoss_{kLogNothingReported};
   // Set by the settings reads: on the service thread at the start, then on the main
   // thread.
   std::atomic<bool> settingsReadCompleted_{true};

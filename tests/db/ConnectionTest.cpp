@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -194,6 +196,61 @@ TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndC
   lines = OpenFailureLines(noFile);
   EXPECT_EQ(lines[0].rfind("! ", 0), 0u);
   EXPECT_NE(lines[0].find("SQLSTATE"), std::string::npos) << lines[0];
+}
+
+TEST(Connection, EveryDriverEndsItsWaitOnAFrozenServerWithinItsBoundsAndRecoversAfter) {
+  // A server of its own, frozen: it takes connections and answers nothing. Reached both
+  // ways the service reaches MariaDB, and by FreeTDS (the practice base's driver here).
+  test::MariaDbServer server{test::MariaDbServer::Own{}};
+  const std::u16string port = platform::AnsiToWide(std::to_string(server.Port()));
+  test::AddUserDataSource("ZirvoFrozenSource",
+                          "Driver=" + std::string(test::kMariaDbDriver) +
+                              "\nServer=127.0.0.1\nPort=" + std::to_string(server.Port()));
+  const std::u16string password = platform::AnsiToWide(test::MariaDbServer::kPassword);
+  std::u16string mySqlText = MySQLConnectionString(password);
+  mySqlText.replace(mySqlText.find(u"QuenzarMySQLDB"), 14, u"ZirvoFrozenSource");
+  Connection mySql(mySqlText);
+  const TSQLServerSettings sc{u"127.0.0.1," + port, u"Varnox",
+                              platform::AnsiToWide(test::MariaDbServer::kUser), password};
+  Connection practice(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  practice.SetSqlServerDriver(platform::AnsiToWide(test::kMariaDbDriver));
+  Connection freeTds(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  freeTds.SetSqlServerDriver(platform::AnsiToWide(test::kFreeTdsDriver));
+  for (Connection* connection : {&mySql, &practice, &freeTds}) {
+    connection->SetLoginTimeout(2);
+    connection->SetQueryTimeout(2);
+  }
+  practice.Open();
+  Query statement(practice);
+  statement.SetText("select 1 as one");
+  server.SetFrozen(true);
+  // Each step must fail by itself; one that waits for the server is woken after 30 s, so
+  // that the test fails rather than hangs.
+  const auto failsAlone = [&server](const std::function<void()>& step, const char* what) {
+    auto outcome = std::async(std::launch::async, [&step] {
+      try {
+        step();
+      } catch (const Exception& error) {
+        return error.Message();
+      }
+      return std::string();
+    });
+    const bool ended = outcome.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!ended) server.SetFrozen(false);
+    EXPECT_TRUE(ended) << what << " waited for the server";
+    EXPECT_NE(outcome.get(), "") << what;
+  };
+  failsAlone([&] { mySql.Open(); }, "the data source's handshake");
+  failsAlone([&] { statement.Open(); }, "a statement of the practice base");
+  failsAlone([&] { freeTds.Open(); }, "FreeTDS's login");
+
+  server.SetFrozen(false);
+  practice.Close();
+  practice.Open();
+  statement.Open();
+  EXPECT_EQ(statement.FieldAsInteger("one"), 1);
+  mySql.Open();
+  EXPECT_TRUE(mySql.Connected());
 }
 
 }  // namespace

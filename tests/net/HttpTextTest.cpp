@@ -162,6 +162,9 @@ TEST(ReplyText, ChoosesTheCharsetAndConvertsToOurText) {
   EXPECT_EQ(BodyToText("a\xE9", ""), "aé") << "no content type: byte to character";
   EXPECT_EQ(BodyToText("a\xE9", "text/plain; charset=x-unknown"), "aé");
   EXPECT_EQ(BodyToText(std::string("1|x\0|2", 6), "text/plain"), std::string("1|x\0|2", 6));
+  // A byte-order mark never reaches the text; the rest keeps its charset's reading.
+  EXPECT_EQ(BodyToText("\xEF\xBB\xBFid1|caf\xC3\xA9", "text/plain; charset=utf-8"), "id1|café");
+  EXPECT_EQ(BodyToText("\xEF\xBB\xBFid1|caf\xE9", "text/plain"), "id1|café");
 }
 
 TEST(CookieStore, StoresMatchesReplacesAndExpires) {

@@ -1,5 +1,7 @@
 #include "peers/MariaDbServer.h"
 
+#include <signal.h>
+
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -32,9 +34,10 @@ std::string FirstLine(const std::string& path) {
 
 }  // namespace
 
-MariaDbServer::MariaDbServer() {
+MariaDbServer::MariaDbServer(bool own) {
   std::string state;
-  if (const char* shared = std::getenv("ZIRVO_MARIADB_STATE"); shared != nullptr && *shared) {
+  if (const char* shared = std::getenv("ZIRVO_MARIADB_STATE");
+      !own && shared != nullptr && *shared) {
     state = shared;
   } else {
     own_.emplace();
@@ -71,7 +74,21 @@ void MariaDbServer::RunAsRoot(const std::string& sql) const {
   }
 }
 
+void MariaDbServer::SetFrozen(bool frozen) {
+  if (!own_) throw std::logic_error("only a server of the test's own may be frozen");
+  const std::string pid = FirstLine(directory_ + "/server.pid");
+  if (pid.empty() || ::kill(std::stoi(pid), frozen ? SIGSTOP : SIGCONT) != 0) {
+    throw std::runtime_error("MariaDB cannot be signalled (" + directory_ + ")");
+  }
+  frozen_ = frozen;
+}
+
 MariaDbServer::~MariaDbServer() {
+  try {
+    if (frozen_) SetFrozen(false);
+  } catch (const std::exception&) {
+    // Stopping kills a server that cannot be woken.
+  }
   if (own_) Shell("python3 " + Quoted(Script()) + " stop " + Quoted(own_->File("state")));
 }
 

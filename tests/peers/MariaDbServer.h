@@ -23,7 +23,10 @@ class MariaDbServer {
   // never outlives half an hour in any case. Either way makes sure the databases Quenzar
   // and Varnox and the user exist. Raises std::runtime_error with the server's log when
   // it does not come up.
-  MariaDbServer();
+  MariaDbServer() : MariaDbServer(false) {}
+  // A server of this process's own even under ctest: one a test may freeze.
+  struct Own {};
+  explicit MariaDbServer(Own) : MariaDbServer(true) {}
   ~MariaDbServer();
   MariaDbServer(const MariaDbServer&) = delete;
   MariaDbServer& operator=(const MariaDbServer&) = delete;
@@ -31,8 +34,13 @@ class MariaDbServer {
   int Port() const { return port_; }
   // Runs SQL as the server's root user through its socket; raises on failure.
   void RunAsRoot(const std::string& sql) const;
+  // Stops the server's process where it stands (SIGSTOP: it takes connections and
+  // answers nothing) or lets it go on. Own servers only; the destructor wakes it.
+  void SetFrozen(bool frozen);
 
  private:
+  explicit MariaDbServer(bool own);
+  bool frozen_ = false;
   std::optional<TempDir> own_;  // the state file of a server of this process's own
   std::string directory_;
   int port_ = 0;

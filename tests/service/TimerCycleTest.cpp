@@ -408,7 +408,7 @@ TEST_F(TimerCycleTest, ALogThatFailsAtTheEndStillLeavesTheTimerArmed) {
     std::filesystem::remove(logFile);
     std::filesystem::create_symlink("/dev/full", logFile);
   };
-  EXPECT_THROW(Tick(), EInOutError);
+  EXPECT_NO_THROW(Tick()) << "a line the disk cannot take is lost, the cycle goes on";
   ExpectIdleAndArmed();
 }
 

@@ -1,10 +1,12 @@
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 #include "platform/posix/WriteAll.h"
@@ -29,6 +31,27 @@ void SyncDirectory(const std::string& directory) {
   }
 }
 
+// mkostemp's template: the file's name, a dot and six letters or digits.
+constexpr std::string_view kTemporarySuffix = ".XXXXXX";
+
+std::string BaseNameOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsTemporaryName(std::string_view name, std::string_view base) {
+  if (name.size() != base.size() + kTemporarySuffix.size() || name.substr(0, base.size()) != base ||
+      name[base.size()] != '.') {
+    return false;
+  }
+  for (const char c : name.substr(base.size() + 1)) {
+    const bool letterOrDigit =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!letterOrDigit) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 char PathDelimiter() { return '/'; }
@@ -47,7 +70,7 @@ int ReplaceFileContents(const std::string& path, std::string_view data, FlushMod
   if (exists && !S_ISREG(existing.st_mode)) return EISDIR;
 
   const std::string directory = DirectoryOf(path);
-  std::string pattern = path + ".XXXXXX";
+  std::string pattern = path + std::string(kTemporarySuffix);
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
@@ -79,6 +102,32 @@ int ReplaceFileContents(const std::string& path, std::string_view data, FlushMod
   }
   if (mode == FlushMode::kToDisk) SyncDirectory(directory);
   return 0;
+}
+
+OrphanRemoval RemoveOrphanReplacements(const std::string& path) {
+  OrphanRemoval result;
+  const std::string directory = DirectoryOf(path);
+  const std::string base = BaseNameOf(path);
+  std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(directory.c_str()), ::closedir);
+  if (!folder) return result;
+  const int folderFd = ::dirfd(folder.get());
+  while (const dirent* entry = ::readdir(folder.get())) {
+    if (!IsTemporaryName(entry->d_name, base)) continue;
+    // Looked at without following a link, and removed by its name in the folder looked
+    // at: a link is never followed, whatever it points to.
+    struct stat info {};
+    if (::fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+      continue;
+    }
+    const std::string found = directory + "/" + entry->d_name;
+    if (::unlinkat(folderFd, entry->d_name, 0) == 0) {
+      result.removed.push_back(found);
+    } else {
+      result.failed.emplace_back(found, errno);
+    }
+  }
+  return result;
 }
 
 int FlushFileToDisk(const std::string& path) {

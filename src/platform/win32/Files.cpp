@@ -1,11 +1,13 @@
 #include "platform/Files.h"
 
 #include <windows.h>
-// windows.h first: bcrypt.h needs its types.
+// windows.h first: bcrypt.h and aclapi.h need its types.
+#include <aclapi.h>
 #include <bcrypt.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zirvo::platform {
 
@@ -14,6 +16,88 @@ namespace {
 struct HandleCloser {
   void operator()(HANDLE h) const { CloseHandle(h); }
 };
+
+// The temporary name of a replacement: the file's name, ".tmp" and 16 hexadecimal digits.
+constexpr std::string_view kTemporaryMark = ".tmp";
+constexpr std::size_t kTemporaryDigits = 16;
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsTemporaryName(std::string_view name, std::string_view base) {
+  if (name.size() != base.size() + kTemporaryMark.size() + kTemporaryDigits) return false;
+  for (std::size_t i = 0; i < base.size(); ++i) {
+    if (LowerAscii(name[i]) != LowerAscii(base[i])) return false;
+  }
+  if (name.substr(base.size(), kTemporaryMark.size()) != kTemporaryMark) return false;
+  for (const char c : name.substr(base.size() + kTemporaryMark.size())) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+// The owner the files of this process get, and the process's account.
+struct ProcessOwners {
+  std::vector<unsigned char> owner;
+  std::vector<unsigned char> user;
+};
+
+ProcessOwners OwnersOfThisProcess() {
+  ProcessOwners owners;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return owners;
+  std::unique_ptr<void, HandleCloser> closer(token);
+  const auto read = [token](TOKEN_INFORMATION_CLASS kind) {
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<unsigned char> data(size);
+    if (size == 0 || !GetTokenInformation(token, kind, data.data(), size, &size)) data.clear();
+    return data;
+  };
+  owners.owner = read(TokenOwner);
+  owners.user = read(TokenUser);
+  return owners;
+}
+
+bool OwnedByThisProcess(PSID sid, const ProcessOwners& owners) {
+  if (!owners.owner.empty() &&
+      EqualSid(sid, reinterpret_cast<const TOKEN_OWNER*>(owners.owner.data())->Owner)) {
+    return true;
+  }
+  return !owners.user.empty() &&
+         EqualSid(sid, reinterpret_cast<const TOKEN_USER*>(owners.user.data())->User.Sid);
+}
+
+// Deletes a leftover temporary file through one handle, so that what is checked (a plain
+// file, its owner) is what is deleted; a link is opened as itself, never followed.
+DWORD DeleteIfOrphan(const std::string& path, const ProcessOwners& owners, bool& deleted) {
+  deleted = false;
+  HANDLE raw = CreateFileA(path.c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return GetLastError();
+  std::unique_ptr<void, HandleCloser> file(raw);
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(raw, &information) ||
+      (information.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return 0;
+  }
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(raw, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return 0;
+  }
+  const bool ours = owner != nullptr && OwnedByThisProcess(owner, owners);
+  LocalFree(descriptor);
+  if (!ours) return 0;
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (!SetFileInformationByHandle(raw, FileDispositionInfo, &disposition, sizeof disposition)) {
+    return GetLastError();
+  }
+  deleted = true;
+  return 0;
+}
 
 // Creates the temporary file of a replacement under a name no other process can guess,
 // beside the file it replaces. CREATE_NEW never opens a file someone put there first.
@@ -26,7 +110,7 @@ HANDLE CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
       SetLastError(ERROR_GEN_FAILURE);
       return INVALID_HANDLE_VALUE;
     }
-    tempPath = path + ".tmp";
+    tempPath = path + std::string(kTemporaryMark);
     for (const unsigned char byte : random) {
       tempPath += kHex[byte >> 4];
       tempPath += kHex[byte & 0x0F];
@@ -76,6 +160,28 @@ int ReplaceFileContents(const std::string& path, std::string_view data, FlushMod
     return static_cast<int>(error);
   }
   return 0;
+}
+
+OrphanRemoval RemoveOrphanReplacements(const std::string& path) {
+  OrphanRemoval result;
+  const auto separator = path.find_last_of("\\/");
+  const std::string directory = separator == std::string::npos ? "" : path.substr(0, separator + 1);
+  const std::string base = separator == std::string::npos ? path : path.substr(separator + 1);
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA((path + std::string(kTemporaryMark) + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return result;
+  const ProcessOwners owners = OwnersOfThisProcess();
+  do {
+    // The pattern also matches short (8.3) names and other lengths: the long name decides.
+    if (!IsTemporaryName(found.cFileName, base)) continue;
+    const std::string candidate = directory + found.cFileName;
+    bool deleted = false;
+    const DWORD error = DeleteIfOrphan(candidate, owners, deleted);
+    if (deleted) result.removed.push_back(candidate);
+    if (error != 0) result.failed.emplace_back(candidate, static_cast<int>(error));
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return result;
 }
 
 int FlushFileToDisk(const std::string& path) {
