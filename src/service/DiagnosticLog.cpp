@@ -7,6 +7,7 @@
 #include "base/Errors.h"
 #include "base/StringUtils.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/LogFile.h"
 #include "platform/Process.h"
 #include "platform/SystemError.h"
@@ -21,7 +22,7 @@ std::mutex& LogMutex() {
 }
 
 [[noreturn]] void RaiseWriteError(const std::string& path, int code) {
-  throw EInOutError("Erreur d'écriture dans le journal " + path + " : " +
+  throw EInOutError("Erreur d'écriture dans le journal " + platform::PathToText(path) + " : " +
                         platform::SystemErrorText(static_cast<std::uint32_t>(code)),
                     code);
 }

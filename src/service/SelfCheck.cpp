@@ -202,16 +202,17 @@ void SelfCheck::ReadSettingsCopy(const std::string& settingsText, bool settingsE
   folder_ = std::make_unique<PrivateFolder>();
   const std::string executableName =
       options_.executablePath.substr(ExtractFilePath(options_.executablePath).size());
-  copyExecutable_ = (folder_->Path() / executableName).string();
+  copyExecutable_ = PathString(folder_->Path() / FileSystemPath(executableName));
   const std::string copyFile = ChangeFileExt(copyExecutable_, ".ini");
   if (settingsExist) {
-    std::ofstream out(copyFile, std::ios::binary);
+    std::ofstream out(FileSystemPath(copyFile), std::ios::binary);
     out << settingsText;
     if (!out.flush()) throw Exception("Impossible de copier les paramètres dans " + copyFile);
   }
   // The desktop application's file is read where the service would read it: beside the
   // executable, here beside the copy. "Varnox.ver" is named by it and read in place.
-  const fs::path varnoxIni = fs::path(ExtractFilePath(options_.executablePath) + "Varnox.ini");
+  const fs::path varnoxIni =
+      FileSystemPath(ExtractFilePath(options_.executablePath) + "Varnox.ini");
   std::error_code ignored;
   if (fs::is_regular_file(varnoxIni, ignored)) {
     fs::copy_file(varnoxIni, folder_->Path() / "Varnox.ini", ignored);
@@ -250,14 +251,17 @@ void SelfCheck::ReadSettingsCopy(const std::string& settingsText, bool settingsE
 }
 
 StepResult SelfCheck::Settings() {
-  const std::string path = ChangeFileExt(options_.executablePath, ".ini");
+  const std::string file = ChangeFileExt(options_.executablePath, ".ini");
+  // Shown as text; opened by its path.
+  const std::string path = platform::PathToText(file);
   std::error_code error;
-  const bool exists = fs::exists(path, error);
+  const bool exists = fs::exists(FileSystemPath(file), error);
   std::string text;
   if (exists) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FileSystemPath(file), std::ios::binary);
     std::ostringstream content;
-    if (!fs::is_regular_file(path, error) || !in || !(content << in.rdbuf()) || in.bad()) {
+    if (!fs::is_regular_file(FileSystemPath(file), error) || !in || !(content << in.rdbuf()) ||
+        in.bad()) {
       return StepResult::Failed(
           "le fichier " + path +
           " ne peut pas être lu (ce n'est pas un fichier, ou les droits manquent) : le service "
@@ -320,7 +324,7 @@ StepResult SelfCheck::Settings() {
           ", HTTPBasicAuthentification=" + (settings_.HTTPBasicAuthentification ? "1" : "0"),
       "DataBaseDir=" + Shown(RealPath(settings_.DataBaseDir)),
   };
-  if (exists && platform::IsReadOnlyFile(path)) {
+  if (exists && platform::IsReadOnlyFile(file)) {
     notes.push_back(
         "le fichier est en lecture seule : le service ne pourra pas y réécrire les "
         "valeurs lues (il travaillera avec elles et le signalera au journal).");
