@@ -80,7 +80,8 @@ build_openssl() {
     exit 1
   }
   # The folders really compiled in, as OpenSSL_version(OPENSSL_DIR) reports them.
-  if ! strings "$tree/libcrypto-3-x64.dll" | grep -qxF "OPENSSLDIR: \"$openssl_prefix/ssl\""; then
+  # (grep reads everything: with -q it would stop strings early, which pipefail reports.)
+  if ! strings "$tree/libcrypto-3-x64.dll" | grep -xF "OPENSSLDIR: \"$openssl_prefix/ssl\"" >/dev/null; then
     echo "OpenSSL n'a pas pris le dossier de configuration $openssl_prefix/ssl." >&2
     exit 1
   fi
