@@ -72,7 +72,9 @@ def planted_loads():
 
 def plant_openssl_configuration():
     """An openssl.cnf naming a provider module (the planted library) wherever OpenSSL
-    could read one by itself."""
+    could read one by itself. (A backslash is an escape there: the path has slashes.)
+    A build without OPENSSL_INIT_NO_LOAD_CONFIG loads the module at its first TLS
+    connection (seen with -check)."""
     module = os.path.join(PREFIX, "drive_c", "planted", "module.dll")
     os.makedirs(os.path.dirname(module), exist_ok=True)
     shutil.copy(PLANTED, module)
@@ -81,7 +83,7 @@ def plant_openssl_configuration():
         with open(path, "w") as f:
             f.write("openssl_conf = init\n[init]\nproviders = providers\n"
                     "[providers]\nplanted = planted\n[planted]\n"
-                    "module = C:\\planted\\module.dll\nactivate = 1\n")
+                    "module = C:/planted/module.dll\nactivate = 1\n")
 
 
 def status_fields(line):
@@ -346,8 +348,11 @@ def checks():
     loaded = [m for m in messages if m.startswith("Bibliothèque TLS chargée : OpenSSL 3.")]
     check(len(loaded) == 1 and loaded[0].endswith("Zirvo ?ód?\\libssl-3-x64.dll)"),
           "une ligne nomme la bibliothèque TLS chargée, celle du dossier du programme", loaded)
-    check(planted_loads() == [], "openssl.cnf déposé (C:\\usr\\local\\ssl, Common Files) :"
-          " module jamais chargé", "chargé")
+    code, out, err = wine(WIN_EXE, "-check", timeout=120)
+    gateway = [line for line in out.decode("cp1252").splitlines() if "Passerelle SMS" in line]
+    check(planted_loads() == [] and gateway and ": OK" in gateway[0],
+          "openssl.cnf déposé (C:\\usr\\local\\ssl, Common Files) : module jamais chargé"
+          " (cycle, puis -check et sa connexion TLS)", (gateway, err[-300:]))
     check(run_linux_cycle(linux_dir, linux_db, port), "cycle Linux terminé",
           log_bytes(linux_dir).decode("utf-8")[-2000:])
     windows_rows, linux_rows = delivery_rows(windows_db), delivery_rows(linux_db)
