@@ -193,7 +193,8 @@ class SelfCheck {
 std::string SelfCheck::RealPath(const std::string& copyPath) const {
   const std::string copyFolder = ExtractFilePath(copyExecutable_);
   if (!copyFolder.empty() && copyPath.rfind(copyFolder, 0) == 0) {
-    return ExtractFilePath(options_.executablePath) + copyPath.substr(copyFolder.size());
+    return platform::PathToText(ExtractFilePath(options_.executablePath)) +
+           copyPath.substr(copyFolder.size());
   }
   return copyPath;
 }

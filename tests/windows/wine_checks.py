@@ -349,7 +349,8 @@ def checks():
     check(len(loaded) == 1 and loaded[0].endswith("Zirvo ?ód?\\libssl-3-x64.dll)"),
           "une ligne nomme la bibliothèque TLS chargée, celle du dossier du programme", loaded)
     code, out, err = wine(WIN_EXE, "-check", timeout=120)
-    gateway = [line for line in out.decode("cp1252").splitlines() if "Passerelle SMS" in line]
+    gateway = [line for line in out.decode("cp1252", "replace").splitlines()
+               if "Passerelle SMS" in line]
     check(planted_loads() == [] and gateway and ": OK" in gateway[0],
           "openssl.cnf déposé (C:\\usr\\local\\ssl, Common Files) : module jamais chargé"
           " (cycle, puis -check et sa connexion TLS)", (gateway, err[-300:]))
