@@ -3,13 +3,24 @@
 # mingw-w64, OpenSSL 3 cross-built from Debian's source package (its DLLs under their
 # own names) and the operator's text LISEZMOI.txt (Windows-1252, CR LF).
 #
-# The OpenSSL build is kept by version in ZIRVOSRV_OPENSSL_CACHE (default
-# /var/cache/zirvosrv-openssl), so later runs only copy it.
+# The OpenSSL build is kept by version and by a short tag of its configure options in
+# ZIRVOSRV_OPENSSL_CACHE (default /var/cache/zirvosrv-openssl), so later runs only copy it
+# and a build made with other options is never reused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cache_root=${ZIRVOSRV_OPENSSL_CACHE:-/var/cache/zirvosrv-openssl}
 dist=dist/windows
+
+# Every folder OpenSSL may read by itself (configuration, engines, provider modules) is
+# compiled into the DLLs. Left to their defaults they are "/usr/local/...", which Windows
+# resolves on the current drive, where any user may create folders; under Common Files only
+# administrators may write. The service never reads a configuration file (it initialises the
+# library without one), but a user who brings other tools keeps that protection too.
+openssl_prefix="C:/Program Files/Common Files/ZirvoSrv/OpenSSL"
+openssl_options=(mingw64 --cross-compile-prefix=x86_64-w64-mingw32- shared no-asm no-tests
+  no-autoload-config "--prefix=$openssl_prefix" --openssldir=ssl)
+openssl_tag=$(printf '%s\n' "${openssl_options[@]}" | sha256sum | cut -c1-8)
 
 openssl_source_version() {
   apt-cache showsrc openssl 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1
@@ -56,16 +67,24 @@ build_openssl() {
   tree=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'openssl-*' | head -n 1)
   (
     cd "$tree"
-    # The configuration file is never read by itself: its built-in folder (OPENSSLDIR,
-    # "/usr/local/ssl", that is C:\usr\local\ssl) may be created by any user of the
-    # machine, and a file there would be read by a service running with high rights.
-    ./Configure mingw64 --cross-compile-prefix=x86_64-w64-mingw32- shared no-asm no-tests \
-      no-autoload-config >"$work/configure.log" 2>&1
-    make -j"$(nproc)" build_libs >"$work/make.log" 2>&1
+    # A relative --openssldir is taken under the prefix; an absolute "C:/..." one is not
+    # recognised as absolute by Configure on Linux. The spaces stay inside the quoted -D
+    # definitions of the makefile.
+    ./Configure "${openssl_options[@]}" >"$work/configure.log" 2>&1
+    # Only the two DLLs: "build_libs" would compile every file a second time for the
+    # static libraries, which nothing here uses.
+    { make -j"$(nproc)" build_generated && make -j"$(nproc)" libcrypto-3-x64.dll libssl-3-x64.dll; } \
+      >"$work/make.log" 2>&1
   ) || {
     tail -n 30 "$work/make.log" "$work/configure.log" 2>/dev/null >&2
     exit 1
   }
+  # The folders really compiled in, as OpenSSL_version(OPENSSL_DIR) reports them.
+  # (grep reads everything: with -q it would stop strings early, which pipefail reports.)
+  if ! strings "$tree/libcrypto-3-x64.dll" | grep -xF "OPENSSLDIR: \"$openssl_prefix/ssl\"" >/dev/null; then
+    echo "OpenSSL n'a pas pris le dossier de configuration $openssl_prefix/ssl." >&2
+    exit 1
+  fi
   mkdir -p "$target.tmp"
   cp "$tree/libcrypto-3-x64.dll" "$tree/libssl-3-x64.dll" "$tree/LICENSE.txt" "$target.tmp/"
   x86_64-w64-mingw32-strip "$target.tmp/"*.dll
@@ -79,7 +98,7 @@ if [ -z "$version" ]; then
   echo "Les sources Debian d'OpenSSL sont introuvables (entrée deb-src ?)." >&2
   exit 1
 fi
-openssl_dir=$cache_root/$version
+openssl_dir=$cache_root/$version-$openssl_tag
 [ -f "$openssl_dir/libssl-3-x64.dll" ] || build_openssl "$version" "$openssl_dir"
 
 echo "Compilation croisée de ZirvoSrv.exe..."

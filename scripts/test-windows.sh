@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/package-windows.sh
-cmake --build build-win --target ZirvoServiceControl >/dev/null
+cmake --build build-win --target ZirvoServiceControl PlantedLibrary >/dev/null
 # The Linux program gives the expected results for the same inputs.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target ZirvoSrv >/dev/null

@@ -11,9 +11,11 @@
 #include "platform/ServiceManager.h"
 #include "service/CommandLine.h"
 #include "service/MainService.h"
+#include "service/ProgramFolderAccess.h"
 #include "service/SelfCheck.h"
 
 int main(int argc, char** argv) {
+  zirvo::platform::RestrictLibrarySearch();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (!zirvo::service::UnknownOption(arguments).empty()) {
     for (const std::string& line : zirvo::service::UsageText()) {
@@ -23,6 +25,9 @@ int main(int argc, char** argv) {
   }
   if (zirvo::host::FindCmdLineSwitch(arguments, "scramble")) {
     return zirvo::config::RunScrambleCommand();
+  }
+  if (zirvo::host::FindCmdLineSwitch(arguments, "permissions")) {
+    return zirvo::service::RunPermissionsCommand(arguments, zirvo::platform::ExecutablePath());
   }
   if (zirvo::host::FindCmdLineSwitch(arguments, "check")) {
     // Before anything of the service exists: the check writes no log line and leaves a

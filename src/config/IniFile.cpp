@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/StringUtils.h"
+#include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "platform/SystemError.h"
 
@@ -12,7 +13,8 @@ std::string IniFile::LoadBytes() const {
   bool missing = false;
   const int error = platform::ReadFileContents(fileName_, bytes, missing);
   if (error != 0 && !missing) {
-    throw EInOutError("Impossible de lire le fichier de paramètres " + fileName_ + " : " +
+    throw EInOutError("Impossible de lire le fichier de paramètres " +
+                          platform::PathToText(fileName_) + " : " +
                           platform::SystemErrorText(static_cast<std::uint32_t>(error)),
                       error);
   }
@@ -25,7 +27,7 @@ void IniFile::Store(const IniDocument& document, const std::string& before) {
   const auto mode =
       deferFlush_ ? platform::FlushMode::kLeaveToSystem : platform::FlushMode::kToDisk;
   if (platform::ReplaceFileContents(fileName_, after, mode) != 0) {
-    throw Exception("Unable to write to " + fileName_);
+    throw Exception("Unable to write to " + platform::PathToText(fileName_));
   }
   if (deferFlush_) flushPending_ = true;
 }
@@ -33,7 +35,9 @@ void IniFile::Store(const IniDocument& document, const std::string& before) {
 void IniFile::Flush() {
   if (!flushPending_) return;
   flushPending_ = false;
-  if (platform::FlushFileToDisk(fileName_) != 0) throw Exception("Unable to write to " + fileName_);
+  if (platform::FlushFileToDisk(fileName_) != 0) {
+    throw Exception("Unable to write to " + platform::PathToText(fileName_));
+  }
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,

@@ -25,7 +25,7 @@ std::string Now() { return DateTimeToStr(platform::LocalNow()); }
 
 bool FileExists(const std::string& path) {
   std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
+  return std::filesystem::is_regular_file(FileSystemPath(path), error);
 }
 
 // Creates the directory and its parents. Only an empty name is an error; any other
@@ -33,7 +33,7 @@ bool FileExists(const std::string& path) {
 void ForceDirectories(const std::string& directory) {
   if (directory.empty()) throw EInOutError("Unable to create directory", 0);
   std::error_code ignored;
-  std::filesystem::create_directories(directory, ignored);
+  std::filesystem::create_directories(FileSystemPath(directory), ignored);
 }
 
 }  // namespace
@@ -170,9 +170,15 @@ void SettingsReader::ReadOwnBranch(IniFile& own) {
   WriteBack(own, kMySqlSection, "QuenzarMySQLDB", mySqlDataSource);
 
   Marker(own, "modification de DataBaseDir...");
-  settings_.DataBaseDir = AddTrailingBackslash(
-      own.ReadString(kKernelSection, "Private", ExtractFilePath(executablePath_) + "Private"));
-  ForceDirectories(settings_.DataBaseDir);
+  // The settings hold text; the default folder is the program's own path, which the text
+  // may not be able to hold (a folder name outside the code page): that one is created by
+  // its path, never by a look-alike of it.
+  const std::string defaultFolder = ExtractFilePath(executablePath_) + "Private";
+  const std::string defaultText = platform::PathToText(defaultFolder);
+  const std::string folder = own.ReadString(kKernelSection, "Private", defaultText);
+  settings_.DataBaseDir = AddTrailingBackslash(folder);
+  ForceDirectories(folder == defaultText ? AddTrailingBackslash(defaultFolder)
+                                         : platform::TextToPath(settings_.DataBaseDir));
   WriteBack(own, kKernelSection, "DataBaseDir", settings_.DataBaseDir);
   WriteBack(own, kExecutionSection, "LireConfiguration", Now());
 }
@@ -180,14 +186,15 @@ void SettingsReader::ReadOwnBranch(IniFile& own) {
 bool SettingsReader::ReadVarnoxBranch(IniFile& own, const std::string& varnoxIniPath) {
   Debug("Lecture de Varnox.ini...");
   const IniFile varnoxIni(varnoxIniPath);
-  settings_.DataBaseDir = AddTrailingBackslash(
-      varnoxIni.ReadString("Database", "Private", ExtractFilePath(executablePath_) + "Private"));
+  settings_.DataBaseDir = AddTrailingBackslash(varnoxIni.ReadString(
+      "Database", "Private", platform::PathToText(ExtractFilePath(executablePath_)) + "Private"));
   const std::string sqlServerDir = varnoxIni.ReadString("Database", "Server", "");
   // The desktop application's files are outside text: their values reach the log with
   // their control bytes escaped, the line's own CR kept.
   Debug("DatabaseDir=" + EscapeControlBytes(settings_.DataBaseDir) + "\r" + std::string(22, ' ') +
         "SQLServerDir=" + EscapeControlBytes(sqlServerDir));
-  const std::string varnoxVerPath = AddTrailingBackslash(sqlServerDir) + "Varnox.ver";
+  const std::string varnoxVerPath =
+      platform::TextToPath(AddTrailingBackslash(sqlServerDir) + "Varnox.ver");
   if (TrimControl(sqlServerDir).empty() || !FileExists(varnoxVerPath)) {
     log_("Le chemin de la base de données de Quenzar SQL n'est pas paramétré (SQLServerDir=[" +
          EscapeControlBytes(sqlServerDir) + "]). Abandon de la procédure.");

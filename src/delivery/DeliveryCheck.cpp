@@ -11,6 +11,7 @@
 #include "db/Statements.h"
 #include "delivery/Batching.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/SystemError.h"
@@ -70,8 +71,8 @@ void WriteResultFile(const std::string& path, const std::vector<std::string>& li
   for (const auto& line : lines) content += line + "\r\n";
   const int error = platform::ReplaceFileContents(path, content);
   if (error != 0) {
-    throw EInOutError("Impossible d'écrire le fichier de résultat " + path + " : " +
-                          platform::SystemErrorText(static_cast<std::uint32_t>(error)),
+    throw EInOutError("Impossible d'écrire le fichier de résultat " + platform::PathToText(path) +
+                          " : " + platform::SystemErrorText(static_cast<std::uint32_t>(error)),
                       error);
   }
 }

@@ -6,6 +6,7 @@
 #include "base/StringUtils.h"
 #include "host/ServiceFrame.h"
 #include "platform/Accounts.h"
+#include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/SystemError.h"
@@ -42,6 +43,7 @@ HostEnvironment SystemHostEnvironment(platform::ServiceControlManager& manager) 
     return platform::AccountExists(account);
   };
   environment.systemAccountName = platform::SystemAccountName();
+  environment.fallbackAccount = platform::FallbackServiceAccount;
   return environment;
 }
 
@@ -131,7 +133,8 @@ void ServiceHost::HandleException(const std::exception& error) { LogHostEvent(er
 void ServiceHost::LogHostEvent(const std::string& text) {
   std::lock_guard<std::mutex> lock(eventMutex_);
   if (!eventSource_) {
-    eventSource_ = environment_.openEventSource(ProgramFileName(environment_.programPath));
+    eventSource_ = environment_.openEventSource(
+        platform::PathToText(ProgramFileName(environment_.programPath)));
   }
   if (eventSource_) eventSource_->ReportError(text);
 }
@@ -237,14 +240,22 @@ bool ServiceHost::Installation(bool install) {
         installation.password = service->Password();
         installation.documentedFiles = service->DocumentedFiles();
         // A fresh machine has no account of the service's own: rather than refuse, the
-        // service runs under the system's account, and the operator is told.
+        // service runs under its virtual account where the system has one (only the rights
+        // granted to it), otherwise under the system's account; the operator is told.
+        const std::string fallback =
+            environment_.fallbackAccount ? environment_.fallbackAccount(service->Name()) : "";
         if (!installation.startName.empty() && environment_.accountExists &&
             !environment_.accountExists(installation.startName)) {
           notes += "\nLe compte « " + installation.startName + " » n'existe pas : le service « " +
-                   service->DisplayName() + " » est installé sous le compte système (" +
-                   environment_.systemAccountName + ").";
-          installation.startName.clear();
+                   service->DisplayName() + " » est installé sous " +
+                   (fallback.empty() ? "le compte système (" + environment_.systemAccountName + ")."
+                                     : "son compte virtuel « " + fallback + " ».");
+          installation.startName = fallback;
           installation.password.clear();
+          service->SetServiceStartName(fallback);
+        } else if (!installation.startName.empty()) {
+          notes += "\nLe service « " + service->DisplayName() + " » est installé sous le compte « " +
+                   installation.startName + " ».";
         }
         std::uint32_t tag = service->TagID();
         database->CreateServiceEntry(installation, tag);

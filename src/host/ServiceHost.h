@@ -40,6 +40,9 @@ struct HostEnvironment {
   std::function<bool(const std::string& account)> accountExists;
   // The system's own account, named when an installation falls back to it.
   std::string systemAccountName;
+  // The account a service is installed under when its own does not exist (by service
+  // name); unset or "" means the system's own account.
+  std::function<std::string(const std::string& serviceName)> fallbackAccount;
 };
 
 // The environment of this process: the given manager, the system's event log and
@@ -107,8 +110,9 @@ class ServiceHost {
 
   // With "INSTALL" or "UNINSTALL" on the command line: installs or uninstalls every
   // service and returns; a service whose start account does not exist is installed under
-  // the system's own account, and the success message says so. Otherwise hands the
-  // process to the manager on the dispatcher thread and runs the main loop until the
+  // the fallback account (or the system's own), and the success message names the
+  // account used. The service's start name is the installed account in the hooks after. Otherwise
+  // hands the process to the manager on the dispatcher thread and runs the main loop until the
   // dispatcher has returned. Returns the process exit code: 0, or 1 when an installation,
   // an uninstallation or the dispatcher failed.
   int Run();

@@ -111,12 +111,24 @@ std::unique_ptr<TlsFunctions> FindFunctions(const platform::SharedLibraries& fil
     setLockingCallback(LockingCallback);
   }
   if (f->initSsl != nullptr) {
-    f->initSsl(0, nullptr);
+    f->initSsl(platform::TlsInitOptions(), nullptr);
   } else {
     f->libraryInit();
     f->loadErrorStrings();
   }
   return f;
+}
+
+// "Bibliothèque TLS chargée : OpenSSL 3.0.15 3 Sep 2024 (C:\...\libssl-3-x64.dll)": which
+// copy of the library the process really runs, told once.
+std::string LoadedLibraryLine(const platform::SharedLibraries& files) {
+  const char* (*version)(int) = nullptr;
+  const bool found =
+      Find(files, "OpenSSL_version", version) || Find(files, "SSLeay_version", version);
+  const char* text = found ? version(0) : nullptr;
+  const std::string location = files.Location();
+  return "Bibliothèque TLS chargée : " + std::string(text != nullptr ? text : "version inconnue") +
+         (location.empty() ? "" : " (" + location + ")");
 }
 
 }  // namespace
@@ -131,18 +143,39 @@ std::shared_ptr<TlsLibrary> TlsLibrary::Process() {
 }
 
 bool TlsLibrary::TryLoad() {
-  std::lock_guard<std::mutex> guard(LoadLock());
-  if (functions_) return true;
-  for (const auto& installation : installations_) {
-    auto files = platform::LoadSharedLibraries(installation);
-    if (!files) continue;
-    auto functions = FindFunctions(*files);
-    if (!functions) continue;
-    files_ = std::move(files);
-    functions_ = std::move(functions);
-    return true;
+  std::function<void(const std::string&)> report;
+  std::string line;
+  bool loaded = false;
+  {
+    std::lock_guard<std::mutex> guard(LoadLock());
+    if (functions_) return true;
+    for (const auto& installation : installations_) {
+      auto files = platform::LoadSharedLibraries(installation);
+      if (!files) continue;
+      auto functions = FindFunctions(*files);
+      if (!functions) continue;
+      line = LoadedLibraryLine(*files);
+      files_ = std::move(files);
+      functions_ = std::move(functions);
+      report = loadReport_;
+      loaded = true;
+      break;
+    }
   }
-  return false;
+  if (!loaded) return false;
+  if (report) {
+    try {
+      report(line);
+    } catch (const std::exception&) {
+      // A line the log cannot take does not make the library unusable.
+    }
+  }
+  return true;
+}
+
+void TlsLibrary::SetLoadReport(std::function<void(const std::string&)> report) {
+  std::lock_guard<std::mutex> guard(LoadLock());
+  loadReport_ = std::move(report);
 }
 
 const TlsFunctions& TlsLibrary::Require() {

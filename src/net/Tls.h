@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -39,11 +40,15 @@ class TlsLibrary {
   bool TryLoad();
   // As TryLoad, raising Exception("Could not load SSL library.") on failure.
   const TlsFunctions& Require();
+  // Called once, right after the load that succeeds, with one French line naming the
+  // library's version and file. Any thread.
+  void SetLoadReport(std::function<void(const std::string&)> report);
 
  private:
   std::vector<platform::TlsLibraryFiles> installations_;
   std::unique_ptr<platform::SharedLibraries> files_;
   std::unique_ptr<TlsFunctions> functions_;
+  std::function<void(const std::string&)> loadReport_;
 };
 
 // The settings every session of a client shares: TLS 1.2 only, automatic retry, the

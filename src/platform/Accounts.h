@@ -14,4 +14,9 @@ bool AccountExists(const std::string& name);
 // it is installed without an account: "LocalSystem" on Windows, "root" on Linux.
 const char* SystemAccountName();
 
+// The account a service is installed under when its own account does not exist: on
+// Windows its virtual account "NT SERVICE\<name>" (no password to keep, only the rights
+// granted to it); "" on Linux, where that is the system's own account.
+std::string FallbackServiceAccount(const std::string& serviceName);
+
 }  // namespace zirvo::platform

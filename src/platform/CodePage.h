@@ -15,4 +15,12 @@ std::string WideToAnsi(std::u16string_view text);
 std::string LegacyBytesToAnsi(std::string_view bytes);
 std::string AnsiToLegacyBytes(std::string_view text);
 
+// Paths are UTF-8 on both systems: on Windows they reach the system through its wide
+// functions, so that a folder named outside the ANSI code page ("C:\Łódź\") is the folder
+// meant and not a look-alike. A path shown in a text (log, console, message) becomes
+// narrow text, a character the code page lacks shown as '?'; a path read from a text (a
+// settings value) is converted from it. Both are the identity on Linux.
+std::string PathToText(std::string_view path);
+std::string TextToPath(std::string_view text);
+
 }  // namespace zirvo::platform

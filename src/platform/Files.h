@@ -24,8 +24,9 @@ enum class FlushMode {
   kLeaveToSystem,
 };
 
-// Who may read a file that ReplaceFileContents creates (Linux permission bits; Windows
-// files take their folder's rights either way).
+// Who may read a file that ReplaceFileContents creates. Linux: permission bits. Windows:
+// kOwnerOnly is a protected access list (the system, the administrators and the account
+// the process runs as), kEveryone the folder's entries.
 enum class NewFileAccess { kOwnerOnly, kEveryone };
 
 // Replaces the whole content of a file so that a crash leaves either the old or the new

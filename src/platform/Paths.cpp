@@ -21,4 +21,13 @@ std::string AddTrailingBackslash(std::string_view path) {
   return result;
 }
 
+std::filesystem::path FileSystemPath(std::string_view path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string PathString(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 }  // namespace zirvo

@@ -6,7 +6,7 @@
 
 namespace zirvo::platform {
 
-// Full path of the running executable.
+// Full path of the running executable (UTF-8, see CodePage.h).
 std::string ExecutablePath();
 
 // True when standard error is an operator's terminal (a console on Windows), not a file,
@@ -20,5 +20,9 @@ bool StandardErrorIsTerminal();
 // thread starts (Linux blocks those signals in the caller, which later threads inherit).
 // Output written to a closed pipe then fails instead of ending the process.
 void OnOperatorInterrupt(std::function<void()> cleanUp);
+
+// Narrows where libraries loaded by name are looked for to the program's folder and the
+// system's own folder, for the whole process. Called first thing in main.
+void RestrictLibrarySearch();
 
 }  // namespace zirvo::platform

@@ -2,6 +2,7 @@
 // linked: a machine without it still runs everything but TLS connections.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ class SharedLibraries {
   // (renamed files), its functions (the error queue above all) are those of the copy
   // that the TLS library reports into.
   virtual void* Find(const char* name) const = 0;
+  // Where the TLS library file was loaded from, as text for the log ("" when unknown).
+  virtual std::string Location() const { return std::string(); }
 };
 
 // The file names of one OpenSSL installation: its crypto library, then its TLS library
@@ -33,9 +36,17 @@ struct TlsLibraryFiles {
 // libssl of the same version on Linux.
 std::vector<TlsLibraryFiles> DefaultTlsLibraryNames();
 
-// Loads the crypto file and then one TLS file of an installation from the system's
-// library search path (on Windows the executable's folder comes first), without any
-// system error dialog. Null when either cannot be loaded.
+// Loads the crypto file and then one TLS file of an installation, without any system
+// error dialog: on Linux from the system's library search path; on Windows from the
+// executable's folder or System32 only (never the current directory, the Windows folder
+// or a PATH folder, where any user may put a file of that name). Null when either cannot
+// be loaded.
 std::unique_ptr<SharedLibraries> LoadSharedLibraries(const TlsLibraryFiles& files);
+
+// The options the library is initialised with (OPENSSL_init_ssl). Windows: never read a
+// configuration file, whatever the DLLs' built-in folder or OPENSSL_CONF say: a file
+// there may name modules that would then run inside the service. Linux: none (the
+// system's own configuration, which only its administrator may change).
+std::uint64_t TlsInitOptions();
 
 }  // namespace zirvo::platform

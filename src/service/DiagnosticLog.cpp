@@ -7,6 +7,7 @@
 #include "base/Errors.h"
 #include "base/StringUtils.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/LogFile.h"
 #include "platform/Process.h"
 #include "platform/SystemError.h"
@@ -23,7 +24,7 @@ std::mutex& LogMutex() {
 }  // namespace
 
 std::string LogWriteErrorText(const std::string& path, int code) {
-  return "Erreur d'écriture dans le journal " + path + " : " +
+  return "Erreur d'écriture dans le journal " + platform::PathToText(path) + " : " +
          platform::SystemErrorText(static_cast<std::uint32_t>(code));
 }
 

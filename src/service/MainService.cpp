@@ -10,11 +10,13 @@
 #include "delivery/DeliveryCheck.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/FileAccess.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/ServiceManager.h"
 #include "platform/SystemError.h"
 #include "service/OutsideAccessReport.h"
+#include "service/ProgramFolderAccess.h"
 
 namespace zirvo::service {
 
@@ -116,10 +118,19 @@ TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> l
     SetDocumentedFiles({{"Paramètres", ChangeFileExt(ExecutablePath(), ".ini")},
                         {"Journal", ChangeFileExt(ExecutablePath(), ".log")}});
   };
+  // The account the service was installed under gets what it needs of the program's
+  // folder and nothing more; the system's own account needs no grant.
+  AfterInstall = [this](host::ServiceFrame&) {
+    if (platform::FileAccessListsApply() && !ServiceStartName().empty()) {
+      platform::GrantAccess(ServiceStartName(), ProgramFolderGrants(ExecutablePath()));
+    }
+  };
+  SSLIOHandler->SetLoadReport([this](const std::string& line) { WriteLog(line); });
   ServiceCreate(*this);
 }
 
 TZirvoService::~TZirvoService() {
+  SSLIOHandler->SetLoadReport(nullptr);
   if (ZirvoService == this) ZirvoService = nullptr;
 }
 

@@ -244,7 +244,7 @@ class SelfCheck {
 std::string SelfCheck::RealPath(const std::string& text) const {
   const std::string copyFolder = ExtractFilePath(copyExecutable_);
   if (copyFolder.empty()) return text;
-  const std::string realFolder = ExtractFilePath(options_.executablePath);
+  const std::string realFolder = platform::PathToText(ExtractFilePath(options_.executablePath));
   std::string result = text;
   for (std::size_t at = result.find(copyFolder); at != std::string::npos;
        at = result.find(copyFolder, at + realFolder.size())) {
@@ -264,17 +264,17 @@ void SelfCheck::ReadSettingsCopy(const std::string& settingsText, SettingsFile s
   folder_ = std::make_unique<PrivateFolder>();
   const std::string executableName =
       options_.executablePath.substr(ExtractFilePath(options_.executablePath).size());
-  copyExecutable_ = (folder_->Path() / executableName).string();
+  copyExecutable_ = PathString(folder_->Path() / FileSystemPath(executableName));
   const std::string copyFile = ChangeFileExt(copyExecutable_, ".ini");
   std::error_code ignored;
   if (state == SettingsFile::kReadable) {
-    std::ofstream out(copyFile, std::ios::binary);
+    std::ofstream out(FileSystemPath(copyFile), std::ios::binary);
     out << settingsText;
     if (!out.flush()) throw Exception("Impossible de copier les paramètres dans " + copyFile);
   } else if (state == SettingsFile::kUnreadable) {
     // Something that exists and cannot be read: the read fails where the service's
     // fails, and goes on from there as the service's does.
-    fs::create_directory(copyFile, ignored);
+    fs::create_directory(FileSystemPath(copyFile), ignored);
   }
   // A settings read creates the data folder it names when it is missing; the check
   // creates nothing outside its own folder and says what the service would do.
@@ -321,12 +321,14 @@ void SelfCheck::ReadSettingsCopy(const std::string& settingsText, SettingsFile s
 }
 
 StepResult SelfCheck::Settings() {
-  const std::string path = ChangeFileExt(options_.executablePath, ".ini");
+  const std::string file = ChangeFileExt(options_.executablePath, ".ini");
+  // Shown as text; opened by its path.
+  const std::string path = platform::PathToText(file);
   std::error_code error;
-  const bool exists = fs::exists(path, error);
+  const bool exists = fs::exists(FileSystemPath(file), error);
   std::string text;
   bool missing = false;
-  const bool readable = exists && platform::ReadFileContents(path, text, missing) == 0;
+  const bool readable = exists && platform::ReadFileContents(file, text, missing) == 0;
   try {
     ReadSettingsCopy(text, !exists    ? SettingsFile::kMissing
                            : readable ? SettingsFile::kReadable
@@ -415,7 +417,7 @@ StepResult SelfCheck::Settings() {
           ", HTTPBasicAuthentification=" + (settings_.HTTPBasicAuthentification ? "1" : "0"),
       "DataBaseDir=" + Shown(RealPath(settings_.DataBaseDir)),
   };
-  if (exists && platform::IsReadOnlyFile(path)) {
+  if (exists && platform::IsReadOnlyFile(file)) {
     notes.push_back(
         "le fichier est en lecture seule : le service ne pourra pas y réécrire les "
         "valeurs lues (il travaillera avec elles et le signalera au journal).");

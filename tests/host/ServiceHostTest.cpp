@@ -88,8 +88,32 @@ TEST_F(InstallTest, InstallRegistersEveryServiceWithItsSettingsAndHooks) {
     EXPECT_EQ(service.TagID(), 77u);  // the tag the manager assigned
     ASSERT_EQ(system.messages.size(), 1u);
     EXPECT_EQ(system.messages[0].first, platform::MessageKind::kInformation);
-    EXPECT_EQ(system.messages[0].second, "Service installed successfully");
+    EXPECT_EQ(system.messages[0].second,
+              "Service installed successfully\nLe service \"Mon service\" est installé sous le "
+              "compte « compte ».");
   }
+}
+
+TEST_F(InstallTest, AMissingAccountFallsBackToTheVirtualAccountWhichTheHooksSee) {
+  auto environment = test::FakeEnvironment(system, manager);
+  environment.accountExists = [](const std::string&) { return false; };
+  environment.fallbackAccount = [](const std::string& name) { return "NT SERVICE\\" + name; };
+  ServiceHost host({"-install"}, environment);
+  auto& service = host.CreateService<PlainService>("Svc");
+  service.SetDisplayName("Mon service");
+  service.SetServiceStartName("ZirvoService");
+  service.SetPassword("secret");
+  std::string seen;
+  service.AfterInstall = [&](ServiceFrame& sender) { seen = sender.ServiceStartName(); };
+  EXPECT_EQ(host.Run(), 0);
+  ASSERT_EQ(manager.installations.size(), 1u);
+  EXPECT_EQ(manager.installations[0].service.startName, "NT SERVICE\\Svc");
+  EXPECT_EQ(manager.installations[0].service.password, "");
+  EXPECT_EQ(seen, "NT SERVICE\\Svc");
+  ASSERT_EQ(system.messages.size(), 1u);
+  EXPECT_EQ(system.messages[0].second,
+            "Service installed successfully\nLe compte « ZirvoService » n'existe pas : le service "
+            "\"Mon service\" est installé sous son compte virtuel « NT SERVICE\\Svc ».");
 }
 
 TEST_F(InstallTest, SilentSuppressesOnlyTheSuccessBox) {

@@ -518,6 +518,20 @@ TEST_F(HttpClientPeer, WithoutTheTlsLibraryHttpsFailsAndHttpStillWorks) {
   }
 }
 
+TEST(TlsLibraryLoad, TheLoadedLibraryIsNamedOnceAndAFailedLoadNamesNothing) {
+  std::vector<std::string> lines;
+  TlsLibrary missing(std::vector<platform::TlsLibraryFiles>{{"libzirvo-missing-crypto.so", {}}});
+  missing.SetLoadReport([&](const std::string& line) { lines.push_back(line); });
+  EXPECT_FALSE(missing.TryLoad());
+  TlsLibrary library;
+  library.SetLoadReport([&](const std::string& line) { lines.push_back(line); });
+  EXPECT_TRUE(library.TryLoad());
+  EXPECT_TRUE(library.TryLoad());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("Bibliothèque TLS chargée : OpenSSL ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("/libssl.so"), std::string::npos) << lines[0];
+}
+
 TEST_F(HttpClientPeer, AnEmptyProtocolKeepsThePreviousOne) {
   ScriptedPeer tlsPeer({{Ok("first"), "close"}, {Ok("second"), "close"}},
                        PeerOptions{.tls = cert_});

@@ -7,12 +7,19 @@
 //   ZirvoServiceControl start NAME SECONDS
 //   ZirvoServiceControl control NAME CODE SECONDS   (1 stop, 2 pause, 3 continue, 4 interrogate)
 //   ZirvoServiceControl hold SECONDS                 (keeps a Wine session alive)
+//   ZirvoServiceControl load FILE                    (LoadLibraryA: the default search order)
+//   ZirvoServiceControl acl PATH                     (owner and access list, as SDDL)
 //
+// config prints its texts in UTF-8.
 // Each status is printed as one line "state=S controls=C checkpoint=P waithint=W exit=E";
 // start and control print every distinct status until the service leaves the pending
 // states (or the seconds run out, exit code 3). A refused call prints "error=N" and
 // exits with 2.
 #include <windows.h>
+// windows.h first: aclapi.h and sddl.h need its types.
+#include <aclapi.h>
+#include <sddl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -93,6 +100,30 @@ int main(int argc, char** argv) {
     Sleep(static_cast<DWORD>(std::atof(argv[2]) * 1000));
     return 0;
   }
+  if (command == "acl") {
+    // The path as typed, which the ANSI arguments may not hold.
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    const wchar_t* path = wide[2];
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = GetNamedSecurityInfoW(
+        path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+        nullptr, nullptr, nullptr, &descriptor);
+    wchar_t* text = nullptr;
+    if (error != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+            &text, nullptr)) {
+      std::printf("error=%lu\n", error != ERROR_SUCCESS ? error : GetLastError());
+      return 2;
+    }
+    std::printf("%ls\n", text);
+    return 0;
+  }
+  if (command == "load") {
+    std::printf(LoadLibraryA(argv[2]) != nullptr ? "loaded\n" : "error=%lu\n", GetLastError());
+    return 0;
+  }
   Handle manager{OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
   if (manager.value == nullptr) return Fail("OpenSCManagerA");
   Handle service{OpenServiceA(manager.value, argv[2], SERVICE_ALL_ACCESS)};
@@ -101,15 +132,20 @@ int main(int argc, char** argv) {
   if (command == "config") {
     std::vector<BYTE> buffer(8192);
     DWORD needed = 0;
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
-    if (!QueryServiceConfigA(service.value, config, static_cast<DWORD>(buffer.size()), &needed)) {
-      return Fail("QueryServiceConfigA");
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(service.value, config, static_cast<DWORD>(buffer.size()), &needed)) {
+      return Fail("QueryServiceConfigW");
     }
+    const auto utf8 = [](const wchar_t* text) {
+      if (text == nullptr) return std::string();
+      char out[4096] = {};
+      WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
+      return std::string(out);
+    };
     std::printf("type=%lu\nstart=%lu\nerror=%lu\npath=%s\naccount=%s\ndisplay=%s\n",
                 config->dwServiceType, config->dwStartType, config->dwErrorControl,
-                config->lpBinaryPathName ? config->lpBinaryPathName : "",
-                config->lpServiceStartName ? config->lpServiceStartName : "",
-                config->lpDisplayName ? config->lpDisplayName : "");
+                utf8(config->lpBinaryPathName).c_str(), utf8(config->lpServiceStartName).c_str(),
+                utf8(config->lpDisplayName).c_str());
     return 0;
   }
   if (command == "status") {

@@ -21,8 +21,15 @@ import time
 DIST, LINUX_EXE, CONTROL, WORK = sys.argv[1:5]
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PREFIX = os.environ["WINEPREFIX"]
-INSTALL_DIR = os.path.join(PREFIX, "drive_c", "Program Files", "Zirvo SMS")
-WIN_EXE = "C:\\Program Files\\Zirvo SMS\\ZirvoSrv.exe"
+# A folder name outside Windows-1252: every check below runs from it.
+INSTALL_DIR = os.path.join(PREFIX, "drive_c", "Program Files", "Zirvo Łódź")
+WIN_EXE = "C:\\Program Files\\Zirvo Łódź\\ZirvoSrv.exe"
+PLANTED = os.path.join(os.path.dirname(CONTROL), "PlantedLibrary.dll")
+PLANT_MARK = os.path.join(PREFIX, "drive_c", "planted-loaded.txt")
+# Where the packaged OpenSSL would look for its configuration, and where the DLLs of
+# before looked for it (the current drive's root, open to every user).
+OPENSSL_CONFS = [os.path.join(PREFIX, "drive_c", *parts, "openssl.cnf") for parts in (
+    ("Program Files", "Common Files", "ZirvoSrv", "OpenSSL", "ssl"), ("usr", "local", "ssl"))]
 WIN_CONTROL = "C:\\ZirvoServiceControl.exe"
 SERVICE = "ZirvoService"
 DISPLAY = "Quenzar - Service de gestion des SMS"
@@ -50,7 +57,33 @@ def wine(*arguments, data=None, timeout=120, debug="-all"):
 
 def control(*arguments, timeout=90):
     code, out, err = wine(WIN_CONTROL, *arguments, timeout=timeout)
-    return code, out.decode("cp1252").replace("\r\n", "\n").splitlines()
+    return code, out.decode("utf-8").replace("\r\n", "\n").splitlines()
+
+
+def planted_loads():
+    """The planted libraries loaded since the last call (their paths), forgotten after."""
+    if not os.path.exists(PLANT_MARK):
+        return []
+    with open(PLANT_MARK, encoding="utf-8") as f:
+        loads = f.read().split()
+    os.remove(PLANT_MARK)
+    return loads
+
+
+def plant_openssl_configuration():
+    """An openssl.cnf naming a provider module (the planted library) wherever OpenSSL
+    could read one by itself. (A backslash is an escape there: the path has slashes.)
+    A build without OPENSSL_INIT_NO_LOAD_CONFIG loads the module at its first TLS
+    connection (seen with -check)."""
+    module = os.path.join(PREFIX, "drive_c", "planted", "module.dll")
+    os.makedirs(os.path.dirname(module), exist_ok=True)
+    shutil.copy(PLANTED, module)
+    for path in OPENSSL_CONFS:
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write("openssl_conf = init\n[init]\nproviders = providers\n"
+                    "[providers]\nplanted = planted\n[planted]\n"
+                    "module = C:/planted/module.dll\nactivate = 1\n")
 
 
 def status_fields(line):
@@ -217,10 +250,10 @@ def checks():
     check(settings.get("start") == "2", "démarrage automatique", config)
     check(settings.get("type") == "16", "processus propre (SERVICE_WIN32_OWN_PROCESS)", config)
     check(settings.get("path") == '"%s"' % WIN_EXE, "chemin de l'image entre guillemets", config)
-    # Wine knows no account "ZirvoService": its manager records the name as given, or the
-    # system account when the installation falls back to it.
-    check(settings.get("account") in ("ZirvoService", "LocalSystem"),
-          "compte de démarrage (%s)" % settings.get("account"), config)
+    # Wine knows no account "ZirvoService": the installation falls back to the service's
+    # virtual account, never to the system's (Wine records it without running under it).
+    check(settings.get("account") == "NT SERVICE\\ZirvoService",
+          "sans compte ZirvoService : compte virtuel NT SERVICE\\ZirvoService", config)
     code, out, err = wine(WIN_EXE, "-uninstall", "-silent")
     check((code, out) == (0, b""), "-uninstall -silent", (code, out, err))
     code, config = control("config", SERVICE)
@@ -232,8 +265,16 @@ def checks():
         and len(message.rstrip()) > 110, "second -uninstall : erreur système, code 1",
         (code, message))
     code, out, err = wine(WIN_EXE, "-install")
-    check(code == 0 and out.decode("cp1252").startswith("Service installed successfully"),
-          "-install sans -silent : message à la console", (code, out, err))
+    check(code == 0 and out.decode("cp1252").startswith("Service installed successfully")
+          and "compte virtuel « NT SERVICE\\ZirvoService »" in out.decode("cp1252"),
+          "-install sans -silent : message à la console, compte nommé", (code, out, err))
+    # The grants alone, as an installer package runs them; an unknown account fails.
+    code, out, err = wine(WIN_EXE, "-permissions", "-silent")
+    code2, out2, err2 = wine(WIN_EXE, "-permissions", "compte-inexistant")
+    check((code, out) == (0, b"") and code2 == 1 and
+          "n'ont pas pu être accordés" in err2.decode("cp1252"),
+          "-permissions : 0 pour le compte virtuel, 1 et un message pour un compte inconnu",
+          (code, out, err, code2, out2, err2))
 
     # 3. Start, pause, interrogate, continue and stop through the service manager.
     code, lines = control("start", SERVICE, "90")
@@ -286,7 +327,33 @@ def checks():
     os.replace(os.path.join(INSTALL_DIR, "ZirvoSrv.log"),
                os.path.join(INSTALL_DIR, "ZirvoSrv-controles.log"))
     write_settings(INSTALL_DIR, windows_db, port)
+    plant_openssl_configuration()
+    planted_loads()
+    # Wine keeps no access list: it shows one made from the Unix mode (the owner, SYSTEM,
+    # and Everyone ("WD") from the bits for others) and turns a list it is given back into
+    # a mode. So what it keeps is whether everyone may read: an Everyone entry set before
+    # the rewrite of the cycle must still be there after it, where a file of the service's
+    # own (the log it creates) has none.
+    settings_path = os.path.join(INSTALL_DIR, "ZirvoSrv.ini")
+    os.chmod(settings_path, 0o644)
+    _, acl_before = control("acl", WIN_EXE[:-4] + ".ini")
     run_windows_cycle(windows_db)
+    _, acl_after = control("acl", WIN_EXE[:-4] + ".ini")
+    _, acl_log = control("acl", WIN_EXE[:-4] + ".log")
+    check(acl_before == acl_after and "(A;;0x1200a9;;;WD)" in "".join(acl_before)
+          and acl_log and "WD)" not in acl_log[0] and "error" not in acl_log[0],
+          "paramètres réécrits : même liste d'accès ; journal créé sans « Tout le monde »",
+          (acl_before, acl_after, acl_log))
+    messages = log_messages(log_bytes(INSTALL_DIR), "cp1252")
+    loaded = [m for m in messages if m.startswith("Bibliothèque TLS chargée : OpenSSL 3.")]
+    check(len(loaded) == 1 and loaded[0].endswith("Zirvo ?ód?\\libssl-3-x64.dll)"),
+          "une ligne nomme la bibliothèque TLS chargée, celle du dossier du programme", loaded)
+    code, out, err = wine(WIN_EXE, "-check", timeout=120)
+    gateway = [line for line in out.decode("cp1252", "replace").splitlines()
+               if "Passerelle SMS" in line]
+    check(planted_loads() == [] and gateway and ": OK" in gateway[0],
+          "openssl.cnf déposé (C:\\usr\\local\\ssl, Common Files) : module jamais chargé"
+          " (cycle, puis -check et sa connexion TLS)", (gateway, err[-300:]))
     check(run_linux_cycle(linux_dir, linux_db, port), "cycle Linux terminé",
           log_bytes(linux_dir).decode("utf-8")[-2000:])
     windows_rows, linux_rows = delivery_rows(windows_db), delivery_rows(linux_db)
@@ -325,6 +392,27 @@ def checks():
           "sans les DLL : « Could not load SSL library. »", messages)
     check(delivery_rows(windows_db) == before, "sans les DLL : aucune ligne changée",
           delivery_rows(windows_db))
+    # The same DLL names planted in a PATH folder and in the working directory of -check:
+    # the default search order reaches them (the control program loads them), the
+    # program's never does.
+    tools = os.path.join(PREFIX, "drive_c", "tools")
+    workdir = os.path.join(PREFIX, "drive_c", "travail")
+    for folder, names in ((tools, ("libcrypto-3-x64.dll", "libssl-3-x64.dll")),
+                          (workdir, ("libeay32.dll", "ssleay32.dll"))):
+        os.makedirs(folder, exist_ok=True)
+        for name in names:
+            shutil.copy(PLANTED, os.path.join(folder, name))
+    env = dict(os.environ, WINEDEBUG="-all", WINEPATH="C:\\tools")
+    for name in ("libcrypto-3-x64.dll", "libeay32.dll"):
+        subprocess.run(["wine", os.path.join(PREFIX, "drive_c", "ZirvoServiceControl.exe"),
+                        "load", name], cwd=workdir, env=env, capture_output=True, timeout=60)
+    reachable = planted_loads()
+    done = subprocess.run(["wine", WIN_EXE, "-check"], cwd=workdir, env=env,
+                          capture_output=True, timeout=120)
+    report = done.stdout.decode("cp1252", "replace")
+    check(len(reachable) == 2 and planted_loads() == [] and "Could not load SSL library" in report,
+          "DLL déposées dans PATH et le dossier courant : jamais chargées par -check",
+          (reachable, report[-600:]))
 
     # 6. Started outside the service manager: the dispatcher fails.
     code, out, err = wine(WIN_EXE, debug="-all,err+eventlog", timeout=60)

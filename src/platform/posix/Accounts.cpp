@@ -31,4 +31,6 @@ bool AccountExists(const std::string& name) {
 
 const char* SystemAccountName() { return "root"; }
 
+std::string FallbackServiceAccount(const std::string&) { return std::string(); }
+
 }  // namespace zirvo::platform

@@ -12,4 +12,8 @@ std::string LegacyBytesToAnsi(std::string_view bytes) { return Cp1252ToUtf8(byte
 
 std::string AnsiToLegacyBytes(std::string_view text) { return Utf8ToCp1252(text); }
 
+std::string PathToText(std::string_view path) { return std::string(path); }
+
+std::string TextToPath(std::string_view text) { return std::string(text); }
+
 }  // namespace zirvo::platform

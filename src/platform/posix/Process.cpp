@@ -51,4 +51,8 @@ void OnOperatorInterrupt(std::function<void()> cleanUp) {
   }).detach();
 }
 
+// The loader reads its search path from the environment only at start and libraries are
+// loaded by their versioned names from the system's folders: nothing to narrow.
+void RestrictLibrarySearch() {}
+
 }  // namespace zirvo::platform

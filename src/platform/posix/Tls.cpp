@@ -23,6 +23,14 @@ class PosixSharedLibraries : public SharedLibraries {
     return ::dlsym(crypto_.get(), name);
   }
 
+  std::string Location() const override {
+    Dl_info info{};
+    void* symbol = ::dlsym(ssl_.get(), "SSL_new");
+    return symbol != nullptr && ::dladdr(symbol, &info) != 0 && info.dli_fname != nullptr
+               ? std::string(info.dli_fname)
+               : std::string();
+  }
+
  private:
   UniqueLibrary crypto_;
   UniqueLibrary ssl_;
@@ -45,5 +53,7 @@ std::unique_ptr<SharedLibraries> LoadSharedLibraries(const TlsLibraryFiles& file
   }
   return nullptr;
 }
+
+std::uint64_t TlsInitOptions() { return 0; }
 
 }  // namespace zirvo::platform

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "platform/AccessRules.h"
+#include "platform/CodePage.h"
 #include "platform/SystemError.h"
 
 namespace zirvo::platform {
@@ -15,15 +17,18 @@ bool AccountExists(const std::string& name) {
   SID_NAME_USE use = SidTypeUnknown;
   // The first call only asks for the sizes; an account that exists answers with
   // ERROR_INSUFFICIENT_BUFFER.
-  if (!::LookupAccountNameA(nullptr, name.c_str(), nullptr, &sidSize, nullptr, &domainSize, &use)) {
+  const std::u16string wideName = AnsiToWide(name);
+  const std::wstring account(wideName.begin(), wideName.end());
+  if (!::LookupAccountNameW(nullptr, account.c_str(), nullptr, &sidSize, nullptr, &domainSize,
+                            &use)) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_NONE_MAPPED) return false;
     if (error != ERROR_INSUFFICIENT_BUFFER) throw EOSError(error);
   }
   std::vector<BYTE> sid(sidSize);
-  std::vector<char> domain(domainSize + 1);
-  if (!::LookupAccountNameA(nullptr, name.c_str(), sid.data(), &sidSize, domain.data(), &domainSize,
-                            &use)) {
+  std::vector<wchar_t> domain(domainSize + 1);
+  if (!::LookupAccountNameW(nullptr, account.c_str(), sid.data(), &sidSize, domain.data(),
+                            &domainSize, &use)) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_NONE_MAPPED) return false;
     throw EOSError(error);
@@ -34,5 +39,9 @@ bool AccountExists(const std::string& name) {
 }
 
 const char* SystemAccountName() { return "LocalSystem"; }
+
+std::string FallbackServiceAccount(const std::string& serviceName) {
+  return VirtualServiceAccount(serviceName);
+}
 
 }  // namespace zirvo::platform

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "base/Unicode.h"
+
 namespace zirvo::platform {
 
 std::u16string AnsiToWide(std::string_view text) {
@@ -29,5 +31,21 @@ std::string WideToAnsi(std::u16string_view text) {
 std::string LegacyBytesToAnsi(std::string_view bytes) { return std::string(bytes); }
 
 std::string AnsiToLegacyBytes(std::string_view text) { return std::string(text); }
+
+std::string PathToText(std::string_view path) {
+  const std::u16string wide = Utf8ToUtf16(path);
+  if (wide.empty()) return std::string();
+  const auto* units = reinterpret_cast<const wchar_t*>(wide.data());
+  // No "best fit": a look-alike ("Lodz" for "Łódź") would name another folder.
+  const int length =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, static_cast<int>(wide.size()),
+                          nullptr, 0, nullptr, nullptr);
+  std::string result(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, static_cast<int>(wide.size()),
+                      result.data(), length, nullptr, nullptr);
+  return result;
+}
+
+std::string TextToPath(std::string_view text) { return Utf16ToUtf8(AnsiToWide(text)); }
 
 }  // namespace zirvo::platform

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/Security.h"
+#include "platform/win32/WidePath.h"
+
 namespace zirvo::platform {
 
 namespace {
@@ -71,7 +74,7 @@ bool OwnedByThisProcess(PSID sid, const ProcessOwners& owners) {
 // file, its owner) is what is deleted; a link is opened as itself, never followed.
 DWORD DeleteIfOrphan(const std::string& path, const ProcessOwners& owners, bool& deleted) {
   deleted = false;
-  HANDLE raw = CreateFileA(path.c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+  HANDLE raw = CreateFileW(win32::WidePath(path).c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return GetLastError();
@@ -101,8 +104,9 @@ DWORD DeleteIfOrphan(const std::string& path, const ProcessOwners& owners, bool&
 
 // Creates the temporary file of a replacement under a name no other process can guess,
 // beside the file it replaces. CREATE_NEW never opens a file someone put there first.
-HANDLE CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
-  static constexpr char kHex[] = "0123456789abcdef";
+HANDLE CreateTemporaryBeside(const std::wstring& path, std::wstring& tempPath,
+                             SECURITY_ATTRIBUTES* security) {
+  static constexpr wchar_t kHex[] = L"0123456789abcdef";
   for (int attempt = 0;; ++attempt) {
     unsigned char random[8] = {};
     if (!BCRYPT_SUCCESS(
@@ -110,12 +114,12 @@ HANDLE CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
       SetLastError(ERROR_GEN_FAILURE);
       return INVALID_HANDLE_VALUE;
     }
-    tempPath = path + std::string(kTemporaryMark);
+    tempPath = path + L".tmp";
     for (const unsigned char byte : random) {
       tempPath += kHex[byte >> 4];
       tempPath += kHex[byte & 0x0F];
     }
-    HANDLE file = CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(tempPath.c_str(), GENERIC_WRITE | WRITE_DAC, 0, security, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || attempt == 9) {
       return file;
@@ -123,26 +127,56 @@ HANDLE CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
   }
 }
 
-}  // namespace
+// Gives the temporary file the access list of the file it replaces, protected from the
+// folder's entries or not as that one was: an operator who narrowed who may read the
+// settings keeps that after every rewrite. Where that list cannot be read, the temporary
+// file keeps the protected list it was created with.
+void KeepAccessList(const std::wstring& path, HANDLE temporary) {
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  win32::LocalMemory<void> owned(descriptor);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  SetSecurityInfo(temporary, SE_FILE_OBJECT,
+                  DACL_SECURITY_INFORMATION |
+                      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION),
+                  nullptr, nullptr, list, nullptr);
+}
 
-char PathDelimiter() { return '\\'; }
-
-bool IsReadOnlyFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+bool IsReadOnly(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
          (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
+}  // namespace
+
+char PathDelimiter() { return '\\'; }
+
+bool IsReadOnlyFile(const std::string& path) { return IsReadOnly(win32::WidePath(path)); }
+
 int ReplaceFileContents(const std::string& path, std::string_view data, FlushMode mode,
-                        NewFileAccess) {
-  if (IsReadOnlyFile(path)) return ERROR_ACCESS_DENIED;
-  std::string tempPath;
-  HANDLE raw = CreateTemporaryBeside(path, tempPath);
+                        NewFileAccess access) {
+  const std::wstring widePath = win32::WidePath(path);
+  if (IsReadOnly(widePath)) return ERROR_ACCESS_DENIED;
+  std::wstring tempPath;
+  win32::ProtectedFileSecurity security;
+  HANDLE raw = CreateTemporaryBeside(
+      widePath, tempPath, access == NewFileAccess::kOwnerOnly ? security.Attributes() : nullptr);
   if (raw == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
   DWORD error = 0;
   {
     std::unique_ptr<void, HandleCloser> file(raw);
     DWORD written = 0;
+    if (GetFileAttributesW(widePath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      KeepAccessList(widePath, raw);
+    }
     if (!WriteFile(raw, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) ||
         written != data.size()) {
       error = GetLastError();
@@ -150,13 +184,13 @@ int ReplaceFileContents(const std::string& path, std::string_view data, FlushMod
       error = GetLastError();
     }
   }
-  if (!error && !MoveFileExA(tempPath.c_str(), path.c_str(),
+  if (!error && !MoveFileExW(tempPath.c_str(), widePath.c_str(),
                              MOVEFILE_REPLACE_EXISTING |
                                  (mode == FlushMode::kToDisk ? MOVEFILE_WRITE_THROUGH : 0))) {
     error = GetLastError();
   }
   if (error) {
-    DeleteFileA(tempPath.c_str());
+    DeleteFileW(tempPath.c_str());
     return static_cast<int>(error);
   }
   return 0;
@@ -167,25 +201,27 @@ OrphanRemoval RemoveOrphanReplacements(const std::string& path) {
   const auto separator = path.find_last_of("\\/");
   const std::string directory = separator == std::string::npos ? "" : path.substr(0, separator + 1);
   const std::string base = separator == std::string::npos ? path : path.substr(separator + 1);
-  WIN32_FIND_DATAA found{};
-  HANDLE search = FindFirstFileA((path + std::string(kTemporaryMark) + "*").c_str(), &found);
+  WIN32_FIND_DATAW found{};
+  HANDLE search =
+      FindFirstFileW(win32::WidePath(path + std::string(kTemporaryMark) + "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return result;
   const ProcessOwners owners = OwnersOfThisProcess();
   do {
     // The pattern also matches short (8.3) names and other lengths: the long name decides.
-    if (!IsTemporaryName(found.cFileName, base)) continue;
-    const std::string candidate = directory + found.cFileName;
+    const std::string name = win32::PathFromWide(found.cFileName);
+    if (!IsTemporaryName(name, base)) continue;
+    const std::string candidate = directory + name;
     bool deleted = false;
     const DWORD error = DeleteIfOrphan(candidate, owners, deleted);
     if (deleted) result.removed.push_back(candidate);
     if (error != 0) result.failed.emplace_back(candidate, static_cast<int>(error));
-  } while (FindNextFileA(search, &found));
+  } while (FindNextFileW(search, &found));
   FindClose(search);
   return result;
 }
 
 int FlushFileToDisk(const std::string& path) {
-  HANDLE raw = CreateFileA(path.c_str(), GENERIC_WRITE,
+  HANDLE raw = CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
@@ -196,7 +232,7 @@ int FlushFileToDisk(const std::string& path) {
 int ReadFileContents(const std::string& path, std::string& data, bool& missing) {
   data.clear();
   missing = false;
-  HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ,
+  HANDLE raw = CreateFileW(win32::WidePath(path).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (raw == INVALID_HANDLE_VALUE) {

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include "platform/win32/Security.h"
+#include "platform/win32/WidePath.h"
+
 namespace zirvo::platform {
 
 namespace {
@@ -39,8 +42,11 @@ class Win32AppendFile final : public AppendFile {
 }  // namespace
 
 std::unique_ptr<AppendFile> OpenLogFileForAppend(const std::string& path) {
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  // A log the service creates is readable by the system, the administrators and its own
+  // account only: its lines name the practice's servers and accounts.
+  win32::ProtectedFileSecurity security;
+  HANDLE handle = CreateFileW(win32::WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                              security.Attributes(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   if (SetFilePointer(handle, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
       GetLastError() != NO_ERROR) {

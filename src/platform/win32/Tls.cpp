@@ -4,6 +4,10 @@
 
 #include <type_traits>
 
+#include "platform/CodePage.h"
+#include "platform/Process.h"
+#include "platform/win32/WidePath.h"
+
 namespace zirvo::platform {
 
 namespace {
@@ -55,6 +59,12 @@ class Win32SharedLibraries : public SharedLibraries {
     return nullptr;
   }
 
+  std::string Location() const override {
+    wchar_t path[MAX_PATH * 4] = {};
+    const DWORD length = ::GetModuleFileNameW(ssl_.get(), path, MAX_PATH * 4);
+    return PathToText(win32::PathFromWide({path, length}));
+  }
+
  private:
   UniqueModule crypto_;
   UniqueModule ssl_;
@@ -73,11 +83,25 @@ std::vector<TlsLibraryFiles> DefaultTlsLibraryNames() {
 std::unique_ptr<SharedLibraries> LoadSharedLibraries(const TlsLibraryFiles& files) {
   // A service has nobody to click a "missing DLL" dialog away.
   const UINT previousMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  const auto load = [](const std::string& name) {
+    UniqueModule module(
+        ::LoadLibraryExW(win32::WidePath(name).c_str(), nullptr,
+                         LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!module && ::GetLastError() == ERROR_INVALID_PARAMETER) {
+      // A Windows 7 without its loader update knows no search flags: the executable's
+      // folder is then named in full.
+      const std::string folder =
+          ExecutablePath().substr(0, ExecutablePath().find_last_of('\\') + 1);
+      module.reset(::LoadLibraryExW(win32::WidePath(folder + name).c_str(), nullptr,
+                                    LOAD_WITH_ALTERED_SEARCH_PATH));
+    }
+    return module;
+  };
   std::unique_ptr<SharedLibraries> libraries;
-  UniqueModule crypto(::LoadLibraryA(files.crypto.c_str()));
+  UniqueModule crypto(load(files.crypto));
   if (crypto) {
     for (const auto& name : files.ssl) {
-      UniqueModule ssl(::LoadLibraryA(name.c_str()));
+      UniqueModule ssl(load(name));
       if (ssl) {
         libraries = std::make_unique<Win32SharedLibraries>(std::move(crypto), std::move(ssl));
         break;
@@ -86,6 +110,11 @@ std::unique_ptr<SharedLibraries> LoadSharedLibraries(const TlsLibraryFiles& file
   }
   ::SetErrorMode(previousMode);
   return libraries;
+}
+
+std::uint64_t TlsInitOptions() {
+  constexpr std::uint64_t kNoLoadConfig = 0x00000080;  // OPENSSL_INIT_NO_LOAD_CONFIG
+  return kNoLoadConfig;
 }
 
 }  // namespace zirvo::platform
