@@ -56,6 +56,9 @@ struct DeliveryContext {
   // The regional date format reply dates are read with; nothing means the machine's
   // (CurrentRegionalDateFormat at each check).
   std::optional<RegionalDateFormat> dateFormat;
+  // What the gateway's certificate is held to during this check (the service passes
+  // the GatewayTlsVerification setting); its lines are written once per host and check.
+  net::TlsVerification tlsVerification = net::TlsVerification::kNone;
 };
 
 // One check, as the timer cycle runs it with the SQL Server connection open. Failures

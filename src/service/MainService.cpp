@@ -394,6 +394,7 @@ void TZirvoService::CheckDelivery() {
       .handleDatabaseError = [this](const Exception& error) { HandleDatabaseError(error); },
       .now = platform::LocalNow,
       .dateFormat = std::nullopt,
+      .tlsVerification = static_cast<net::TlsVerification>(ServiceSettings.GatewayTlsVerification),
   };
   delivery::CheckDelivery(context);
 }

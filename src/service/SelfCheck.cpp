@@ -23,6 +23,7 @@
 #include "delivery/DeliveryCheck.h"
 #include "net/Connectivity.h"
 #include "net/HttpClient.h"
+#include "net/TlsVerdictLog.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Files.h"
@@ -491,17 +492,36 @@ StepResult SelfCheck::Gateway() {
   // The root of the gateway's site: an answer of any status proves the way there, and
   // the request carries neither account nor message id.
   const std::string url = "https://" + host + "/";
+  // The certificate is held to what a cycle holds it to; the verdict is shown whatever
+  // it is.
+  const auto verification = static_cast<net::TlsVerification>(settings_.GatewayTlsVerification);
+  net::TlsPeerVerdict verdict;
+  http_.SetTlsVerification(
+      verification,
+      [&verdict](const std::string&, const net::TlsPeerVerdict& found) { verdict = found; });
+  StepResult result = StepResult::Passed("connexion TLS à " + host + " et réponse HTTP reçue");
   try {
     http_.HttpGet(url);
-    return StepResult::Passed("connexion TLS à " + host + " et réponse HTTP reçue");
   } catch (const HttpProtocolError& answer) {
-    return StepResult::Passed("connexion TLS à " + host + " et réponse HTTP reçue (" +
-                              answer.StatusLine() + ")");
+    result.text += " (" + answer.StatusLine() + ")";
   } catch (const Exception& error) {
-    return StepResult::Failed("pas de réponse de " + url + " : " + Sentence(error.Message()) +
-                              " Vérifiez la clé GatewayHost (section Endpoints), l'accès à "
-                              "internet, le pare-feu et la présence de la bibliothèque OpenSSL.");
+    return StepResult::Failed(
+        "pas de réponse de " + url + " : " + Sentence(error.Message()) +
+        " Vérifiez la clé GatewayHost (section Endpoints), l'accès à internet, le pare-feu, la "
+        "présence de la bibliothèque OpenSSL et, en mode strict (GatewayTlsVerification=2), "
+        "que le certificat de la passerelle est valable pour ce nom et émis par une autorité "
+        "de confiance de cet ordinateur.");
   }
+  if (verification == net::TlsVerification::kNone) {
+    result.details.push_back("TLS : certificat non vérifié (GatewayTlsVerification=0).");
+    return result;
+  }
+  result.details.push_back(net::TlsVerdictLine(host, verdict, verification));
+  if (verdict.outcome != net::TlsPeerVerdict::Outcome::kAccepted) {
+    result.details.push_back(
+        "En mode strict (GatewayTlsVerification=2), cette connexion serait refusée.");
+  }
+  return result;
 }
 
 StepResult SelfCheck::ServiceManager() {

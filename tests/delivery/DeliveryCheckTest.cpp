@@ -20,6 +20,7 @@
 #include "net/HttpClient.h"
 #include "net/PeerFixtures.h"
 #include "platform/Clock.h"
+#include "support/ScopedEnvironment.h"
 
 namespace zirvo::delivery {
 namespace {
@@ -474,6 +475,149 @@ TEST_P(DeliveryCheckTest, RefusedCredentialsSkipTheirAccountAndACutReplyIsNotApp
     EXPECT_EQ(row.message, std::nullopt) << untouched << ": asked for again next cycle";
   }
   EXPECT_TRUE(selection_->Active()) << "a failure other than a refusal still ends the check";
+}
+
+// The gateway's certificate in each mode, the test root being the only one trusted: the
+// rows its replies update, the TLS and error lines (once per host and check, two accounts
+// asking), and the server name of each client hello, which observation never sends. The
+// last rows have a library without the name check.
+TEST_P(DeliveryCheckTest, TheGatewaysCertificateIsHeldToTheMode) {
+  const test::TestAuthority authority(dir_);
+  if (!authority.Made()) GTEST_SKIP() << "the openssl command could not make the test root";
+  const test::ScopedEnvironment file("SSL_CERT_FILE", authority.Root());
+  const test::ScopedEnvironment folder("SSL_CERT_DIR", dir_.File("no-folder"));
+  using Mode = net::TlsVerification;
+  struct Row {
+    Mode mode;
+    bool trusted;  // the root's certificate for "localhost", else the self-signed one
+    std::string host;
+    bool cutReply;  // ended by the close, without the closing alert
+    bool debug;
+    bool applied;
+    std::string line;  // the start of the one TLS or error line, empty for none
+    std::string reason;
+    std::vector<std::string> serverNames;
+  };
+  const std::string observed = " ; la connexion continue (mode observation).";
+  const std::string refused = "Erreur : Error connecting with SSL.\r\n";
+  const Row rows[] = {
+      {Mode::kNone, false, "localhost", false, true, true, "", "", {"None", "None"}},
+      {Mode::kObserve,
+       false,
+       "localhost",
+       false,
+       false,
+       true,
+       "TLS : le certificat de localhost ne serait pas accepté (",
+       "self",
+       {"None", "None"}},
+      {Mode::kStrict,
+       false,
+       "localhost",
+       false,
+       false,
+       false,
+       refused,
+       "certificate verify failed (self",
+       {"localhost"}},
+      {Mode::kObserve,
+       true,
+       "localhost",
+       true,
+       true,
+       true,
+       "TLS : certificat de localhost vérifié, émis par /CN=Zirvo test root, valable jusqu'au ",
+       "UTC.",
+       {"None", "None"}},
+      {Mode::kStrict,
+       true,
+       "localhost",
+       false,
+       true,
+       true,
+       "TLS : certificat de localhost vérifié, émis par /CN=Zirvo test root",
+       "",
+       {"localhost", "localhost"}},
+      {Mode::kStrict,
+       true,
+       "127.0.0.1",
+       false,
+       false,
+       false,
+       refused,
+       "(IP address mismatch)",
+       {"None"}},
+      {Mode::kStrict,
+       true,
+       "localhost",
+       true,
+       false,
+       false,
+       "Erreur : EOF was observed that violates the protocol",
+       "",
+       {"localhost"}},
+      {Mode::kObserve,
+       true,
+       "localhost",
+       false,
+       false,
+       true,
+       "TLS : le certificat de localhost ne peut pas être vérifié (fonction "
+       "X509_VERIFY_PARAM_set1_host absente",
+       "(mode observation).",
+       {"None", "None"}},
+      {Mode::kStrict,
+       true,
+       "localhost",
+       false,
+       false,
+       false,
+       refused + "fonction X509_VERIFY_PARAM_set1_host absente",
+       "",
+       {}},
+  };
+  int number = 0;
+  for (const Row& row : rows) {
+    if (number == 7) {
+      net::HttpClientOptions options;
+      options.tlsLibrary = test::TlsLibraryWithout({"X509_VERIFY_PARAM_set1_host"});
+      http_ = std::make_unique<net::HttpClient>(options);
+    }
+    const std::string a = "r" + std::to_string(++number) + "a";
+    const std::string b = "r" + std::to_string(number) + "b";
+    SCOPED_TRACE(a);
+    Insert({Msg(a), Msg(b).Member(config::ScramblePassword("compte2"))});
+    const std::string body =
+        a + "|01/06/2026 09:00:00|DELIVRD\r\n" + b + "|01/06/2026 09:00:00|DELIVRD\r\n";
+    const std::string reply =
+        row.cutReply ? "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body : Reply(body);
+    ScriptedPeer peer(
+        {{reply}}, PeerOptions{.tls = row.trusted ? &authority.Leaf() : cert_, .repeatLast = true});
+    ASSERT_NE(peer.Port(), 0);
+    debug_ = row.debug;
+    log_.clear();
+    auto context = Context(row.host + ":" + std::to_string(peer.Port()));
+    context.tlsVerification = row.mode;
+    CheckDelivery(context);
+
+    EXPECT_EQ(RowsOf(a)[0].delivered, row.applied ? 1 : 0);
+    EXPECT_EQ(RowsOf(b)[0].delivered, row.applied ? 1 : 0);
+    std::vector<std::string> lines;
+    for (const auto& line : log_) {
+      if (line.rfind("TLS", 0) == 0 || line.rfind("Erreur", 0) == 0) lines.push_back(line);
+    }
+    if (row.line.empty()) {
+      EXPECT_TRUE(lines.empty()) << lines.front();
+    } else {
+      ASSERT_EQ(lines.size(), 1u) << lines.front();
+      EXPECT_EQ(lines[0].rfind(row.line, 0), 0u) << lines[0];
+      EXPECT_NE(lines[0].find(row.reason), std::string::npos) << lines[0];
+      if (row.mode == Mode::kObserve && !row.trusted) {
+        EXPECT_EQ(lines[0].substr(lines[0].size() - observed.size()), observed);
+      }
+    }
+    EXPECT_EQ(peer.ServerNames(), row.serverNames);
+  }
 }
 
 TEST_P(DeliveryCheckTest, NothingToAskMakesNoRequestAndNoResultFile) {

@@ -594,14 +594,15 @@ class ServiceProcessTest(unittest.TestCase):
             closed_port = closed.getsockname()[1]
         settings = os.path.join(d, "ZirvoSrv.ini")
         baseline = {"ServerName": d + "/Varnox.db", "AccessCodeHost": "127.0.0.1:%d" % code_port,
-                    "GatewayHost": "127.0.0.1:%d" % gateway_port}
+                    "GatewayHost": "127.0.0.1:%d" % gateway_port, "GatewayTlsVerification": "1"}
 
         def write_settings(values):
             with open(settings, "w") as f:
                 f.write("[Main]\nInterval=3600\n[ODBC]\nSQLServerDriver=SQLite3\n"
                         "[DBConnexion]\nMySQLDBPwd=\n[DBKERNEL]\nServerName={ServerName}\n"
                         "[Endpoints]\nAccessCodeHost={AccessCodeHost}\n"
-                        "GatewayHost={GatewayHost}\n".format(**values))
+                        "GatewayHost={GatewayHost}\n"
+                        "GatewayTlsVerification={GatewayTlsVerification}\n".format(**values))
 
         def check(extra_env=None):
             env = s.environment(notify=False, extra={"ODBCINI": d + "/odbc.ini",
@@ -634,6 +635,10 @@ class ServiceProcessTest(unittest.TestCase):
                          "http://127.0.0.1:%d/connexion (en direct)" % code_port)
         self.assertEqual(steps[7], "7/7 Service « ZirvoService » : OK - installé ; "
                          "Le service est démarré")
+        # The self-signed gateway passes in observation, with the verdict on the next line.
+        verdict = lines[lines.index(steps[6]) + 1]
+        self.assertRegex(verdict, r"^    TLS : le certificat de 127\.0\.0\.1 ne serait pas accepté "
+                         r"\(self.signed certificate\) ; la connexion continue \(mode observation\)\.$")
         self.assertNotIn("Sezam-42", "\n".join(lines))
         self.assertNotIn(code, "\n".join(lines))
         for name in os.listdir(gateway_records):
@@ -660,6 +665,9 @@ class ServiceProcessTest(unittest.TestCase):
             ("passerelle refusée", {"GatewayHost": "127.0.0.1:%d" % closed_port}, {},
              {6: "ÉCHEC - pas de réponse de https://127.0.0.1:%d/ : Socket Error # 111 "
                  % closed_port}),
+            ("passerelle en mode strict", {"GatewayTlsVerification": "2"}, {},
+             {6: "ÉCHEC - pas de réponse de https://127.0.0.1:%d/ : Error connecting with SSL."
+                 % gateway_port}),
             ("service non installé", {}, {}, {7: "ÉCHEC - inconnu du gestionnaire de services"}),
         ]
         for name, changes, extra_env, failing in cases:

@@ -7,12 +7,15 @@
 //   ZirvoServiceControl start NAME SECONDS
 //   ZirvoServiceControl control NAME CODE SECONDS   (1 stop, 2 pause, 3 continue, 4 interrogate)
 //   ZirvoServiceControl hold SECONDS                 (keeps a Wine session alive)
+//   ZirvoServiceControl trust-root FILE.der          (adds it to the machine's ROOT store)
 //
 // Each status is printed as one line "state=S controls=C checkpoint=P waithint=W exit=E";
 // start and control print every distinct status until the service leaves the pending
 // states (or the seconds run out, exit code 3). A refused call prints "error=N" and
 // exits with 2.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -92,6 +95,21 @@ int main(int argc, char** argv) {
   if (command == "hold") {
     Sleep(static_cast<DWORD>(std::atof(argv[2]) * 1000));
     return 0;
+  }
+  if (command == "trust-root") {
+    std::vector<BYTE> der;
+    if (FILE* file = std::fopen(argv[2], "rb")) {
+      for (int c; (c = std::fgetc(file)) != EOF;) der.push_back(static_cast<BYTE>(c));
+      std::fclose(file);
+    }
+    HCERTSTORE roots =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+    if (roots == nullptr) return Fail("CertOpenStore");
+    const BOOL added = CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, der.data(),
+                                                        static_cast<DWORD>(der.size()),
+                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    CertCloseStore(roots, 0);
+    return added ? 0 : Fail("CertAddEncodedCertificateToStore");
   }
   Handle manager{OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
   if (manager.value == nullptr) return Fail("OpenSCManagerA");
