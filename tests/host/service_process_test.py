@@ -637,13 +637,17 @@ class ServiceProcessTest(unittest.TestCase):
                          "Le service est démarré")
         # The self-signed gateway passes in observation, with the verdict on the next line.
         verdict = lines[lines.index(steps[6]) + 1]
-        self.assertRegex(verdict, r"^    TLS : le certificat de 127\.0\.0\.1 ne serait pas accepté "
-                         r"\(self.signed certificate\) ; la connexion continue \(mode observation\)\.$")
+        self.assertRegex(verdict, r"^    TLS : le certificat de 127\.0\.0\.1:%d ne serait pas accepté "
+                         r"\(self.signed certificate\) ; la connexion continue \(mode observation\)\.$"
+                         % gateway_port)
         self.assertNotIn("Sezam-42", "\n".join(lines))
         self.assertNotIn(code, "\n".join(lines))
         for name in os.listdir(gateway_records):
             with open(os.path.join(gateway_records, name), "rb") as f:
-                self.assertTrue(f.read().startswith(b"GET / HTTP/1.1\r\n"))
+                if name == "server-names.txt":
+                    self.assertEqual(set(f.read().split()), {b"None"}, "nom de serveur envoyé")
+                else:
+                    self.assertTrue(f.read().startswith(b"GET / HTTP/1.1\r\n"))
         s.send(signal.SIGTERM)
         self.assertEqual(s.wait_exit(), 0)
 
