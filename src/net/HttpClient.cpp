@@ -55,11 +55,10 @@ HttpClient::HttpClient(HttpClientOptions options)
 HttpClient::~HttpClient() = default;
 
 void HttpClient::SetTlsVerification(TlsVerification verification, TlsVerdictObserver observer) {
-  // The context holds the mode (and the trust store): another mode needs another one.
-  if (verification != tlsVerification_) {
-    Disconnect();
-    tlsContext_.reset();
-  }
+  // The context holds the mode and its copy of the trust store: it is built again, so
+  // that a root installed since the last time counts. Its sessions go first.
+  Disconnect();
+  tlsContext_.reset();
   tlsVerification_ = verification;
   tlsObserver_ = std::move(observer);
 }

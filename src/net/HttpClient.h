@@ -78,7 +78,9 @@ class HttpClient {
   // connection); returns the reply body as text.
   std::string HttpPostForm(std::string_view url, const std::vector<std::string>& fields);
 
-  // How the certificates of the next TLS connections are treated (none until set).
+  // How the certificates of the next TLS connections are treated (none until set); ends
+  // the open connection. The service sets it at every check, so every cycle reads the
+  // trust store afresh.
   void SetTlsVerification(TlsVerification verification, TlsVerdictObserver observer);
 
   ProxyParams& Proxy() { return proxy_; }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -489,92 +490,50 @@ TEST_P(DeliveryCheckTest, TheGatewaysCertificateIsHeldToTheMode) {
   using Mode = net::TlsVerification;
   struct Row {
     Mode mode;
-    bool trusted;  // the root's certificate for "localhost", else the self-signed one
+    // t: the root's certificate for "localhost" (else the self-signed one), c: a reply
+    // ended by the close without the closing alert, d: debug mode, a: the rows updated.
+    std::string flags;
     std::string host;
-    bool cutReply;  // ended by the close, without the closing alert
-    bool debug;
-    bool applied;
-    std::string line;  // the start of the one TLS or error line, empty for none
-    std::string reason;
+    std::string line;  // the one TLS or error line (a pattern), empty for none
     std::vector<std::string> serverNames;
   };
-  const std::string observed = " ; la connexion continue (mode observation).";
-  const std::string refused = "Erreur : Error connecting with SSL.\r\n";
+  const std::string observed = " ; la connexion continue \\(mode observation\\)\\.";
+  const std::string refused = "Erreur : Error connecting with SSL\\.\r\n";
+  const std::string missing = "fonction X509_VERIFY_PARAM_set1_host absente de la bibliothèque";
+  const std::string accepted =
+      "TLS : certificat de localhost vérifié, émis par /CN=Zirvo test root";
   const Row rows[] = {
-      {Mode::kNone, false, "localhost", false, true, true, "", "", {"None", "None"}},
+      {Mode::kNone, "da", "localhost", "", {"None", "None"}},
       {Mode::kObserve,
-       false,
+       "a",
        "localhost",
-       false,
-       false,
-       true,
-       "TLS : le certificat de localhost ne serait pas accepté (",
-       "self",
+       "TLS : le certificat de localhost ne serait pas accepté \\(self.signed certificate\\)" +
+           observed,
        {"None", "None"}},
       {Mode::kStrict,
-       false,
+       "",
        "localhost",
-       false,
-       false,
-       false,
-       refused,
-       "certificate verify failed (self",
+       refused + ".*certificate verify failed \\(self.signed certificate\\)",
        {"localhost"}},
       {Mode::kObserve,
-       true,
+       "tcda",
        "localhost",
-       true,
-       true,
-       true,
-       "TLS : certificat de localhost vérifié, émis par /CN=Zirvo test root, valable jusqu'au ",
-       "UTC.",
+       accepted + ", valable jusqu'au 20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC\\.",
        {"None", "None"}},
+      {Mode::kStrict, "tda", "localhost", accepted + ".*", {"localhost", "localhost"}},
+      {Mode::kStrict, "t", "127.0.0.1", refused + ".*\\(IP address mismatch\\)", {"None"}},
       {Mode::kStrict,
-       true,
+       "tc",
        "localhost",
-       false,
-       true,
-       true,
-       "TLS : certificat de localhost vérifié, émis par /CN=Zirvo test root",
-       "",
-       {"localhost", "localhost"}},
-      {Mode::kStrict,
-       true,
-       "127.0.0.1",
-       false,
-       false,
-       false,
-       refused,
-       "(IP address mismatch)",
-       {"None"}},
-      {Mode::kStrict,
-       true,
-       "localhost",
-       true,
-       false,
-       false,
        "Erreur : EOF was observed that violates the protocol",
-       "",
        {"localhost"}},
       {Mode::kObserve,
-       true,
+       "ta",
        "localhost",
-       false,
-       false,
-       true,
-       "TLS : le certificat de localhost ne peut pas être vérifié (fonction "
-       "X509_VERIFY_PARAM_set1_host absente",
-       "(mode observation).",
+       "TLS : le certificat de localhost ne peut pas être vérifié \\(" + missing + " .*\\)" +
+           observed,
        {"None", "None"}},
-      {Mode::kStrict,
-       true,
-       "localhost",
-       false,
-       false,
-       false,
-       refused + "fonction X509_VERIFY_PARAM_set1_host absente",
-       "",
-       {}},
+      {Mode::kStrict, "t", "localhost", refused + missing + ".*", {}},
   };
   int number = 0;
   for (const Row& row : rows) {
@@ -583,6 +542,7 @@ TEST_P(DeliveryCheckTest, TheGatewaysCertificateIsHeldToTheMode) {
       options.tlsLibrary = test::TlsLibraryWithout({"X509_VERIFY_PARAM_set1_host"});
       http_ = std::make_unique<net::HttpClient>(options);
     }
+    const auto flag = [&row](char c) { return row.flags.find(c) != std::string::npos; };
     const std::string a = "r" + std::to_string(++number) + "a";
     const std::string b = "r" + std::to_string(number) + "b";
     SCOPED_TRACE(a);
@@ -590,31 +550,25 @@ TEST_P(DeliveryCheckTest, TheGatewaysCertificateIsHeldToTheMode) {
     const std::string body =
         a + "|01/06/2026 09:00:00|DELIVRD\r\n" + b + "|01/06/2026 09:00:00|DELIVRD\r\n";
     const std::string reply =
-        row.cutReply ? "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body : Reply(body);
+        flag('c') ? "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body : Reply(body);
     ScriptedPeer peer(
-        {{reply}}, PeerOptions{.tls = row.trusted ? &authority.Leaf() : cert_, .repeatLast = true});
+        {{reply}}, PeerOptions{.tls = flag('t') ? &authority.Leaf() : cert_, .repeatLast = true});
     ASSERT_NE(peer.Port(), 0);
-    debug_ = row.debug;
+    debug_ = flag('d');
     log_.clear();
     auto context = Context(row.host + ":" + std::to_string(peer.Port()));
     context.tlsVerification = row.mode;
     CheckDelivery(context);
 
-    EXPECT_EQ(RowsOf(a)[0].delivered, row.applied ? 1 : 0);
-    EXPECT_EQ(RowsOf(b)[0].delivered, row.applied ? 1 : 0);
+    EXPECT_EQ(RowsOf(a)[0].delivered, flag('a') ? 1 : 0);
+    EXPECT_EQ(RowsOf(b)[0].delivered, flag('a') ? 1 : 0);
     std::vector<std::string> lines;
     for (const auto& line : log_) {
       if (line.rfind("TLS", 0) == 0 || line.rfind("Erreur", 0) == 0) lines.push_back(line);
     }
-    if (row.line.empty()) {
-      EXPECT_TRUE(lines.empty()) << lines.front();
-    } else {
-      ASSERT_EQ(lines.size(), 1u) << lines.front();
-      EXPECT_EQ(lines[0].rfind(row.line, 0), 0u) << lines[0];
-      EXPECT_NE(lines[0].find(row.reason), std::string::npos) << lines[0];
-      if (row.mode == Mode::kObserve && !row.trusted) {
-        EXPECT_EQ(lines[0].substr(lines[0].size() - observed.size()), observed);
-      }
+    ASSERT_EQ(lines.size(), row.line.empty() ? 0u : 1u) << (lines.empty() ? "" : lines[0]);
+    if (!lines.empty()) {
+      EXPECT_TRUE(std::regex_match(lines[0], std::regex(row.line))) << lines[0];
     }
     EXPECT_EQ(peer.ServerNames(), row.serverNames);
   }
