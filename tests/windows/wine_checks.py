@@ -330,7 +330,8 @@ def checks():
         gateway_lines = lines[step[0]:step[0] + 2] if step else lines
         if trusted:
             check(step and " : OK - " in lines[step[0]] and lines[step[0] + 1].startswith(
-                "    TLS : certificat de localhost vérifié, émis par /CN=Zirvo test root"),
+                "    TLS : certificat de localhost:%d vérifié, émis par /CN=Zirvo test root"
+                % trusted_port),
                 "-check strict : certificat accepté par le magasin ROOT", gateway_lines)
         else:
             check(step and "ÉCHEC" in lines[step[0]] and "certificate verify failed" in
