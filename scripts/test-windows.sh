@@ -16,9 +16,11 @@ cmake --build build --target ZirvoSrv >/dev/null
 
 work=$(mktemp -d /tmp/zirvosrv-wine.XXXXXX)
 gateway=""
+trusted_gateway=""
 cleanup() {
   wineserver -k 2>/dev/null || true
   [ -n "$gateway" ] && kill "$gateway" 2>/dev/null || true
+  [ -n "$trusted_gateway" ] && kill "$trusted_gateway" 2>/dev/null || true
   # ZIRVO_WINE_KEEP=1 keeps the prefix, the logs and the databases for a closer look.
   if [ "${ZIRVO_WINE_KEEP:-0}" = 1 ]; then echo "Conservé : $work"; else rm -rf "$work"; fi
 }
@@ -53,6 +55,21 @@ ZIRVO_GATEWAY_DATE="03/02/2025 14:05:09" python3 scripts/demo_gateway.py \
   cycle-2=UNDELIV cycle-3=QUEUE cycle-4=EXPIRED >/dev/null &
 gateway=$!
 for _ in $(seq 100); do [ -s "$work/gateway.port" ] && break; sleep 0.1; done
+# A second one whose certificate for "localhost" a test root issued, for the check of the
+# machine's ROOT store in strict mode.
+ec="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+openssl req -x509 $ec -days 2 -subj "/CN=Zirvo test root" -keyout "$work/root.key" \
+  -out "$work/root.pem" >/dev/null 2>&1
+openssl x509 -in "$work/root.pem" -outform DER -out "$work/root.der"
+openssl req $ec -subj /CN=localhost -keyout "$work/trusted.key" -out "$work/trusted.csr" \
+  >/dev/null 2>&1
+printf 'subjectAltName=DNS:localhost\n' >"$work/trusted.ext"
+openssl x509 -req -days 1 -in "$work/trusted.csr" -CA "$work/root.pem" -CAkey "$work/root.key" \
+  -CAcreateserial -extfile "$work/trusted.ext" -out "$work/trusted.pem" >/dev/null 2>&1
+python3 scripts/demo_gateway.py "$work/trusted.pem" "$work/trusted.key" \
+  "$work/trusted-gateway.port" 900 >/dev/null &
+trusted_gateway=$!
+for _ in $(seq 100); do [ -s "$work/trusted-gateway.port" ] && break; sleep 0.1; done
 
 timeout 900 python3 tests/windows/wine_checks.py dist/windows build/ZirvoSrv \
   build-win/tests/windows/ZirvoServiceControl.exe "$work"

@@ -31,6 +31,9 @@ struct TServiceSettings {
   // "host" or "host:port" of the SMS gateway and of the remote access code endpoint.
   std::string GatewayHost;
   std::string AccessCodeHost;
+  // What the gateway's certificate is held to: 0 nothing, 1 observation (checked and
+  // reported), 2 strict (net::TlsVerification).
+  int GatewayTlsVerification = 1;
   // The secrets as the settings hold them, scrambled: DBConnexion / MySQLDBPwd and the
   // SAPW the last settings read found. MySQLDBPwd and SC.Password receive plain text in
   // the course of a cycle, so every unscrambling starts from these copies, never from a

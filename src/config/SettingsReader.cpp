@@ -146,6 +146,17 @@ bool SettingsReader::ReadMainKeys(IniFile& own) {
   WriteBack(own, "ODBC", "Encrypt", settings_.SqlServerEncrypt ? "1" : "0");
   settings_.GatewayHost = readBack("Endpoints", "GatewayHost", kDefaultGatewayHost);
   settings_.AccessCodeHost = readBack("Endpoints", "AccessCodeHost", kDefaultAccessCodeHost);
+  const std::string verificationText = own.ReadString("Endpoints", "GatewayTlsVerification", "1");
+  const std::string verification(TrimBlanks(verificationText));
+  if (verification == "0" || verification == "1" || verification == "2") {
+    settings_.GatewayTlsVerification = verification[0] - '0';
+  } else {
+    log_("Endpoints : GatewayTlsVerification=" + EscapeControlBytes(verification) +
+         " n'est pas une valeur connue (0, 1 ou 2) : le mode 1 (observation) est appliqué.");
+    settings_.GatewayTlsVerification = 1;
+  }
+  WriteBack(own, "Endpoints", "GatewayTlsVerification",
+            std::to_string(settings_.GatewayTlsVerification));
   return useVarnoxIni;
 }
 

@@ -10,6 +10,7 @@
 #include "db/DateSerial.h"
 #include "db/Statements.h"
 #include "delivery/Batching.h"
+#include "net/TlsVerdictLog.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Files.h"
@@ -86,6 +87,9 @@ class Check {
         format_(context.dateFormat ? *context.dateFormat : CurrentRegionalDateFormat()) {}
 
   void Run() {
+    context_.http.SetTlsVerification(
+        context_.tlsVerification,
+        net::OncePerHostLog(context_.tlsVerification, context_.writeLog, debug_));
     db::Query& selection = context_.selection;
     PrepareSelection(selection);
     BindWindowStart();

@@ -63,6 +63,9 @@ struct DeliveryContext {
   // is sent or applied once a stop is asked for; what it raises ends the check like a
   // failed request.
   std::function<void()> stopCheck;
+  // What the gateway's certificate is held to during this check (the service passes
+  // the GatewayTlsVerification setting); its lines are written once per host and check.
+  net::TlsVerification tlsVerification = net::TlsVerification::kNone;
 };
 
 // One check, as the timer cycle runs it with the SQL Server connection open. Failures

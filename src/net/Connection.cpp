@@ -111,14 +111,14 @@ void Connection::WaitForSocket(bool wantWrite, Deadline end) {
   }
 }
 
-void Connection::StartTls(TlsContext& context) {
+void Connection::StartTls(TlsContext& context, std::string_view peerName) {
   // The handshake waits for the server like one read: in steps, with the loop running,
   // within the read bound.
   const Deadline end = WaitEnd();
   Check(socket_->SetNonBlocking(true));
-  tls_ =
-      std::make_unique<TlsSession>(context, socket_->NativeHandle(),
-                                   [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); });
+  tls_ = std::make_unique<TlsSession>(
+      context, socket_->NativeHandle(),
+      [this, end](bool wantWrite) { WaitForSocket(wantWrite, end); }, peerName);
   CheckStop(settings_);
 }
 

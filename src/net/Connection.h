@@ -62,11 +62,13 @@ class Connection : public ByteSource {
   // several); no wait goes past it.
   void SetDeadline(Deadline deadline) { deadline_ = deadline; }
 
-  // Runs the TLS handshake over the open socket (see TlsSession for its failures). From
-  // then on the socket does not block: every wait of the session, also for the rest of
-  // a record, is one of ours, bounded and running the pump.
-  void StartTls(TlsContext& context);
+  // Runs the TLS handshake over the open socket with the host the certificate must name
+  // (see TlsSession for its failures). From then on the socket does not block: every
+  // wait of the session, also for the rest of a record, is one of ours, bounded and
+  // running the pump.
+  void StartTls(TlsContext& context, std::string_view peerName);
   bool IsTls() const { return tls_ != nullptr; }
+  const TlsPeerVerdict& TlsVerdict() const { return tls_->Verdict(); }
 
   // Sends all bytes in one go; raises ESocketError on failure, with the time-out code
   // after the send bound or the request's deadline.

@@ -55,6 +55,15 @@ HttpClient::HttpClient(HttpClientOptions options)
 
 HttpClient::~HttpClient() = default;
 
+void HttpClient::SetTlsVerification(TlsVerification verification, TlsVerdictObserver observer) {
+  // The context holds the mode and its copy of the trust store: it is built again, so
+  // that a root installed since the last time counts. Its sessions go first.
+  Disconnect();
+  tlsContext_.reset();
+  tlsVerification_ = verification;
+  tlsObserver_ = std::move(observer);
+}
+
 void HttpClient::Disconnect() {
   connection_.reset();
   closeAfterExchange_ = false;
@@ -94,8 +103,11 @@ void HttpClient::Connect(const Place& place, const Url& url, std::uint16_t port,
     OpenSocketTo(place.host, place.port, deadline);
     if (place.route == Route::kTunnel) EstablishTunnel(url, port, version, deadline);
     if (place.tls) {
-      if (!tlsContext_) tlsContext_ = std::make_unique<TlsContext>(*tls_);
-      connection_->StartTls(*tlsContext_);
+      if (!tlsContext_) tlsContext_ = std::make_unique<TlsContext>(*tls_, tlsVerification_);
+      connection_->StartTls(*tlsContext_, url.host);
+      if (tlsVerification_ != TlsVerification::kNone && tlsObserver_) {
+        tlsObserver_(url.host, connection_->TlsVerdict());
+      }
     }
   } catch (...) {
     Disconnect();

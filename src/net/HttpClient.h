@@ -52,6 +52,11 @@ struct HttpClientOptions {
   std::shared_ptr<TlsLibrary> tlsLibrary;
 };
 
+// Told the verdict on the server's certificate after every handshake made with
+// verification: the host of the URL (the server's own name, also through a proxy's
+// tunnel) and what was found.
+using TlsVerdictObserver = std::function<void(const std::string& host, const TlsPeerVerdict&)>;
+
 // Lives as long as its owner (the service object); settings, cookies, credentials and
 // the open connection carry over from one request to the next. One request at a time,
 // from one thread. Every failure is raised as Exception (HttpProtocolError for a reply
@@ -73,6 +78,11 @@ class HttpClient {
   // POST of the field lines ("name=value") as a form (HTTP/1.0, always on a new
   // connection); returns the reply body as text.
   std::string HttpPostForm(std::string_view url, const std::vector<std::string>& fields);
+
+  // How the certificates of the next TLS connections are treated (none until set); ends
+  // the open connection. The service sets it at every check, so every cycle reads the
+  // trust store afresh.
+  void SetTlsVerification(TlsVerification verification, TlsVerdictObserver observer);
 
   ProxyParams& Proxy() { return proxy_; }
   const ProxyParams& Proxy() const { return proxy_; }
@@ -108,6 +118,8 @@ class HttpClient {
   // Built at the first TLS connection that gets that far and kept for the next ones;
   // destroyed after the connection, whose session uses it.
   std::unique_ptr<TlsContext> tlsContext_;
+  TlsVerification tlsVerification_ = TlsVerification::kNone;
+  TlsVerdictObserver tlsObserver_;
   ProxyParams proxy_;
   CookieStore cookies_;
   std::string contentType_ = kInitialContentType;

@@ -1,12 +1,14 @@
 #include "net/Tls.h"
 
 #include <algorithm>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "base/Errors.h"
 #include "net/NetErrors.h"
 #include "platform/Sockets.h"
+#include "platform/TrustStore.h"
 
 // The library is loaded at run time, so its headers are not needed: the few types and
 // constants used are declared here, with the values every OpenSSL from 1.0.2 to 3.x
@@ -14,6 +16,11 @@
 struct ssl_st;
 struct ssl_ctx_st;
 struct ssl_method_st;
+struct x509_st;
+struct x509_store_st;
+struct X509_VERIFY_PARAM_st;
+struct X509_name_st;
+struct asn1_string_st;
 
 namespace zirvo::net {
 
@@ -31,6 +38,13 @@ constexpr std::uint64_t kOptionNoSsl3 = 0x02000000;
 constexpr std::uint64_t kOptionNoTls1 = 0x04000000;
 constexpr std::uint64_t kOptionNoTls11 = 0x10000000;
 constexpr unsigned long kReasonUnexpectedEof = 294;
+constexpr int kVerifyPeer = 1;
+constexpr int kCtrlSetHostName = 55;  // SSL_set_tlsext_host_name
+constexpr long kNameTypeHostName = 0;
+constexpr int kCtrlSetMinProtoVersion = 123;
+constexpr long kTls12Version = 0x0303;
+constexpr unsigned int kNoPartialWildcards = 0x4;
+constexpr int kStrictSecurityLevel = 2;
 
 std::mutex& LoadLock() {
   static std::mutex lock;
@@ -74,6 +88,31 @@ struct TlsFunctions {
   unsigned long (*errGetError)() = nullptr;
   void (*errErrorStringN)(unsigned long, char*, std::size_t) = nullptr;
   void (*errClearError)() = nullptr;
+
+  // Certificate verification. Not required to load the library: the modes that verify
+  // say so when `missing` names a function that is not there.
+  struct Verification {
+    std::string missing;
+    x509_store_st* (*ctxGetCertStore)(const ssl_ctx_st*) = nullptr;
+    void (*ctxSetVerify)(ssl_ctx_st*, int, int (*)(int, void*)) = nullptr;
+    X509_VERIFY_PARAM_st* (*get0Param)(ssl_st*) = nullptr;
+    int (*paramSet1Host)(X509_VERIFY_PARAM_st*, const char*, std::size_t) = nullptr;
+    int (*paramSet1IpAsc)(X509_VERIFY_PARAM_st*, const char*) = nullptr;
+    long (*getVerifyResult)(const ssl_st*) = nullptr;
+    const char* (*verifyErrorString)(long) = nullptr;
+    x509_st* (*getPeerCertificate)(const ssl_st*) = nullptr;  // a reference to free
+    void (*x509Free)(x509_st*) = nullptr;
+    long (*sslCtrl)(ssl_st*, int, long, void*) = nullptr;
+    platform::TrustStoreFunctions trustStore;
+    // Optional: what strict mode tightens, and the details of an accepted certificate.
+    void (*paramSetHostFlags)(X509_VERIFY_PARAM_st*, unsigned int) = nullptr;
+    Method (*flexibleClientMethod)() = nullptr;               // 1.1 and later
+    void (*ctxSetSecurityLevel)(ssl_ctx_st*, int) = nullptr;  // 1.1 and later
+    X509_name_st* (*getIssuerName)(const x509_st*) = nullptr;
+    char* (*nameOneLine)(const X509_name_st*, char*, int) = nullptr;
+    const asn1_string_st* (*get0NotAfter)(const x509_st*) = nullptr;  // 1.1 and later
+    int (*timeToTm)(const asn1_string_st*, std::tm*) = nullptr;       // 1.1.1 and later
+  } verification;
 };
 
 namespace {
@@ -103,6 +142,36 @@ std::unique_ptr<TlsFunctions> FindFunctions(const platform::SharedLibraries& fil
       Find(files, "ERR_error_string_n", f->errErrorStringN) &&
       Find(files, "ERR_clear_error", f->errClearError);
   if (!complete) return nullptr;
+
+  auto& v = f->verification;
+  const auto need = [&](const char* name, auto& target) {
+    if (!Find(files, name, target) && v.missing.empty()) v.missing = name;
+  };
+  need("SSL_CTX_get_cert_store", v.ctxGetCertStore);
+  need("SSL_CTX_set_verify", v.ctxSetVerify);
+  need("SSL_get0_param", v.get0Param);
+  need("X509_VERIFY_PARAM_set1_host", v.paramSet1Host);
+  need("X509_VERIFY_PARAM_set1_ip_asc", v.paramSet1IpAsc);
+  need("SSL_get_verify_result", v.getVerifyResult);
+  need("X509_verify_cert_error_string", v.verifyErrorString);
+  if (!Find(files, "SSL_get1_peer_certificate", v.getPeerCertificate)) {
+    need("SSL_get_peer_certificate", v.getPeerCertificate);
+  }
+  need("X509_free", v.x509Free);
+  need("SSL_ctrl", v.sslCtrl);
+  // The trust store's loading names what it lacks itself (it differs by system).
+  Find(files, "X509_STORE_set_default_paths", v.trustStore.storeSetDefaultPaths);
+  Find(files, "d2i_X509", v.trustStore.d2iX509);
+  Find(files, "X509_STORE_add_cert", v.trustStore.storeAddCert);
+  Find(files, "X509_free", v.trustStore.x509Free);
+  Find(files, "X509_VERIFY_PARAM_set_hostflags", v.paramSetHostFlags);
+  Find(files, "TLS_client_method", v.flexibleClientMethod);
+  Find(files, "SSL_CTX_set_security_level", v.ctxSetSecurityLevel);
+  Find(files, "X509_get_issuer_name", v.getIssuerName);
+  Find(files, "X509_NAME_oneline", v.nameOneLine);
+  Find(files, "X509_get0_notAfter", v.get0NotAfter);
+  Find(files, "ASN1_TIME_to_tm", v.timeToTm);
+
   int (*numLocks)() = nullptr;
   void (*setLockingCallback)(void (*)(int, int, const char*, int)) = nullptr;
   if (Find(files, "CRYPTO_num_locks", numLocks) &&
@@ -133,8 +202,8 @@ std::string LoadedLibraryLine(const platform::SharedLibraries& files) {
 
 }  // namespace
 
-TlsLibrary::TlsLibrary(std::vector<platform::TlsLibraryFiles> installations)
-    : installations_(std::move(installations)) {}
+TlsLibrary::TlsLibrary(std::vector<platform::TlsLibraryFiles> installations, Loader load)
+    : installations_(std::move(installations)), load_(std::move(load)) {}
 TlsLibrary::~TlsLibrary() = default;
 
 std::shared_ptr<TlsLibrary> TlsLibrary::Process() {
@@ -150,7 +219,7 @@ bool TlsLibrary::TryLoad() {
     std::lock_guard<std::mutex> guard(LoadLock());
     if (functions_) return true;
     for (const auto& installation : installations_) {
-      auto files = platform::LoadSharedLibraries(installation);
+      auto files = load_(installation);
       if (!files) continue;
       auto functions = FindFunctions(*files);
       if (!functions) continue;
@@ -216,13 +285,68 @@ bool IsUnexpectedEof(unsigned long code) {
   return (code & 0x7FFFFF) == kReasonUnexpectedEof || (code & 0xFFF) == kReasonUnexpectedEof;
 }
 
+constexpr char kConnectFailure[] = "Error connecting with SSL.\r\n";
+constexpr char kEofText[] = "EOF was observed that violates the protocol";
+
+// Whether a URL's host is an address: an IPv6 literal or four decimal numbers. A name
+// is checked against the certificate's DNS names and goes out as the server name; an
+// address is checked against its IP entries and never goes out.
+bool IsAddressLiteral(std::string_view host) {
+  if (host.find(':') != std::string_view::npos) return true;
+  int dots = 0;
+  for (const char c : host) {
+    if (c == '.') {
+      ++dots;
+    } else if (c < '0' || c > '9') {
+      return false;
+    }
+  }
+  return dots == 3;
+}
+
+// Why verification cannot run with this library, or empty.
+std::string VerificationUnavailable(const TlsFunctions& f) {
+  if (f.verification.missing.empty()) return {};
+  return "fonction " + f.verification.missing + " absente de la bibliothèque TLS chargée";
+}
+
+std::string VerifyErrorText(const TlsFunctions& f, long result) {
+  const char* text = f.verification.verifyErrorString(result);
+  return text != nullptr ? text : "erreur de vérification " + std::to_string(result);
+}
+
+void DescribeCertificate(const TlsFunctions& f, x509_st* certificate, TlsPeerVerdict& verdict) {
+  const auto& v = f.verification;
+  if (v.getIssuerName != nullptr && v.nameOneLine != nullptr) {
+    char issuer[512] = {};
+    if (v.nameOneLine(v.getIssuerName(certificate), issuer, sizeof issuer) != nullptr) {
+      verdict.issuer = issuer;
+    }
+  }
+  std::tm end{};
+  if (v.get0NotAfter != nullptr && v.timeToTm != nullptr &&
+      v.timeToTm(v.get0NotAfter(certificate), &end) == 1) {
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &end);
+    verdict.notAfter = text;
+  }
+}
+
 }  // namespace
 
-TlsContext::TlsContext(TlsLibrary& library)
-    : functions_(library.Require()), handle_(std::make_unique<Handle>()) {
+TlsContext::TlsContext(TlsLibrary& library, TlsVerification verification)
+    : functions_(library.Require()),
+      handle_(std::make_unique<Handle>()),
+      verification_(verification) {
   const TlsFunctions& f = functions_;
+  const auto& v = f.verification;
+  const bool strict = verification == TlsVerification::kStrict;
+  if (verification != TlsVerification::kNone) unavailable_ = VerificationUnavailable(f);
+  if (strict && !unavailable_.empty()) throw Exception(kConnectFailure + unavailable_);
   f.errClearError();
-  const auto method = f.clientMethod();
+  // Strict mode lets TLS 1.3 in where the library has it, TLS 1.2 being the least.
+  const auto method =
+      strict && v.flexibleClientMethod != nullptr ? v.flexibleClientMethod() : f.clientMethod();
   if (method == nullptr) throw Exception("Error getting SSL method.");
   handle_->context = {f.ctxNew(method), Handle::Free{&f}};
   if (!handle_->context) throw Exception("Error creating SSL context.");
@@ -236,14 +360,31 @@ TlsContext::TlsContext(TlsLibrary& library)
   f.ctxCtrl(context, kCtrlMode, kModeAutoRetry, nullptr);
   // Parts of the list that this library does not know (RC4 in recent versions) are left
   // out by the library itself; only a list that leaves nothing usable is refused.
-  if (f.ctxSetCipherList(context, kCipherList) != 1) throw Exception("SetCipher failed.");
+  if (f.ctxSetCipherList(context, strict ? kStrictCipherList : kCipherList) != 1) {
+    throw Exception("SetCipher failed.");
+  }
+  if (verification == TlsVerification::kNone || !unavailable_.empty()) return;
+  if (strict) {
+    if (v.flexibleClientMethod != nullptr) {
+      f.ctxCtrl(context, kCtrlSetMinProtoVersion, kTls12Version, nullptr);
+    }
+    if (v.ctxSetSecurityLevel != nullptr) v.ctxSetSecurityLevel(context, kStrictSecurityLevel);
+    v.ctxSetVerify(context, kVerifyPeer, nullptr);
+  }
+  // Observation keeps SSL_VERIFY_NONE: the library checks the chain all the same and
+  // keeps the outcome for SSL_get_verify_result, without acting on it.
+  unavailable_ = platform::LoadTrustedRoots(v.trustStore, v.ctxGetCertStore(context));
+  f.errClearError();
+  if (strict && !unavailable_.empty()) throw Exception(kConnectFailure + unavailable_);
 }
 
 TlsContext::~TlsContext() = default;
 
 TlsSession::TlsSession(TlsContext& context, std::intptr_t socketHandle,
-                       const SocketWait& waitForSocket)
-    : functions_(context.functions_), handles_(std::make_unique<Handles>()) {
+                       const SocketWait& waitForSocket, std::string_view peerName)
+    : functions_(context.functions_),
+      handles_(std::make_unique<Handles>()),
+      strict_(context.verification_ == TlsVerification::kStrict) {
   const TlsFunctions& f = functions_;
   f.errClearError();
   handles_->session = {f.sslNew(context.handle_->context.get()), Handles::SessionFree{&f}};
@@ -253,28 +394,85 @@ TlsSession::TlsSession(TlsContext& context, std::intptr_t socketHandle,
   if (f.setFd(session, static_cast<int>(socketHandle)) != 1) {
     throw Exception("Error setting File Descriptor for SSL");
   }
+  bool verdictPending = false;
+  if (context.verification_ != TlsVerification::kNone) {
+    if (!context.unavailable_.empty()) {
+      verdict_ = {TlsPeerVerdict::Outcome::kUnavailable, context.unavailable_, {}, {}};
+    } else {
+      verdictPending = PrepareVerification(peerName);
+    }
+  }
   int result = 0;
   int error = 0;
   for (;;) {
     f.errClearError();
     result = f.connect(session);
-    if (result == 1) return;
+    if (result == 1) break;
     error = f.getError(session, result);
     if (error != kSslErrorWantRead && error != kSslErrorWantWrite) break;
     waitForSocket(error == kSslErrorWantWrite);
   }
+  if (result == 1) {
+    if (verdictPending) ReadVerdict();
+    return;
+  }
   const std::uint32_t systemError = platform::LastSocketError();
   unsigned long code = 0;
   std::string text = LibraryErrorText(f, code);
+  if (strict_) {
+    const long verifyResult = f.verification.getVerifyResult(session);
+    if (verifyResult != 0) text += " (" + VerifyErrorText(f, verifyResult) + ")";
+  }
   if (error == kSslErrorSyscall && code == 0) {
-    text = result == 0 || systemError == 0 ? "EOF was observed that violates the protocol"
-                                           : ESocketError(systemError).Message();
+    text = result == 0 || systemError == 0 ? kEofText : ESocketError(systemError).Message();
   } else if (IsUnexpectedEof(code)) {
-    text = "EOF was observed that violates the protocol";
+    text = kEofText;
   } else if (text.empty()) {
     text = "SSL_connect: " + std::to_string(error);
   }
   throw Exception("Error connecting with SSL.\r\n" + text);
+}
+
+bool TlsSession::PrepareVerification(std::string_view peerName) {
+  const auto& v = functions_.verification;
+  ssl_st* session = handles_->session.get();
+  const std::string name(peerName);
+  X509_VERIFY_PARAM_st* parameters = v.get0Param(session);
+  bool named = true;
+  if (IsAddressLiteral(name)) {
+    named = v.paramSet1IpAsc(parameters, name.c_str()) == 1;
+  } else if (!name.empty()) {
+    if (v.paramSetHostFlags != nullptr) v.paramSetHostFlags(parameters, kNoPartialWildcards);
+    named = v.paramSet1Host(parameters, name.data(), name.size()) == 1;
+    if (named && strict_) {
+      named = v.sslCtrl(session, kCtrlSetHostName, kNameTypeHostName,
+                        const_cast<char*>(name.c_str())) == 1;
+    }
+  }
+  functions_.errClearError();
+  if (named) return true;
+  const std::string reason = "nom d'hôte inutilisable pour la vérification : " + name;
+  if (strict_) throw Exception(kConnectFailure + reason);
+  verdict_ = {TlsPeerVerdict::Outcome::kRefused, reason, {}, {}};
+  return false;
+}
+
+void TlsSession::ReadVerdict() {
+  const auto& v = functions_.verification;
+  ssl_st* session = handles_->session.get();
+  x509_st* certificate = v.getPeerCertificate(session);
+  if (certificate == nullptr) {
+    verdict_ = {TlsPeerVerdict::Outcome::kRefused, "aucun certificat présenté", {}, {}};
+    return;
+  }
+  const long result = v.getVerifyResult(session);
+  if (result == 0) {
+    verdict_.outcome = TlsPeerVerdict::Outcome::kAccepted;
+    DescribeCertificate(functions_, certificate, verdict_);
+  } else {
+    verdict_ = {TlsPeerVerdict::Outcome::kRefused, VerifyErrorText(functions_, result), {}, {}};
+  }
+  v.x509Free(certificate);
 }
 
 TlsSession::~TlsSession() = default;
@@ -302,9 +500,13 @@ std::size_t TlsSession::Read(char* buffer, std::size_t size, const SocketWait& w
     const std::string text = LibraryErrorText(f, code);
     if (error == kSslErrorZeroReturn) return 0;
     // Servers often close without the closing alert; for a reply read until the close,
-    // that is the end of the data, not a failure.
-    if (error == kSslErrorSyscall && code == 0 && (result == 0 || systemError == 0)) return 0;
-    if (IsUnexpectedEof(code)) return 0;
+    // that is the end of the data, not a failure. Strict mode takes it for what it may
+    // also be: a reply cut short by someone on the way.
+    const bool eof =
+        (error == kSslErrorSyscall && code == 0 && (result == 0 || systemError == 0)) ||
+        IsUnexpectedEof(code);
+    if (eof && strict_) throw Exception(kEofText);
+    if (eof) return 0;
     if (error == kSslErrorSyscall && code == 0) throw ESocketError(systemError);
     throw Exception(text.empty() ? "SSL_read: " + std::to_string(error) : text);
   }

@@ -15,6 +15,40 @@
 namespace zirvo::net {
 
 inline constexpr const char* kCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
+// The TLS 1.2 suites of strict verification: forward secret and authenticated
+// encryption only (TLS 1.3 has no others).
+inline constexpr const char* kStrictCipherList =
+    "ECDHE+AESGCM:ECDHE+CHACHA20:DHE+AESGCM:DHE+CHACHA20:!aNULL:!eNULL:!PSK:!SRP:!DSS";
+
+// How a client treats the server's certificate.
+enum class TlsVerification {
+  // Not looked at.
+  kNone = 0,
+  // Checked after the handshake, which stays what kNone makes, byte for byte (no server
+  // name, the same suites): the outcome is only reported.
+  kObserve = 1,
+  // Checked during the handshake, which sends the server name and offers modern suites
+  // only; a failure is a failed connection, and so is a reply cut without the closing
+  // alert.
+  kStrict = 2,
+};
+
+// What a session found of the server's certificate (chain to a trusted root, and the
+// host name or address the client asked for).
+struct TlsPeerVerdict {
+  enum class Outcome {
+    kNotChecked,   // kNone
+    kAccepted,     // chain and name are good
+    kRefused,      // `reason` says why (the library's text)
+    kUnavailable,  // the library cannot check (`reason`, in French)
+  };
+  Outcome outcome = Outcome::kNotChecked;
+  std::string reason;
+  // Of an accepted certificate: its issuer ("/C=FR/O=...") and the end of its validity
+  // ("2027-03-01 12:00:00 UTC"), empty when the library cannot tell.
+  std::string issuer;
+  std::string notAfter;
+};
 
 struct TlsFunctions;
 
@@ -23,10 +57,16 @@ struct TlsFunctions;
 // process-wide lock; after a successful load the object may be shared by threads.
 class TlsLibrary {
  public:
+  // Loads the files of one installation: the system's loader, or one that hides some
+  // functions, as an older library lacks them.
+  using Loader =
+      std::function<std::unique_ptr<platform::SharedLibraries>(const platform::TlsLibraryFiles&)>;
+
   // The installations are tried in order; the first whose files load and hold every
   // required function is used.
   explicit TlsLibrary(
-      std::vector<platform::TlsLibraryFiles> installations = platform::DefaultTlsLibraryNames());
+      std::vector<platform::TlsLibraryFiles> installations = platform::DefaultTlsLibraryNames(),
+      Loader load = platform::LoadSharedLibraries);
   ~TlsLibrary();
   TlsLibrary(const TlsLibrary&) = delete;
   TlsLibrary& operator=(const TlsLibrary&) = delete;
@@ -46,6 +86,7 @@ class TlsLibrary {
 
  private:
   std::vector<platform::TlsLibraryFiles> installations_;
+  Loader load_;
   std::unique_ptr<platform::SharedLibraries> files_;
   std::unique_ptr<TlsFunctions> functions_;
   std::function<void(const std::string&)> loadReport_;
@@ -61,7 +102,10 @@ class TlsContext {
  public:
   // Raises "Could not load SSL library.", "Error getting SSL method.", "Error creating
   // SSL context." or "SetCipher failed."; nothing is kept then.
-  explicit TlsContext(TlsLibrary& library);
+  // With verification the trust store is loaded too; in strict mode a library that
+  // cannot verify raises "Error connecting with SSL." + CR LF + the reason, while in
+  // observation the sessions report it as their verdict.
+  explicit TlsContext(TlsLibrary& library, TlsVerification verification = TlsVerification::kNone);
   ~TlsContext();
   TlsContext(const TlsContext&) = delete;
   TlsContext& operator=(const TlsContext&) = delete;
@@ -71,6 +115,9 @@ class TlsContext {
   struct Handle;
   const TlsFunctions& functions_;
   std::unique_ptr<Handle> handle_;
+  TlsVerification verification_;
+  // Why this context cannot verify; empty when it can.
+  std::string unavailable_;
 };
 
 // One TLS client session over a context, bound to a connected socket that the caller
@@ -78,14 +125,16 @@ class TlsContext {
 // when the session is destroyed. One thread at a time.
 class TlsSession {
  public:
-  // Builds the session, then runs the handshake at once, without server name
-  // indication. Raises Exception with the client's TLS failure texts ("Error creating
+  // Builds the session, then runs the handshake at once; without verification there is
+  // no server name indication. `peerName` is the host (or IPv4/IPv6 address) the
+  // certificate must name. Raises Exception with the client's TLS failure texts ("Error creating
   // SSL session.", "Error connecting with SSL." + CR LF + the library's text, ...).
   // During the handshake the socket may be non-blocking: whenever the library needs
   // the socket, `waitForSocket(wantWrite)` is called and must return when it is ready
   // or raise (a time-out).
   using SocketWait = std::function<void(bool wantWrite)>;
-  TlsSession(TlsContext& context, std::intptr_t socketHandle, const SocketWait& waitForSocket);
+  TlsSession(TlsContext& context, std::intptr_t socketHandle, const SocketWait& waitForSocket,
+             std::string_view peerName = {});
   ~TlsSession();
   TlsSession(const TlsSession&) = delete;
   TlsSession& operator=(const TlsSession&) = delete;
@@ -100,10 +149,18 @@ class TlsSession {
   // Writes all bytes, waiting as Read does; raises ESocketError on failure.
   void Write(std::string_view bytes, const SocketWait& waitForSocket);
 
+  const TlsPeerVerdict& Verdict() const { return verdict_; }
+
  private:
   struct Handles;
+  // Sets the name to check (and, in strict mode, to send); false when the verdict is
+  // already known.
+  bool PrepareVerification(std::string_view peerName);
+  void ReadVerdict();
   const TlsFunctions& functions_;
   std::unique_ptr<Handles> handles_;
+  bool strict_ = false;
+  TlsPeerVerdict verdict_;
 };
 
 }  // namespace zirvo::net

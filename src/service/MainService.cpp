@@ -416,6 +416,7 @@ void TZirvoService::CheckDelivery() {
       .now = platform::LocalNow,
       .dateFormat = std::nullopt,
       .stopCheck = [this] { ThrowIfStopping(*this); },
+      .tlsVerification = static_cast<net::TlsVerification>(ServiceSettings.GatewayTlsVerification),
   };
   delivery::CheckDelivery(context);
 }

@@ -25,6 +25,7 @@
 #include "delivery/DeliveryCheck.h"
 #include "net/Connectivity.h"
 #include "net/HttpClient.h"
+#include "net/TlsVerdictLog.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Files.h"
@@ -652,16 +653,25 @@ StepResult SelfCheck::Gateway() {
   // access code step set up, with the proxy a cycle would use for the gateway.
   const std::string url = "https://" + host + "/";
   const std::string route = Route();
+  // The certificate is held to what a cycle holds it to; the verdict is shown whatever
+  // it is.
+  const auto verification = static_cast<net::TlsVerification>(settings_.GatewayTlsVerification);
+  net::TlsPeerVerdict verdict;
+  http_.SetTlsVerification(
+      verification,
+      [&verdict](const std::string&, const net::TlsPeerVerdict& found) { verdict = found; });
   std::string answer;
   try {
     http_.HttpGet(url);
   } catch (const HttpProtocolError& status) {
     answer = " (" + status.StatusLine() + ")";
   } catch (const Exception& error) {
-    return StepResult::Failed("pas de réponse de " + url + " (" + route +
-                              ") : " + Sentence(error.Message()) +
-                              " Vérifiez la clé GatewayHost (section Endpoints), l'accès à "
-                              "internet, le pare-feu et la présence de la bibliothèque OpenSSL.");
+    return StepResult::Failed(
+        "pas de réponse de " + url + " (" + route + ") : " + Sentence(error.Message()) +
+        " Vérifiez la clé GatewayHost (section Endpoints), l'accès à internet, le pare-feu, la "
+        "présence de la bibliothèque OpenSSL et, en mode strict (GatewayTlsVerification=2), "
+        "que le certificat de la passerelle est valable pour ce nom et émis par une autorité "
+        "de confiance de cet ordinateur.");
   }
   const std::string reached = "connexion TLS à " + host + " (" + route + ") et réponse HTTP reçue" +
                               answer +
@@ -669,13 +679,25 @@ StepResult SelfCheck::Gateway() {
                               "seule une demande de statuts éprouve";
   const std::vector<std::string> refusals =
       RefusalsSinceStart(ChangeFileExt(options_.executablePath, ".log"));
-  if (refusals.empty()) return StepResult::Passed(reached);
-  return StepResult::Failed(
-      reached + ". Depuis son dernier démarrage, le service s'est vu refuser un compte " +
-      std::to_string(refusals.size()) + " fois (le dernier le " + refusals.back() +
-      ") : les messages de ce compte ne sont plus mis à jour. Corrigez le compte de la "
-      "passerelle (identifiant et mot de passe SMS) dans l'application du cabinet, puis "
-      "attendez le cycle suivant.");
+  StepResult result =
+      refusals.empty()
+          ? StepResult::Passed(reached)
+          : StepResult::Failed(
+                reached + ". Depuis son dernier démarrage, le service s'est vu refuser un compte " +
+                std::to_string(refusals.size()) + " fois (le dernier le " + refusals.back() +
+                ") : les messages de ce compte ne sont plus mis à jour. Corrigez le compte de la "
+                "passerelle (identifiant et mot de passe SMS) dans l'application du cabinet, puis "
+                "attendez le cycle suivant.");
+  if (verification == net::TlsVerification::kNone) {
+    result.details.push_back("TLS : certificat non vérifié (GatewayTlsVerification=0).");
+    return result;
+  }
+  result.details.push_back(net::TlsVerdictLine(host, verdict, verification));
+  if (verdict.outcome != net::TlsPeerVerdict::Outcome::kAccepted) {
+    result.details.push_back(
+        "En mode strict (GatewayTlsVerification=2), cette connexion serait refusée.");
+  }
+  return result;
 }
 
 StepResult SelfCheck::ServiceManager() {

@@ -125,6 +125,7 @@ TEST_F(SettingsReaderTest, FirstRunOnAnEmptyFolderWritesEveryKeyWithItsDefault) 
                 "AccessCodeHost=" +
                 std::string(kDefaultAccessCodeHost) +
                 "\r\n"
+                "GatewayTlsVerification=1\r\n"
                 "[Execution]\r\nLastMessage2=LireConfiguration() terminée.\r\n"
                 "LireConfiguration=<now>\r\n"
                 "[DBKERNEL]\r\nServerName=\r\nDatabaseName=\r\nUserName=sa\r\nSAPW=\r\n"
@@ -240,6 +241,22 @@ TEST_F(SettingsReaderTest, IntervalEdgeValues) {
     EXPECT_EQ(target_.interval, c.periodMs) << c.stored;
     EXPECT_EQ(Own().ReadString("Main", "Interval", ""), c.writtenBack) << c.stored;
     EXPECT_EQ(log_.size(), c.logged ? 2u : 1u) << c.stored;
+  }
+}
+
+TEST_F(SettingsReaderTest, GatewayTlsVerificationTakesZeroOneOrTwoAndOtherwiseObservation) {
+  for (const auto& [stored, applied] :
+       std::vector<std::pair<std::string, int>>{{" 2 ", 2}, {"0", 0}, {"strict", 1}, {"3", 1}}) {
+    log_.clear();
+    WriteOwn("[Endpoints]\r\nGatewayTlsVerification=" + stored + "\r\n");
+    reader_.LireConfiguration();
+    EXPECT_EQ(settings_.GatewayTlsVerification, applied) << stored;
+    EXPECT_EQ(Own().ReadString("Endpoints", "GatewayTlsVerification", ""), std::to_string(applied));
+    const bool known = stored != "strict" && stored != "3";
+    EXPECT_EQ(log_.size(), known ? 1u : 2u) << stored;
+    if (!known) {
+      EXPECT_EQ(log_[0].rfind("Endpoints : GatewayTlsVerification=" + stored, 0), 0u);
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "net/HttpClient.h"
 #include "net/PeerFixtures.h"
 #include "platform/Clock.h"
+#include "support/ScopedEnvironment.h"
 
 namespace zirvo::delivery {
 namespace {
@@ -500,6 +502,102 @@ TEST_P(DeliveryCheckTest, AStopSendsNoFurtherBatchAndAppliesNoFurtherLine) {
   }
   EXPECT_EQ(peer.Requests().size(), 2u) << "one request per check: batch B never goes out";
   EXPECT_EQ(log_, std::vector<std::string>(2, "Erreur : Requête abandonnée"));
+}
+
+// The gateway's certificate in each mode, the test root being the only one trusted: the
+// rows its replies update, the TLS and error lines (once per host and check, two accounts
+// asking), and the server name of each client hello, which observation never sends. The
+// last rows have a library without the name check.
+TEST_P(DeliveryCheckTest, TheGatewaysCertificateIsHeldToTheMode) {
+  const test::TestAuthority authority(dir_);
+  if (!authority.Made()) GTEST_SKIP() << "the openssl command could not make the test root";
+  const test::ScopedEnvironment file("SSL_CERT_FILE", authority.Root());
+  const test::ScopedEnvironment folder("SSL_CERT_DIR", dir_.File("no-folder"));
+  using Mode = net::TlsVerification;
+  struct Row {
+    Mode mode;
+    // t: the root's certificate for "localhost" (else the self-signed one), c: a reply
+    // ended by the close without the closing alert, d: debug mode, a: the rows updated.
+    std::string flags;
+    std::string host;
+    std::string line;  // the one TLS or error line (a pattern), empty for none
+    std::vector<std::string> serverNames;
+  };
+  const std::string observed = " ; la connexion continue \\(mode observation\\)\\.";
+  const std::string refused = "Erreur : Error connecting with SSL\\.\r\n";
+  const std::string missing = "fonction X509_VERIFY_PARAM_set1_host absente de la bibliothèque";
+  const std::string accepted =
+      "TLS : certificat de localhost vérifié, émis par /CN=Zirvo test root";
+  const Row rows[] = {
+      {Mode::kNone, "da", "localhost", "", {"None", "None"}},
+      {Mode::kObserve,
+       "a",
+       "localhost",
+       "TLS : le certificat de localhost ne serait pas accepté \\(self.signed certificate\\)" +
+           observed,
+       {"None", "None"}},
+      {Mode::kStrict,
+       "",
+       "localhost",
+       refused + ".*certificate verify failed \\(self.signed certificate\\)",
+       {"localhost"}},
+      {Mode::kObserve,
+       "tcda",
+       "localhost",
+       accepted + ", valable jusqu'au 20\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d UTC\\.",
+       {"None", "None"}},
+      {Mode::kStrict, "tda", "localhost", accepted + ".*", {"localhost", "localhost"}},
+      {Mode::kStrict, "t", "127.0.0.1", refused + ".*\\(IP address mismatch\\)", {"None"}},
+      {Mode::kStrict,
+       "tc",
+       "localhost",
+       "Erreur : EOF was observed that violates the protocol",
+       {"localhost"}},
+      {Mode::kObserve,
+       "ta",
+       "localhost",
+       "TLS : le certificat de localhost ne peut pas être vérifié \\(" + missing + " .*\\)" +
+           observed,
+       {"None", "None"}},
+      {Mode::kStrict, "t", "localhost", refused + missing + ".*", {}},
+  };
+  int number = 0;
+  for (const Row& row : rows) {
+    if (number == 7) {
+      net::HttpClientOptions options;
+      options.tlsLibrary = test::TlsLibraryWithout({"X509_VERIFY_PARAM_set1_host"});
+      http_ = std::make_unique<net::HttpClient>(options);
+    }
+    const auto flag = [&row](char c) { return row.flags.find(c) != std::string::npos; };
+    const std::string a = "r" + std::to_string(++number) + "a";
+    const std::string b = "r" + std::to_string(number) + "b";
+    SCOPED_TRACE(a);
+    Insert({Msg(a), Msg(b).Member(config::ScramblePassword("compte2"))});
+    const std::string body =
+        a + "|01/06/2026 09:00:00|DELIVRD\r\n" + b + "|01/06/2026 09:00:00|DELIVRD\r\n";
+    const std::string reply =
+        flag('c') ? "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body : Reply(body);
+    ScriptedPeer peer(
+        {{reply}}, PeerOptions{.tls = flag('t') ? &authority.Leaf() : cert_, .repeatLast = true});
+    ASSERT_NE(peer.Port(), 0);
+    debug_ = flag('d');
+    log_.clear();
+    auto context = Context(row.host + ":" + std::to_string(peer.Port()));
+    context.tlsVerification = row.mode;
+    CheckDelivery(context);
+
+    EXPECT_EQ(RowsOf(a)[0].delivered, flag('a') ? 1 : 0);
+    EXPECT_EQ(RowsOf(b)[0].delivered, flag('a') ? 1 : 0);
+    std::vector<std::string> lines;
+    for (const auto& line : log_) {
+      if (line.rfind("TLS", 0) == 0 || line.rfind("Erreur", 0) == 0) lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), row.line.empty() ? 0u : 1u) << (lines.empty() ? "" : lines[0]);
+    if (!lines.empty()) {
+      EXPECT_TRUE(std::regex_match(lines[0], std::regex(row.line))) << lines[0];
+    }
+    EXPECT_EQ(peer.ServerNames(), row.serverNames);
+  }
 }
 
 TEST_P(DeliveryCheckTest, NothingToAskMakesNoRequestAndNoResultFile) {

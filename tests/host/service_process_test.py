@@ -678,14 +678,16 @@ class ServiceProcessTest(unittest.TestCase):
             closed_port = closed.getsockname()[1]
         settings = os.path.join(d, "ZirvoSrv.ini")
         baseline = {"ServerName": d + "/Varnox.db", "AccessCodeHost": "127.0.0.1:%d" % code_port,
-                    "GatewayHost": "127.0.0.1:%d" % gateway_port, "Interval": 3600, "UseVarnox": 0}
+                    "GatewayHost": "127.0.0.1:%d" % gateway_port, "Interval": 3600, "UseVarnox": 0,
+                    "GatewayTlsVerification": "1"}
 
         def write_settings(values):
             with open(settings, "w") as f:
                 f.write("[Main]\nInterval={Interval}\nUseVarnox_ini={UseVarnox}\n[ODBC]\nSQLServerDriver=SQLite3\n"
                         "[DBConnexion]\nMySQLDBPwd=\n[DBKERNEL]\nServerName={ServerName}\n"
                         "[Endpoints]\nAccessCodeHost={AccessCodeHost}\n"
-                        "GatewayHost={GatewayHost}\n".format(**values))
+                        "GatewayHost={GatewayHost}\n"
+                        "GatewayTlsVerification={GatewayTlsVerification}\n".format(**values))
 
         def check(extra_env=None, launcher=()):
             env = s.environment(notify=False, extra={"ODBCINI": d + "/odbc.ini",
@@ -729,11 +731,19 @@ class ServiceProcessTest(unittest.TestCase):
         self.assertIn(" : OK - connexion TLS à 127.0.0.1:%d (en direct) et réponse HTTP reçue "
                       "(HTTP/1.1 404 Not Found) : la route est bonne, mais cela ne prouve rien des"
                       " comptes" % gateway_port, steps[6])
+        # The self-signed gateway passes in observation, with the verdict on the next line.
+        verdict = lines[lines.index(steps[6]) + 1]
+        self.assertRegex(verdict, r"^    TLS : le certificat de 127\.0\.0\.1:%d ne serait pas accepté "
+                         r"\(self.signed certificate\) ; la connexion continue \(mode observation\)\.$"
+                         % gateway_port)
         self.assertNotIn("Sezam-42", "\n".join(lines))
         self.assertNotIn(code, "\n".join(lines))
         for name in os.listdir(gateway_records):
             with open(os.path.join(gateway_records, name), "rb") as f:
-                self.assertTrue(f.read().startswith(b"GET / HTTP/1.1\r\n"))
+                if name == "server-names.txt":
+                    self.assertEqual(set(f.read().split()), {b"None"}, "nom de serveur envoyé")
+                else:
+                    self.assertTrue(f.read().startswith(b"GET / HTTP/1.1\r\n"))
         s.send(signal.SIGTERM)
         self.assertEqual(s.wait_exit(), 0)
 
@@ -781,6 +791,9 @@ class ServiceProcessTest(unittest.TestCase):
                  "des services ou « net start ZirvoService » ; Linux : « systemctl start "
                  "ZirvoService »). Le compte du service « nobody » ne peut pas écrire dans le "
                  "dossier %s/ : le service ne pourrait ni y créer son journal" % d}),
+            ("passerelle en mode strict", {"GatewayTlsVerification": "2"}, {},
+             {6: "ÉCHEC - pas de réponse de https://127.0.0.1:%d/ (en direct) : Error connecting "
+                 "with SSL." % gateway_port}),
             ("service non installé", {}, {}, {7: "ÉCHEC - inconnu du gestionnaire de services"}),
         ]
         log = os.path.join(d, "ZirvoSrv.log")

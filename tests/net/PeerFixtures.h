@@ -12,10 +12,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "net/Tls.h"
 #include "platform/Sockets.h"
 #include "support/TempDir.h"
 
@@ -78,6 +81,9 @@ class TestCertificate {
                 " -subj /CN=localhost -keyout " +
                 key_ + " -out " + cert_ + " >/dev/null 2>&1") == 0;
   }
+  // Files made by someone else.
+  TestCertificate(std::string cert, std::string key, bool made)
+      : cert_(std::move(cert)), key_(std::move(key)), made_(made) {}
   bool Made() const { return made_; }
   const std::string& Cert() const { return cert_; }
   const std::string& Key() const { return key_; }
@@ -86,6 +92,35 @@ class TestCertificate {
   std::string cert_;
   std::string key_;
   bool made_ = false;
+};
+
+// A test root and a certificate it issued for "localhost" only (no address), to be made
+// trusted through the library's SSL_CERT_FILE variable.
+class TestAuthority {
+ public:
+  explicit TestAuthority(const TempDir& dir) : root_(dir.File("root.pem")) {
+    const std::string leafKey = dir.File("leaf.key");
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+    const bool made =
+        RunCommand("openssl req -x509" + ec + "-days 2 -subj '/CN=Zirvo test root' -keyout " +
+                   dir.File("root.key") + " -out " + root_ + " >/dev/null 2>&1") == 0 &&
+        RunCommand("openssl req" + ec + "-subj /CN=localhost -keyout " + leafKey + " -out " +
+                   dir.File("leaf.csr") + " >/dev/null 2>&1") == 0 &&
+        RunCommand("printf 'subjectAltName=DNS:localhost\n' >" + dir.File("leaf.ext") +
+                   " && openssl x509 -req -days 1 -in " + dir.File("leaf.csr") + " -CA " + root_ +
+                   " -CAkey " + dir.File("root.key") + " -CAcreateserial -extfile " +
+                   dir.File("leaf.ext") + " -out " + dir.File("leaf.pem") + " >/dev/null 2>&1") ==
+            0;
+    leaf_ = std::make_unique<TestCertificate>(dir.File("leaf.pem"), leafKey, made);
+  }
+  bool Made() const { return leaf_->Made(); }
+  const std::string& Root() const { return root_; }
+  // The certificate for "localhost" that the root issued, as the peer serves it.
+  const TestCertificate& Leaf() const { return *leaf_; }
+
+ private:
+  std::string root_;
+  std::unique_ptr<TestCertificate> leaf_;
 };
 
 // A test suite whose tests share one certificate, made once per suite. Tests skip when
@@ -191,6 +226,14 @@ class ScriptedPeer {
   // The requests received so far, in order, and the connection each came on.
   std::vector<std::string> Requests() const { return Recorded(false); }
   std::vector<std::string> ConnectionsOfRequests() const { return Recorded(true); }
+  // The server names of the TLS client hellos received so far, "None" for a hello
+  // without one.
+  std::vector<std::string> ServerNames() const {
+    std::vector<std::string> names;
+    std::istringstream lines(ReadTextFile(RecordDir() + "/server-names.txt"));
+    for (std::string name; std::getline(lines, name);) names.push_back(name);
+    return names;
+  }
 
  private:
   std::string RecordDir() const { return dir_.File("requests"); }
@@ -213,6 +256,31 @@ class ScriptedPeer {
   std::unique_ptr<BackgroundProcess> process_;
   std::uint16_t port_ = 0;
 };
+
+// The system's TLS library with some functions hidden, as an older one lacks them.
+inline std::shared_ptr<net::TlsLibrary> TlsLibraryWithout(std::vector<std::string> hidden) {
+  class Hiding : public platform::SharedLibraries {
+   public:
+    Hiding(std::unique_ptr<platform::SharedLibraries> files, std::vector<std::string> hidden)
+        : files_(std::move(files)), hidden_(std::move(hidden)) {}
+    void* Find(const char* name) const override {
+      if (std::find(hidden_.begin(), hidden_.end(), name) != hidden_.end()) return nullptr;
+      return files_->Find(name);
+    }
+
+   private:
+    std::unique_ptr<platform::SharedLibraries> files_;
+    std::vector<std::string> hidden_;
+  };
+  return std::make_shared<net::TlsLibrary>(
+      platform::DefaultTlsLibraryNames(),
+      [hidden](
+          const platform::TlsLibraryFiles& files) -> std::unique_ptr<platform::SharedLibraries> {
+        auto loaded = platform::LoadSharedLibraries(files);
+        if (!loaded) return nullptr;
+        return std::make_unique<Hiding>(std::move(loaded), hidden);
+      });
+}
 
 // A free loopback port at the time of the call.
 inline std::uint16_t FreeLoopbackPort(const TempDir& dir) {

@@ -3,7 +3,8 @@
 
 Listens on 127.0.0.1 only, on a free port that it writes to --port-file. Every request it
 receives is recorded byte for byte in --record-dir as NNN-cKK.bin (request number,
-connection number). It answers with the exchanges of the --script file, in order, across
+connection number); the server name of every TLS client hello ("None" when it carries
+none) is appended to server-names.txt there. It answers with the exchanges of the --script file, in order, across
 connections. It ends by itself after --time-limit seconds.
 
 An exchange is a JSON object:
@@ -81,6 +82,7 @@ class Peer:
         if args.cert:
             self.tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self.tls_context.load_cert_chain(args.cert, args.key)
+            self.tls_context.sni_callback = self.record_server_name
 
     def take_exchange(self):
         with self.lock:
@@ -105,6 +107,10 @@ class Peer:
         with open(path + ".tmp", "wb") as handle:
             handle.write(data)
         os.rename(path + ".tmp", path)
+
+    def record_server_name(self, _connection, name, _context):
+        with self.lock, open(os.path.join(self.args.record_dir, "server-names.txt"), "a") as out:
+            out.write("%s\n" % name)
 
     def serve(self, conn, connection_number):
         try:

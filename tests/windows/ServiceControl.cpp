@@ -9,6 +9,7 @@
 //   ZirvoServiceControl hold SECONDS                 (keeps a Wine session alive)
 //   ZirvoServiceControl load FILE                    (LoadLibraryA: the default search order)
 //   ZirvoServiceControl acl PATH                     (owner and access list, as SDDL)
+//   ZirvoServiceControl trust-root FILE.der          (adds it to the machine's ROOT store)
 //
 // config prints its texts in UTF-8.
 // Each status is printed as one line "state=S controls=C checkpoint=P waithint=W exit=E";
@@ -20,6 +21,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <shellapi.h>
+// After windows.h, which it needs.
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -123,6 +126,21 @@ int main(int argc, char** argv) {
   if (command == "load") {
     std::printf(LoadLibraryA(argv[2]) != nullptr ? "loaded\n" : "error=%lu\n", GetLastError());
     return 0;
+  }
+  if (command == "trust-root") {
+    std::vector<BYTE> der;
+    if (FILE* file = std::fopen(argv[2], "rb")) {
+      for (int c; (c = std::fgetc(file)) != EOF;) der.push_back(static_cast<BYTE>(c));
+      std::fclose(file);
+    }
+    HCERTSTORE roots =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+    if (roots == nullptr) return Fail("CertOpenStore");
+    const BOOL added = CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, der.data(),
+                                                        static_cast<DWORD>(der.size()),
+                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    CertCloseStore(roots, 0);
+    return added ? 0 : Fail("CertAddEncodedCertificateToStore");
   }
   Handle manager{OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)};
   if (manager.value == nullptr) return Fail("OpenSCManagerA");

@@ -377,7 +377,37 @@ def checks():
     print("       journal Windows : %d lignes, Linux : %d lignes" % (
         len(lines), len(linux_log.split(b"\r\n")) - 1))
 
-    # 5. The same cycle without the OpenSSL DLLs.
+    # 5. Strict verification of the gateway's certificate against the machine's ROOT store:
+    # refused while the test root is unknown to Windows, accepted once it is added there.
+    saved_settings = open(os.path.join(INSTALL_DIR, "ZirvoSrv.ini"), "rb").read()
+    trusted_port = int(open(os.path.join(WORK, "trusted-gateway.port")).read())
+    write_settings(INSTALL_DIR, windows_db, port)
+    strict = open(os.path.join(INSTALL_DIR, "ZirvoSrv.ini"), "rb").read().replace(
+        b"GatewayHost=127.0.0.1:%d\r\n" % port,
+        b"GatewayHost=localhost:%d\r\nGatewayTlsVerification=2\r\n" % trusted_port)
+    with open(os.path.join(INSTALL_DIR, "ZirvoSrv.ini"), "wb") as f:
+        f.write(strict)
+    for trusted in (False, True):
+        if trusted:
+            code, lines = control("trust-root", "Z:" + os.path.join(WORK, "root.der"))
+            check(code == 0, "racine de test ajoutée au magasin ROOT de l'ordinateur", lines)
+        code, out, err = wine(WIN_EXE, "-check", timeout=180)
+        lines = out.decode("cp1252", "replace").replace("\r\n", "\n").splitlines()
+        step = [i for i, line in enumerate(lines) if line.startswith("6/7 ")]
+        gateway_lines = lines[step[0]:step[0] + 2] if step else lines
+        if trusted:
+            check(step and " : OK - " in lines[step[0]] and lines[step[0] + 1].startswith(
+                "    TLS : certificat de localhost:%d vérifié, émis par /CN=Zirvo test root"
+                % trusted_port),
+                "-check strict : certificat accepté par le magasin ROOT", gateway_lines)
+        else:
+            check(step and "ÉCHEC" in lines[step[0]] and "certificate verify failed" in
+                  lines[step[0]], "-check strict : racine inconnue de Windows refusée",
+                  gateway_lines)
+    with open(os.path.join(INSTALL_DIR, "ZirvoSrv.ini"), "wb") as f:
+        f.write(saved_settings)
+
+    # 6. The same cycle without the OpenSSL DLLs.
     code, member, _ = linux_scramble("cabinet-wine")
     os.remove(windows_db)
     make_database(windows_db, member, password)
@@ -414,7 +444,7 @@ def checks():
           "DLL déposées dans PATH et le dossier courant : jamais chargées par -check",
           (reachable, report[-600:]))
 
-    # 6. Started outside the service manager: the dispatcher fails.
+    # 7. Started outside the service manager: the dispatcher fails.
     code, out, err = wine(WIN_EXE, debug="-all,err+eventlog", timeout=60)
     events = [line for line in err.decode("utf-8", "replace").splitlines()
               if "eventlog" in line]
