@@ -93,6 +93,12 @@ q "INSERT INTO \`MsiServiceConfigFailureActions\` (\`MsiServiceConfigFailureActi
 q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Condition\`, \`Sequence\`) VALUES
    ('MsiConfigureServices', 'VersionNT >= 600', 5850)"
 
+# 4. The previous version is removed inside the installation's transaction (wixl puts it
+#    before): should the new one fail, Windows Installer puts the old one and its service
+#    back instead of leaving nothing installed.
+q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 1501
+   WHERE \`Action\` = 'RemoveExistingProducts'"
+
 mkdir -p "$(dirname "$output")"
 mv "$msi" "$output"
 echo "Paquet Windows Installer prêt : $output"
