@@ -199,9 +199,11 @@ EXIT_INSTALL_FAILURE = 1603 & 0xFF
 def refused_by(arguments, package):
     """Silent, Wine's msiexec neither shows nor logs a launch condition's message (Windows
     logs it): its trace names the condition that failed, the package gives its message."""
-    code, trace = msiexec(*arguments, debug="-all,trace+msi")
-    halted = trace.find('Execution halted, action L"LaunchConditions"')
-    failed = re.findall(r'MSI_EvaluateConditionW 0 <- L"(.*)"', trace[:max(halted, 0)])
+    code, trace = msiexec(*arguments, debug="-all,+msi")
+    checked = trace.find("ACTION_LaunchConditions")
+    halted = trace.find('Execution halted, action L"LaunchConditions"', checked)
+    failed = re.findall(r'MSI_EvaluateConditionW 0 <- L"(.*)"', trace[checked:halted])
+    failed = failed if checked >= 0 and halted >= 0 else []
     messages = dict(package_table(package, "LaunchCondition"))
     return code, messages.get(failed[-1], "") if failed else "(pas de condition en échec)"
 
