@@ -67,14 +67,15 @@ wixl -a x64 -D Version="$version" -D SourceDir="$dist" -D PermissionsCommand="$p
 
 # What wixl cannot write, added with msibuild (msitools).
 q() { msibuild "$msi" -q "$1"; }
-upgrade_code=$(msiinfo export "$msi" Property | sed -n 's/^UpgradeCode\t\(.*\)\r\?$/\1/p')
+property() { msiinfo export "$msi" Property | tr -d '\r' | sed -n "s/^$1\t//p"; }
+upgrade_code=$(property UpgradeCode)
 # 1. The same version's detection inclusive at both ends (wixl leaves the maximum out).
 q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'SAMEVERSIONDETECTED'"
 q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMin\`, \`VersionMax\`, \`Attributes\`,
    \`ActionProperty\`) VALUES ('$upgrade_code', '$version', '$version', 770, 'SAMEVERSIONDETECTED')"
 # 2. The properties an administrator gives on the command line reach the installation's
 #    server side (with the ones wixl lists for the upgrade).
-secure=$(msiinfo export "$msi" Property | sed -n 's/^SecureCustomProperties\t\(.*\)\r\?$/\1/p')
+secure=$(property SecureCustomProperties)
 q "DELETE FROM \`Property\` WHERE \`Property\` = 'SecureCustomProperties'"
 q "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('SecureCustomProperties',
    '$secure;INSTALLDIR;SERVICEACCOUNT;SERVICEPASSWORD;STARTSERVICE')"

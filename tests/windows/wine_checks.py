@@ -1,9 +1,8 @@
 """The Windows distribution under Wine, as a Windows user meets it (scripts/test-windows.sh).
 
-    python3 wine_checks.py DIST_DIR LINUX_ZIRVOSRV SERVICE_CONTROL_EXE WORK_DIR MSI NEWER_MSI
+    python3 wine_checks.py DIST_DIR LINUX_ZIRVOSRV SERVICE_CONTROL_EXE WORK_DIR MSI
 
-MSI is the installer package of the distribution, NEWER_MSI the same files packaged with a
-higher version (the upgrade).
+MSI is the installer package of the distribution.
 
 The environment is already that of the run: a fresh WINEPREFIX, French locale, no
 display, ODBCINI naming WORK_DIR/odbc.ini. Every Wine call has a time limit; each check
@@ -21,7 +20,7 @@ import sys
 import termios
 import time
 
-DIST, LINUX_EXE, CONTROL, WORK, MSI, NEWER_MSI = sys.argv[1:7]
+DIST, LINUX_EXE, CONTROL, WORK, MSI = sys.argv[1:6]
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PREFIX = os.environ["WINEPREFIX"]
 INSTALL_DIR = os.path.join(PREFIX, "drive_c", "Program Files", "Zirvo SMS")
@@ -230,9 +229,16 @@ def package_checks(linux_rows):
     stopped through the manager before the upgrade and the removal (ServiceControl does it
     on Windows)."""
     shutil.rmtree(INSTALL_DIR, ignore_errors=True)
-    older, newer = ("C:\\" + os.path.basename(path) for path in (MSI, NEWER_MSI))
-    for path in (MSI, NEWER_MSI):
+    # The same files packaged again as the next version, twice (two builds of one version).
+    version = dict(package_table(MSI, "Property"))["ProductVersion"].split(".")
+    next_version = ".".join(version[:2] + [str(int(version[2]) + 1)])
+    packages = [MSI, os.path.join(WORK, "suivante.msi"), os.path.join(WORK, "recompilee.msi")]
+    for path in packages[1:]:
+        subprocess.run([os.path.join(ROOT, "scripts/package-msi.sh"), next_version, path],
+                       check=True, stdout=subprocess.DEVNULL, timeout=120)
+    for path in packages:
         shutil.copy(path, os.path.join(PREFIX, "drive_c"))
+    older, newer, rebuilt = ("C:\\" + os.path.basename(path) for path in packages)
     program = ["ZirvoSrv.exe", "libcrypto-3-x64.dll", "libssl-3-x64.dll", "LICENSE-OpenSSL.txt",
                "LISEZMOI.txt", "guide-exploitation.html"]
     calls = any("-permissions" in row[-1] for row in package_table(MSI, "CustomAction"))
@@ -271,16 +277,19 @@ def package_checks(linux_rows):
     code, trace = msiexec("/i", newer)
     check(code == 0 and wait_for_state(4, 60), "mise à jour silencieuse, service redémarré",
           (code, trace[-2000:]))
-    check(not product_installed(MSI) and product_installed(NEWER_MSI),
+    check(not product_installed(MSI) and product_installed(packages[1]),
           "mise à jour : ancienne version remplacée")
     check(registration()[2].get("account") == "NT AUTHORITY\\LocalService",
           "mise à jour : compte conservé")
-    # The restarted service only appends its lines to the log.
-    check(open(ini, "rb").read() == kept[0] and open(log, "rb").read().startswith(kept[1]),
-          "mise à jour : paramètres et journal intacts")
+    # The restarted service appends its lines to the log and records its reading of the
+    # settings in their section [Execution]; the rest is the operator's, byte for byte.
+    operator = [re.sub(rb"\[Execution\]\r\n([^[][^\r\n]*\r\n)*", b"", data)
+                for data in (kept[0], open(ini, "rb").read())]
+    check(operator[0] == operator[1] and open(log, "rb").read().startswith(kept[1]),
+          "mise à jour : paramètres et journal intacts", operator)
 
     for arguments, package, message in (
-            (("/i", newer), NEWER_MSI, "ZirvoSrv est déjà installée : l'installation est refusée"),
+            (("/i", rebuilt), packages[2], "est déjà installée : l'installation est refusée"),
             (("/i", older), MSI, "Une version plus récente de ZirvoSrv est déjà installée")):
         code, said = refused_by(arguments, package)
         check(code == EXIT_INSTALL_FAILURE and message in said, "refus : " + message, (code, said))
@@ -294,7 +303,7 @@ def package_checks(linux_rows):
     check(not set(program) & set(left) and
           (open(ini, "rb").read(), open(log, "rb").read()) == kept,
           "désinstallation : programme supprimé, paramètres et journal conservés", left)
-    code, said = refused_by(("/x", newer), NEWER_MSI)
+    code, said = refused_by(("/x", newer), packages[1])
     check(code == EXIT_INSTALL_FAILURE and "n'est pas installé" in said,
           "seconde désinstallation refusée avec son message", (code, said))
 
