@@ -34,7 +34,7 @@ for file in ZirvoSrv.exe libcrypto-3-x64.dll libssl-3-x64.dll LICENSE-OpenSSL.tx
 done
 
 # The guide as a page a Windows administrator opens with a double-click (Debian's
-# python3-markdown, whose command is markdown_py).
+# cmark-gfm: CommonMark, so code blocks inside list items stay blocks, and GitHub's tables).
 {
   cat <<'HEAD'
 <!DOCTYPE html>
@@ -52,7 +52,7 @@ th, td { border: 1px solid #bbb; padding: .3em .5em; vertical-align: top; }
 </head>
 <body>
 HEAD
-  markdown_py -x tables -x fenced_code -o html docs/guide-exploitation.md
+  cmark-gfm -e table docs/guide-exploitation.md
   printf '</body>\n</html>\n'
 } | sed 's/$/\r/' >"$dist/guide-exploitation.html"
 
