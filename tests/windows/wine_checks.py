@@ -223,6 +223,16 @@ def wait_for_state(state, seconds):
     return False
 
 
+def stop_and_settle():
+    """Stops the service and waits until its process has written its last log lines, which
+    come after it reports that it stopped."""
+    control("control", SERVICE, "1", "60")
+    deadline, seen = time.monotonic() + 30, None
+    while time.monotonic() < deadline and seen != log_bytes(INSTALL_DIR):
+        seen = log_bytes(INSTALL_DIR)
+        time.sleep(2)
+
+
 def package_checks(linux_rows):
     """The installer package. Wine's msiexec does not wait for a service to stop before
     replacing its files, and Wine never replaces a running executable: the service is
@@ -294,7 +304,7 @@ def package_checks(linux_rows):
         code, said = refused_by(arguments, package)
         check(code == EXIT_INSTALL_FAILURE and message in said, "refus : " + message, (code, said))
 
-    control("control", SERVICE, "1", "60")
+    stop_and_settle()
     kept = (open(ini, "rb").read(), open(log, "rb").read())
     code, trace = msiexec("/x", newer)
     check(code == 0 and control("config", SERVICE)[0] == 2,
