@@ -276,6 +276,7 @@ def package_checks(linux_rows):
     run_windows_cycle(database)
     check(delivery_rows(database) == linux_rows, "paquet : lignes comme sous Linux",
           delivery_rows(database))
+    stop_and_settle()
 
     # By hand: a setting and the service's account (services.msc, "Connexion").
     ini, log = (os.path.join(INSTALL_DIR, f) for f in ("ZirvoSrv.ini", "ZirvoSrv.log"))
@@ -307,7 +308,7 @@ def package_checks(linux_rows):
     stop_and_settle()
     kept = (open(ini, "rb").read(), open(log, "rb").read())
     code, trace = msiexec("/x", newer)
-    check(code == 0 and control("config", SERVICE)[0] == 2,
+    check(code == 0 and control("config", SERVICE)[1][0].startswith("error=1060"),
           "désinstallation silencieuse, service supprimé", (code, trace[-2000:]))
     left = sorted(os.listdir(INSTALL_DIR))
     check(not set(program) & set(left) and
@@ -415,7 +416,7 @@ def checks():
     check([m for m in messages if m in expected] == expected,
           "lignes du journal pour démarrage, pause, reprise, arrêt", messages)
     deadline = time.monotonic() + 90
-    while "TZirvoService.ServiceDestroy..." not in messages and time.monotonic() < deadline:
+    while messages[-1:] != ["TZirvoService.ServiceDestroy..."] and time.monotonic() < deadline:
         time.sleep(0.2)
         messages = log_messages(log_bytes(INSTALL_DIR), "cp1252")
     check(messages[-1:] == ["TZirvoService.ServiceDestroy..."], "fin du processus", messages)
