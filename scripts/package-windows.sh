@@ -119,3 +119,6 @@ cp "$openssl_dir/LICENSE.txt" "$dist/LICENSE-OpenSSL.txt"
 iconv -f UTF-8 -t WINDOWS-1252 packaging/windows/LISEZMOI.txt | sed 's/$/\r/' >"$dist/LISEZMOI.txt"
 echo "Distribution Windows prête dans $dist/ (OpenSSL $version) :"
 ls -l "$dist"
+
+# The Windows Installer package of the same files, with the guide as a web page.
+scripts/package-msi.sh

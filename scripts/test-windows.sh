@@ -4,12 +4,14 @@
 # without a display, and runs tests/windows/wine_checks.py against dist/windows/ (the
 # scrambling command, installation, the service manager's controls, one whole cycle on
 # the embedded default beside the Linux program, the cycle without the OpenSSL DLLs, a
-# start outside the manager). Everything under Wine ends by itself.
+# start outside the manager, then the installer package: installation, upgrade, refusals,
+# removal). Everything under Wine ends by itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/package-windows.sh
 cmake --build build-win --target ZirvoServiceControl PlantedLibrary >/dev/null
+msi=$(ls dist/windows/ZirvoSrv-*-x64.msi)
 # The Linux program gives the expected results for the same inputs.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target ZirvoSrv >/dev/null
@@ -51,7 +53,7 @@ timeout 120 wineserver -w
 openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost \
   -keyout "$work/gateway.key" -out "$work/gateway.pem" >/dev/null 2>&1
 ZIRVO_GATEWAY_DATE="03/02/2025 14:05:09" python3 scripts/demo_gateway.py \
-  "$work/gateway.pem" "$work/gateway.key" "$work/gateway.port" 900 \
+  "$work/gateway.pem" "$work/gateway.key" "$work/gateway.port" 1200 \
   cycle-2=UNDELIV cycle-3=QUEUE cycle-4=EXPIRED >/dev/null &
 gateway=$!
 for _ in $(seq 100); do [ -s "$work/gateway.port" ] && break; sleep 0.1; done
@@ -71,5 +73,5 @@ python3 scripts/demo_gateway.py "$work/trusted.pem" "$work/trusted.key" \
 trusted_gateway=$!
 for _ in $(seq 100); do [ -s "$work/trusted-gateway.port" ] && break; sleep 0.1; done
 
-timeout 900 python3 tests/windows/wine_checks.py dist/windows build/ZirvoSrv \
-  build-win/tests/windows/ZirvoServiceControl.exe "$work"
+timeout 1200 python3 tests/windows/wine_checks.py dist/windows build/ZirvoSrv \
+  build-win/tests/windows/ZirvoServiceControl.exe "$work" "$msi"

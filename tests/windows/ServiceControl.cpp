@@ -6,6 +6,7 @@
 //   ZirvoServiceControl status NAME
 //   ZirvoServiceControl start NAME SECONDS
 //   ZirvoServiceControl control NAME CODE SECONDS   (1 stop, 2 pause, 3 continue, 4 interrogate)
+//   ZirvoServiceControl account NAME ACCOUNT         (the services console's "Log On" tab)
 //   ZirvoServiceControl hold SECONDS                 (keeps a Wine session alive)
 //   ZirvoServiceControl load FILE                    (LoadLibraryA: the default search order)
 //   ZirvoServiceControl acl PATH                     (owner and access list, as SDDL)
@@ -186,6 +187,14 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (code == SERVICE_CONTROL_INTERROGATE) return 0;
     return Follow(service.value, before.dwCurrentState, std::atof(argv[4]));
+  }
+  if (command == "account" && argc >= 4) {
+    if (!ChangeServiceConfigA(service.value, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                              SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr, argv[3], "",
+                              nullptr)) {
+      return Fail("ChangeServiceConfigA");
+    }
+    return 0;
   }
   std::fprintf(stderr, "commande inconnue : %s\n", command.c_str());
   return 64;

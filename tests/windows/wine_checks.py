@@ -1,6 +1,8 @@
 """The Windows distribution under Wine, as a Windows user meets it (scripts/test-windows.sh).
 
-    python3 wine_checks.py DIST_DIR LINUX_ZIRVOSRV SERVICE_CONTROL_EXE WORK_DIR
+    python3 wine_checks.py DIST_DIR LINUX_ZIRVOSRV SERVICE_CONTROL_EXE WORK_DIR MSI
+
+MSI is the installer package of the distribution.
 
 The environment is already that of the run: a fresh WINEPREFIX, French locale, no
 display, ODBCINI naming WORK_DIR/odbc.ini. Every Wine call has a time limit; each check
@@ -18,7 +20,7 @@ import sys
 import termios
 import time
 
-DIST, LINUX_EXE, CONTROL, WORK = sys.argv[1:5]
+DIST, LINUX_EXE, CONTROL, WORK, MSI = sys.argv[1:6]
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PREFIX = os.environ["WINEPREFIX"]
 # A folder name outside Windows-1252: every check below runs from it.
@@ -86,6 +88,11 @@ def plant_openssl_configuration():
                     "module = C:/planted/module.dll\nactivate = 1\n")
 
 
+def registration():
+    code, config = control("config", SERVICE)
+    return code, config, dict(line.split("=", 1) for line in config if "=" in line)
+
+
 def status_fields(line):
     return {k: int(v) for k, v in (part.split("=") for part in line.split() if "=" in part)}
 
@@ -126,7 +133,11 @@ def console_scramble(text):
 
 
 def log_bytes(directory):
-    path = os.path.join(directory, "ZirvoSrv.log")
+    return file_bytes(directory, "ZirvoSrv.log")
+
+
+def file_bytes(directory, name):
+    path = os.path.join(directory, name)
     return open(path, "rb").read() if os.path.exists(path) else b""
 
 
@@ -202,13 +213,152 @@ def run_linux_cycle(directory, database, gateway_port):
     return finished
 
 
+def msiexec(*arguments, debug="-all"):
+    code, _, err = wine("msiexec", *arguments, "/qn", timeout=240, debug=debug)
+    return code, err.decode("utf-8", "replace")
+
+
+def package_table(package, table):
+    done = subprocess.run(["msiinfo", "export", package, table], capture_output=True, text=True,
+                          timeout=30)
+    return [line.split("\t") for line in done.stdout.splitlines()[3:]]
+
+
+# Wine hands only the low byte of msiexec's exit code (1603, installation failed) on.
+EXIT_INSTALL_FAILURE = 1603 & 0xFF
+
+
+def refused_by(arguments, package):
+    """Silent, Wine's msiexec neither shows nor logs a launch condition's message (Windows
+    logs it): its trace names the condition that failed, the package gives its message."""
+    code, trace = msiexec(*arguments, debug="-all,+msi")
+    checked = trace.find("ACTION_LaunchConditions")
+    halted = trace.find('Execution halted, action L"LaunchConditions"', checked)
+    failed = re.findall(r'MSI_EvaluateConditionW 0 <- L"(.*)"', trace[checked:halted])
+    failed = failed if checked >= 0 and halted >= 0 else []
+    messages = dict(package_table(package, "LaunchCondition"))
+    return code, messages.get(failed[-1], "") if failed else "(pas de condition en échec)"
+
+
+def product_installed(package):
+    code = dict(package_table(package, "Property"))["ProductCode"]
+    return wine("reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                + code)[0] == 0
+
+
+def wait_for_state(state, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        code, lines = control("status", SERVICE)
+        if code == 0 and status_fields(lines[-1]).get("state") == state:
+            return True
+        time.sleep(0.5)
+    return False
+
+
+def stop_and_settle():
+    """Stops the service and waits until its process has written its last log lines, which
+    come after it reports that it stopped."""
+    control("control", SERVICE, "1", "60")
+    deadline, seen = time.monotonic() + 30, None
+    while time.monotonic() < deadline and seen != log_bytes(INSTALL_DIR):
+        seen = log_bytes(INSTALL_DIR)
+        time.sleep(2)
+
+
+def package_checks(linux_rows):
+    """The installer package. Wine's msiexec does not wait for a service to stop before
+    replacing its files, and Wine never replaces a running executable: the service is
+    stopped through the manager before the upgrade and the removal (ServiceControl does it
+    on Windows)."""
+    shutil.rmtree(INSTALL_DIR, ignore_errors=True)
+    # The same files packaged again as the next version, twice (two builds of one version).
+    version = dict(package_table(MSI, "Property"))["ProductVersion"].split(".")
+    next_version = ".".join(version[:2] + [str(int(version[2]) + 1)])
+    packages = [MSI, os.path.join(WORK, "suivante.msi"), os.path.join(WORK, "recompilee.msi")]
+    for path in packages[1:]:
+        subprocess.run([os.path.join(ROOT, "scripts/package-msi.sh"), next_version, path],
+                       check=True, stdout=subprocess.DEVNULL, timeout=120)
+    for path in packages:
+        shutil.copy(path, os.path.join(PREFIX, "drive_c"))
+    older, newer, rebuilt = ("C:\\" + os.path.basename(path) for path in packages)
+    program = ["ZirvoSrv.exe", "libcrypto-3-x64.dll", "libssl-3-x64.dll", "LICENSE-OpenSSL.txt",
+               "LISEZMOI.txt", "guide-exploitation.html"]
+    calls = any("-permissions" in row[-1] for row in package_table(MSI, "CustomAction"))
+    print("       le paquet %s ZirvoSrv.exe -permissions" % (
+        "appelle" if calls else "n'appelle pas"))
+
+    code, trace = msiexec("/i", older)
+    check(code == 0, "paquet : installation silencieuse", (code, trace[-2000:]))
+    check(all(file_bytes(INSTALL_DIR, f) == file_bytes(DIST, f) != b"" for f in program),
+          "paquet : fichiers", os.listdir(INSTALL_DIR))
+    code, config, settings = registration()
+    # Wine's installer writes the image path without the quotes of Windows.
+    check((settings.get("display"), settings.get("start"), settings.get("type"),
+           settings.get("account"), settings.get("path", "").strip('"')) ==
+          (DISPLAY, "2", "16", "NT SERVICE\\" + SERVICE, WIN_EXE), "paquet : service inscrit",
+          config)
+    check(wait_for_state(4, 60), "paquet : service démarré")
+
+    control("control", SERVICE, "1", "60")
+    code, member, _ = linux_scramble("cabinet-wine")
+    code, password, _ = linux_scramble("motdepasse")
+    database = os.path.join(WORK, "Varnox-paquet.db")
+    make_database(database, member, password)
+    write_settings(INSTALL_DIR, database, int(open(os.path.join(WORK, "gateway.port")).read()))
+    run_windows_cycle(database)
+    check(delivery_rows(database) == linux_rows, "paquet : lignes comme sous Linux",
+          delivery_rows(database))
+    stop_and_settle()
+
+    # By hand: a setting and the service's account (services.msc, "Connexion").
+    ini, log = (os.path.join(INSTALL_DIR, f) for f in ("ZirvoSrv.ini", "ZirvoSrv.log"))
+    text = open(ini, "rb").read()
+    open(ini, "wb").write(text.replace(b"Interval=2\r\n", b"Interval=3600\r\n"))
+    check(control("account", SERVICE, "NT AUTHORITY\\LocalService")[0] == 0 and
+          open(ini, "rb").read() != text, "paramètres et compte changés à la main")
+    kept = (open(ini, "rb").read(), open(log, "rb").read())
+    code, trace = msiexec("/i", newer)
+    check(code == 0 and wait_for_state(4, 60), "mise à jour silencieuse, service redémarré",
+          (code, trace[-2000:]))
+    check(not product_installed(MSI) and product_installed(packages[1]),
+          "mise à jour : ancienne version remplacée")
+    check(registration()[2].get("account") == "NT AUTHORITY\\LocalService",
+          "mise à jour : compte conservé")
+    # The restarted service appends its lines to the log and records its reading of the
+    # settings in their section [Execution]; the rest is the operator's, byte for byte.
+    operator = [re.sub(rb"\[Execution\]\r\n([^[][^\r\n]*\r\n)*", b"", data)
+                for data in (kept[0], open(ini, "rb").read())]
+    check(operator[0] == operator[1] and open(log, "rb").read().startswith(kept[1]),
+          "mise à jour : paramètres et journal intacts", operator)
+
+    for arguments, package, message in (
+            (("/i", rebuilt), packages[2], "est déjà installée : l'installation est refusée"),
+            (("/i", older), MSI, "Une version plus récente de ZirvoSrv est déjà installée")):
+        code, said = refused_by(arguments, package)
+        check(code == EXIT_INSTALL_FAILURE and message in said, "refus : " + message, (code, said))
+
+    stop_and_settle()
+    kept = (open(ini, "rb").read(), open(log, "rb").read())
+    code, trace = msiexec("/x", newer)
+    check(code == 0 and control("config", SERVICE)[1][0].startswith("error=1060"),
+          "désinstallation silencieuse, service supprimé", (code, trace[-2000:]))
+    left = sorted(os.listdir(INSTALL_DIR))
+    check(not set(program) & set(left) and
+          (open(ini, "rb").read(), open(log, "rb").read()) == kept,
+          "désinstallation : programme supprimé, paramètres et journal conservés", left)
+    code, said = refused_by(("/x", newer), packages[1])
+    check(code == EXIT_INSTALL_FAILURE and "n'est pas installé" in said,
+          "seconde désinstallation refusée avec son message", (code, said))
+
+
 def main():
     shutil.copy(CONTROL, os.path.join(PREFIX, "drive_c", "ZirvoServiceControl.exe"))
     shutil.copytree(DIST, INSTALL_DIR)
     # Wine ends its service manager with the last program of the session and starts the
     # automatic services again with the next one, as at a boot: one program holds the
     # session for the whole run, so that the service runs only when a check starts it.
-    holder = subprocess.Popen(["wine", WIN_CONTROL, "hold", "900"], stdout=subprocess.DEVNULL,
+    holder = subprocess.Popen(["wine", WIN_CONTROL, "hold", "1200"], stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
     # The first program to ask for the service manager starts it.
     control("status", SERVICE)
@@ -244,8 +394,7 @@ def checks():
     # 2. Install and uninstall, with their console output (no desktop for boxes).
     code, out, err = wine(WIN_EXE, "-install", "-silent")
     check((code, out) == (0, b""), "-install -silent", (code, out, err))
-    code, config = control("config", SERVICE)
-    settings = dict(line.split("=", 1) for line in config if "=" in line)
+    code, config, settings = registration()
     check(code == 0 and settings.get("display") == DISPLAY, "nom affiché", config)
     check(settings.get("start") == "2", "démarrage automatique", config)
     check(settings.get("type") == "16", "processus propre (SERVICE_WIN32_OWN_PROCESS)", config)
@@ -308,7 +457,7 @@ def checks():
     check([m for m in messages if m in expected] == expected,
           "lignes du journal pour démarrage, pause, reprise, arrêt", messages)
     deadline = time.monotonic() + 90
-    while "TZirvoService.ServiceDestroy..." not in messages and time.monotonic() < deadline:
+    while messages[-1:] != ["TZirvoService.ServiceDestroy..."] and time.monotonic() < deadline:
         time.sleep(0.2)
         messages = log_messages(log_bytes(INSTALL_DIR), "cp1252")
     check(messages[-1:] == ["TZirvoService.ServiceDestroy..."], "fin du processus", messages)
@@ -454,6 +603,8 @@ def checks():
 
     code, out, err = wine(WIN_EXE, "-uninstall", "-silent")
     check(code == 0, "désinstallation finale", (code, out, err))
+
+    package_checks(linux_rows)
     if failures:
         print("%d vérification(s) Windows en échec : %s" % (len(failures), failures))
         return 1
