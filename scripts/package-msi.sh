@@ -10,11 +10,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Whether the package runs "ZirvoSrv.exe -permissions <account>" after registering the
-# service. "no" until the program has that command: a package that called it without it
-# would fail at every installation.
-permissions_command=no
-
 dist=dist/windows
 release=$(sed -n 's/^project(ZirvoSrv VERSION \([^ )]*\).*/\1/p' CMakeLists.txt)
 version=${1:-$release}
@@ -59,7 +54,7 @@ HEAD
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 msi=$work/package.msi
-wixl -a x64 -D Version="$version" -D SourceDir="$dist" -D PermissionsCommand="$permissions_command" \
+wixl -a x64 -D Version="$version" -D SourceDir="$dist" \
   -o "$msi" packaging/windows/ZirvoSrv.wxs 2>"$work/wixl.log" || {
   cat "$work/wixl.log" >&2
   exit 1

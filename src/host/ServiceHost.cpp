@@ -254,8 +254,8 @@ bool ServiceHost::Installation(bool install) {
           installation.password.clear();
           service->SetServiceStartName(fallback);
         } else if (!installation.startName.empty()) {
-          notes += "\nLe service « " + service->DisplayName() + " » est installé sous le compte « " +
-                   installation.startName + " ».";
+          notes += "\nLe service « " + service->DisplayName() +
+                   " » est installé sous le compte « " + installation.startName + " ».";
         }
         std::uint32_t tag = service->TagID();
         database->CreateServiceEntry(installation, tag);

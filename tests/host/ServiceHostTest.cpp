@@ -89,7 +89,7 @@ TEST_F(InstallTest, InstallRegistersEveryServiceWithItsSettingsAndHooks) {
     ASSERT_EQ(system.messages.size(), 1u);
     EXPECT_EQ(system.messages[0].first, platform::MessageKind::kInformation);
     EXPECT_EQ(system.messages[0].second,
-              "Service installed successfully\nLe service \"Mon service\" est installé sous le "
+              "Service installed successfully\nLe service « Mon service » est installé sous le "
               "compte « compte ».");
   }
 }
@@ -113,7 +113,7 @@ TEST_F(InstallTest, AMissingAccountFallsBackToTheVirtualAccountWhichTheHooksSee)
   ASSERT_EQ(system.messages.size(), 1u);
   EXPECT_EQ(system.messages[0].second,
             "Service installed successfully\nLe compte « ZirvoService » n'existe pas : le service "
-            "\"Mon service\" est installé sous son compte virtuel « NT SERVICE\\Svc ».");
+            "« Mon service » est installé sous son compte virtuel « NT SERVICE\\Svc ».");
 }
 
 TEST_F(InstallTest, SilentSuppressesOnlyTheSuccessBox) {

@@ -118,7 +118,7 @@ TEST_F(SystemdUnitTest, InstallWritesTheUnitAndUninstallRemovesIt) {
             1);
   ASSERT_EQ(system.messages.size(), 1u);
   EXPECT_EQ(system.messages[0].second,
-            "Service installed successfully\nLe service \"Essai – 100% des SMS\" est installé "
+            "Service installed successfully\nLe service « Essai – 100% des SMS » est installé "
             "sous le compte « root ».");
 
   // A second installation is refused as the Windows manager refuses it, and the unit

@@ -74,9 +74,10 @@ bool OwnedByThisProcess(PSID sid, const ProcessOwners& owners) {
 // file, its owner) is what is deleted; a link is opened as itself, never followed.
 DWORD DeleteIfOrphan(const std::string& path, const ProcessOwners& owners, bool& deleted) {
   deleted = false;
-  HANDLE raw = CreateFileW(win32::WidePath(path).c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE raw =
+      CreateFileW(win32::WidePath(path).c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return GetLastError();
   std::unique_ptr<void, HandleCloser> file(raw);
   BY_HANDLE_FILE_INFORMATION information{};

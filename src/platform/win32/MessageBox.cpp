@@ -7,10 +7,26 @@
 
 namespace zirvo::platform {
 
+namespace {
+
+// A process on a window station nobody sees (an installer's custom action, a service)
+// would wait for ever on a box that cannot be clicked.
+bool InteractiveWindowStation() {
+  USEROBJECTFLAGS flags{};
+  HWINSTA station = ::GetProcessWindowStation();
+  return station != nullptr &&
+         ::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+         (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+}  // namespace
+
 void ShowMessage(const std::string& title, const std::string& text, MessageKind kind) {
   const int answer =
-      ::MessageBoxA(nullptr, text.c_str(), title.c_str(),
-                    MB_OK | (kind == MessageKind::kError ? MB_ICONERROR : MB_ICONINFORMATION));
+      InteractiveWindowStation()
+          ? ::MessageBoxA(nullptr, text.c_str(), title.c_str(),
+                          MB_OK | (kind == MessageKind::kError ? MB_ICONERROR : MB_ICONINFORMATION))
+          : 0;
   // No box could be shown (no interactive desktop, as in a remote shell or a headless
   // session): the operator still reads the text, on the console.
   if (answer != IDOK) {
