@@ -352,12 +352,12 @@ class ServiceProcessTest(unittest.TestCase):
                         "inject=rename:signal=SIGKILL"),
               extra_env={"ZIRVOSRV_RUNTIME_DIR": "/dev/null/run"})
         orphans = [os.path.join(s.directory, n) for n in os.listdir(s.directory)
-                   if n.startswith("ZirvoSrv.ini")] + [s.directory + "/ZirvoSrv_result.txt.q7Zk2P"]
+                   if n.startswith("ZirvoSrv.ini")] + [s.directory + "/ZirvoSrv_result.txt.tmpq7Zk2P"]
         self.assertEqual(len(orphans), 2, orphans)
-        # The reply copy's as its writer names it; not theirs: another system's name, another
-        # name, a link, another account's file.
-        kept = ["ZirvoSrv.ini.tmp0123456789abcdef", "ZirvoSrv.ini.ab-12c", "ZirvoSrv.ini.Lien01",
-                "ZirvoSrv.ini.Autre1"]
+        # The reply copy's as its writer names it; not theirs: another system's name, an
+        # operator's backup, a link, another account's file.
+        kept = ["ZirvoSrv.ini.tmp0123456789abcdef", "ZirvoSrv.ini.backup",
+                "ZirvoSrv.ini.tmpLien01", "ZirvoSrv.ini.tmpAutre1"]
         for name in orphans[1:] + kept[:2] + kept[3:]:
             open(os.path.join(s.directory, name), "w").close()
         os.symlink(orphans[1], os.path.join(s.directory, kept[2]))

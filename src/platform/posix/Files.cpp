@@ -31,8 +31,10 @@ void SyncDirectory(const std::string& directory) {
   }
 }
 
-// mkostemp's template: the file's name, a dot and six letters or digits.
-constexpr std::string_view kTemporarySuffix = ".XXXXXX";
+// mkostemp's template: the file's name, ".tmp" and six letters or digits. The ".tmp" keeps
+// an operator's "ZirvoSrv.ini.backup" from ever looking like a copy to remove.
+constexpr std::string_view kTemporaryMark = ".tmp";
+constexpr std::string_view kTemporarySuffix = ".tmpXXXXXX";
 
 std::string BaseNameOf(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -41,10 +43,10 @@ std::string BaseNameOf(const std::string& path) {
 
 bool IsTemporaryName(std::string_view name, std::string_view base) {
   if (name.size() != base.size() + kTemporarySuffix.size() || name.substr(0, base.size()) != base ||
-      name[base.size()] != '.') {
+      name.substr(base.size(), kTemporaryMark.size()) != kTemporaryMark) {
     return false;
   }
-  for (const char c : name.substr(base.size() + 1)) {
+  for (const char c : name.substr(base.size() + kTemporaryMark.size())) {
     const bool letterOrDigit =
         (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
     if (!letterOrDigit) return false;
