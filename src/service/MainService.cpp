@@ -163,13 +163,16 @@ void TZirvoService::RemoveOrphanCopies() {
     platform::OrphanRemoval found = platform::RemoveOrphanReplacements(path);
     removed.insert(removed.end(), found.removed.begin(), found.removed.end());
     for (const auto& [file, error] : found.failed) {
-      WriteLog("Copie temporaire laissée par un arrêt brutal impossible à supprimer : " + file +
-               " : " + platform::SystemErrorText(static_cast<std::uint32_t>(error)));
+      WriteLog("Copie temporaire laissée par un arrêt brutal impossible à supprimer : " +
+               platform::PathToText(file) + " : " +
+               platform::SystemErrorText(static_cast<std::uint32_t>(error)));
     }
   }
   if (removed.empty()) return;
   std::string names;
-  for (const auto& file : removed) names += (names.empty() ? "" : ", ") + file;
+  for (const auto& file : removed) {
+    names += (names.empty() ? "" : ", ") + platform::PathToText(file);
+  }
   WriteLog("Copies temporaires laissées par un arrêt brutal supprimées : " + names);
 }
 

@@ -4,6 +4,7 @@
 #include "base/StringUtils.h"
 #include "delivery/DeliveryCheck.h"
 #include "platform/Accounts.h"
+#include "platform/CodePage.h"
 #include "platform/OutsideAccess.h"
 #include "platform/Paths.h"
 
@@ -48,7 +49,8 @@ OutsideAccessReport FindOutsideAccess(const std::string& executablePath,
   for (const Checked& checked : paths) {
     const platform::OutsideAccess access = platform::QueryOutsideAccess(checked.path, account);
     if (!access.known) continue;
-    const std::string entry = std::string(checked.label) + " " + checked.path + " (" +
+    const std::string entry = std::string(checked.label) + " " +
+                              platform::PathToText(checked.path) + " (" +
                               EscapeControlBytes(access.who) + ")";
     if (checked.write && access.writable) {
       report.writable.push_back(entry);

@@ -739,18 +739,21 @@ StepResult SelfCheck::ServiceManager() {
                  "le service n'écrirait aucune ligne au journal"}};
   for (const auto& place : places) {
     std::error_code error;
-    if (!account || !options_.writeAccess || !fs::exists(place.path, error)) continue;
+    if (!account || !options_.writeAccess || !fs::exists(FileSystemPath(place.path), error)) {
+      continue;
+    }
     switch (options_.writeAccess(*account, place.path)) {
       case platform::WriteAccess::kAllowed:
         break;
       case platform::WriteAccess::kDenied:
         failures.push_back("Le compte du service « " + *account + " » ne peut pas écrire dans " +
-                           place.what + " " + place.path + " : " + place.consequence +
-                           ". Donnez à ce compte le droit de modifier " + place.what + ".");
+                           place.what + " " + platform::PathToText(place.path) + " : " +
+                           place.consequence + ". Donnez à ce compte le droit de modifier " +
+                           place.what + ".");
         break;
       case platform::WriteAccess::kUnknown:
         notes.push_back("Remarque : les droits du compte « " + *account + " » sur " + place.what +
-                        " " + place.path + " n'ont pas pu être vérifiés.");
+                        " " + platform::PathToText(place.path) + " n'ont pas pu être vérifiés.");
         break;
     }
   }
