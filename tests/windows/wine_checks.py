@@ -270,7 +270,10 @@ def package_checks(linux_rows):
     """The installer package. Wine's msiexec does not wait for a service to stop before
     replacing its files, and Wine never replaces a running executable: the service is
     stopped through the manager before the upgrade and the removal (ServiceControl does it
-    on Windows)."""
+    on Windows). The package installs into its own default folder."""
+    global INSTALL_DIR, WIN_EXE
+    INSTALL_DIR = os.path.join(PREFIX, "drive_c", "Program Files", "Zirvo SMS")
+    WIN_EXE = "C:\\Program Files\\Zirvo SMS\\ZirvoSrv.exe"
     shutil.rmtree(INSTALL_DIR, ignore_errors=True)
     # The same files packaged again as the next version, twice (two builds of one version).
     version = dict(package_table(MSI, "Property"))["ProductVersion"].split(".")
@@ -284,9 +287,6 @@ def package_checks(linux_rows):
     older, newer, rebuilt = ("C:\\" + os.path.basename(path) for path in packages)
     program = ["ZirvoSrv.exe", "libcrypto-3-x64.dll", "libssl-3-x64.dll", "LICENSE-OpenSSL.txt",
                "LISEZMOI.txt", "guide-exploitation.html"]
-    calls = any("-permissions" in row[-1] for row in package_table(MSI, "CustomAction"))
-    print("       le paquet %s ZirvoSrv.exe -permissions" % (
-        "appelle" if calls else "n'appelle pas"))
 
     code, trace = msiexec("/i", older)
     check(code == 0, "paquet : installation silencieuse", (code, trace[-2000:]))
