@@ -17,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/posix/UserEntry.h"
+
 namespace zirvo::platform {
 
 namespace {
@@ -62,16 +64,11 @@ std::string UserName(uid_t uid) {
 Trusted TrustedAccounts(const std::string& account) {
   Trusted trusted;
   if (account.empty()) return trusted;
-  std::vector<char> buffer(16384);
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  if (::getpwnam_r(account.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr) {
-    return trusted;
-  }
-  trusted.users.push_back(found->pw_uid);
+  const std::optional<posix::UserEntry> found = posix::FindUser(account);
+  if (!found) return trusted;
+  trusted.users.push_back(found->uid);
   // A primary group shared with other system accounts (nogroup) is no one's own.
-  if (GroupName(found->pw_gid) == account) trusted.groups.push_back(found->pw_gid);
+  if (GroupName(found->primaryGroup) == account) trusted.groups.push_back(found->primaryGroup);
   return trusted;
 }
 

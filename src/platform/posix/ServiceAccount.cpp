@@ -2,7 +2,6 @@
 #include "platform/ServiceAccount.h"
 
 #include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "platform/posix/SystemdPaths.h"
+#include "platform/posix/UserEntry.h"
 
 namespace zirvo::platform {
 
@@ -21,20 +21,15 @@ struct Identity {
 };
 
 std::optional<Identity> LookUp(const std::string& account) {
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwnam_r(account.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr) {
-    return std::nullopt;
-  }
+  const std::optional<posix::UserEntry> found = posix::FindUser(account);
+  if (!found) return std::nullopt;
   Identity identity;
-  identity.uid = found->pw_uid;
+  identity.uid = found->uid;
   int count = 64;
   std::vector<gid_t> groups(static_cast<std::size_t>(count));
-  if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) {
+  if (::getgrouplist(found->name.c_str(), found->primaryGroup, groups.data(), &count) < 0) {
     groups.resize(static_cast<std::size_t>(count));
-    if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) {
+    if (::getgrouplist(found->name.c_str(), found->primaryGroup, groups.data(), &count) < 0) {
       return std::nullopt;
     }
   }
