@@ -500,6 +500,9 @@ def checks():
     code, out, err = wine(WIN_EXE, "-check", timeout=120)
     gateway = [line for line in out.decode("cp1252", "replace").splitlines()
                if "Passerelle SMS" in line]
+    unjudged = [line for line in out.decode("cp1252", "replace").splitlines()
+                if "pu être vérifiés" in line]
+    print("       -check, droits non vérifiés : %r" % unjudged)
     check(planted_loads() == [] and gateway and ": OK" in gateway[0],
           "openssl.cnf déposé (C:\\usr\\local\\ssl, Common Files) : module jamais chargé"
           " (cycle, puis -check et sa connexion TLS)", (gateway, err[-300:]))

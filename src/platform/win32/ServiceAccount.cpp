@@ -5,21 +5,18 @@
 #include <aclapi.h>
 #include <authz.h>
 
-#include <cstring>
 #include <memory>
 #include <type_traits>
 #include <vector>
 
 #include "platform/ServiceAccount.h"
 #include "platform/win32/ScHandle.h"
+#include "platform/win32/Security.h"
+#include "platform/win32/WidePath.h"
 
 namespace zirvo::platform {
 
 namespace {
-
-struct LocalFreer {
-  void operator()(void* memory) const { ::LocalFree(memory); }
-};
 
 struct AuthzManagerCloser {
   void operator()(AUTHZ_RESOURCE_MANAGER_HANDLE handle) const {
@@ -31,24 +28,19 @@ struct AuthzContextCloser {
   void operator()(AUTHZ_CLIENT_CONTEXT_HANDLE handle) const { ::AuthzFreeContext(handle); }
 };
 
-// The manager writes the system's own account as "LocalSystem", which no account lookup
-// knows; the other service accounts have names the lookup takes (".\name" for a local one).
-std::vector<BYTE> AccountSid(const std::string& account) {
-  std::string name = account;
-  if (_stricmp(name.c_str(), "LocalSystem") == 0) name = "NT AUTHORITY\\SYSTEM";
-  if (name.rfind(".\\", 0) == 0) name = name.substr(2);
-  DWORD sidSize = 0;
-  DWORD domainSize = 0;
-  SID_NAME_USE use{};
-  ::LookupAccountNameA(nullptr, name.c_str(), nullptr, &sidSize, nullptr, &domainSize, &use);
-  if (sidSize == 0) return {};
-  std::vector<BYTE> sid(sidSize);
-  std::vector<char> domain(domainSize + 1);
-  if (!::LookupAccountNameA(nullptr, name.c_str(), sid.data(), &sidSize, domain.data(), &domainSize,
-                            &use)) {
-    return {};
+// The account's identifier as the access check takes it. The manager writes a local
+// account as ".\name", which the lookup does not take; the system's own and the virtual
+// service accounts are derived without one, as the grants at install derive them.
+win32::LocalMemory<void> BinaryAccountSid(const std::string& account) {
+  std::string text;
+  try {
+    text = win32::AccountSid(account.rfind(".\\", 0) == 0 ? account.substr(2) : account);
+  } catch (const Exception&) {
+    return nullptr;
   }
-  return sid;
+  PSID sid = nullptr;
+  if (!::ConvertStringSidToSidW(win32::WidePath(text).c_str(), &sid)) return nullptr;
+  return win32::LocalMemory<void>(sid);
 }
 
 }  // namespace
@@ -70,16 +62,17 @@ std::optional<std::string> RegisteredServiceAccount(const std::string& serviceNa
 }
 
 WriteAccess AccountWriteAccess(const std::string& account, const std::string& path) {
-  std::vector<BYTE> sid = AccountSid(account);
-  if (sid.empty()) return WriteAccess::kUnknown;
+  const win32::LocalMemory<void> sid = BinaryAccountSid(account);
+  if (!sid) return WriteAccess::kUnknown;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetNamedSecurityInfoA(
-          path.c_str(), SE_FILE_OBJECT,
+  // The path is UTF-8: a folder named outside the code page is reached by its wide name.
+  if (::GetNamedSecurityInfoW(
+          win32::WidePath(path).c_str(), SE_FILE_OBJECT,
           OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
           nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
     return WriteAccess::kUnknown;
   }
-  const std::unique_ptr<void, LocalFreer> descriptorOwner(descriptor);
+  const win32::LocalMemory<void> descriptorOwner(descriptor);
   AUTHZ_RESOURCE_MANAGER_HANDLE rawManager = nullptr;
   if (!::AuthzInitializeResourceManager(AUTHZ_RM_FLAG_NO_AUDIT, nullptr, nullptr, nullptr, nullptr,
                                         &rawManager)) {
@@ -89,7 +82,7 @@ WriteAccess AccountWriteAccess(const std::string& account, const std::string& pa
       resourceManager(rawManager);
   AUTHZ_CLIENT_CONTEXT_HANDLE rawContext = nullptr;
   LUID unused{};
-  if (!::AuthzInitializeContextFromSid(0, sid.data(), rawManager, nullptr, unused, nullptr,
+  if (!::AuthzInitializeContextFromSid(0, sid.get(), rawManager, nullptr, unused, nullptr,
                                        &rawContext)) {
     return WriteAccess::kUnknown;
   }
