@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/Errors.h"
+#include "base/Log.h"
 #include "db/Connection.h"
 #include "host/ServiceFrame.h"
 #include "host/ServiceHost.h"
@@ -17,8 +18,7 @@ namespace zirvo::service {
 
 // Built by the service object for each timer event (TZirvoService::TimerServiceOnTimer)
 // from its members; the callables go through the object's virtual work, so a test that
-// stands in for a part is still the one the cycle calls. Besides these, the cycle reads
-// the process's DebugMode and ServiceSettings.AccessCodeHost and sets RemoteAccessURL.
+// stands in for a part is still the one the cycle calls.
 struct TimerCycleSteps {
   // The settings read: a new period for its write-failure line, the read itself (which
   // may raise), and whether the read ended with the login the desktop files ask for.
@@ -46,7 +46,9 @@ struct TimerCycleSteps {
   std::function<bool()> stopped;
   // The service's status, for the debug line of the preamble.
   std::function<host::ServiceStatus()> status;
-  std::function<void(const std::string&)> writeLog;
+  zirvo::Log log;
+  // The host of the access code endpoint in the settings in effect.
+  std::function<std::string()> accessCodeHost;
 };
 
 // One timer cycle: settings, SQL Server, network, MySQL access, delivery check. Errors of
