@@ -284,15 +284,14 @@ bool SettingsReader::Run(IniFile& own, bool sqlServerOpen) {
                            : platform::AnsiToWide(UnscramblePassword(value_.ScrambledSAPW));
   // The service closes it before it takes the new login.
   if (sqlServerOpen) Marker(own, "La connexion MSSQL était ouverte !");
-  value_.SqlServerConnectionString =
-      db::BuildSQLServerConnectionString(value_.SC, value_.DebugMode, log_.Writer());
+  value_.SqlServerConnectionString = db::BuildSQLServerConnectionString(value_.SC, log_);
   Marker(own, "Les paramètres de la connexion MSSQL ont été actualisés.");
   log_.DebugLine("Les paramètres de la connexion MSSQL ont été actualisés.");
   Marker(own, "LireConfiguration() terminée.");
   if (value_.SC.Password.empty()) {
     log_.Line("!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage");
   }
-  if (value_.DebugMode) {
+  if (log_.Debug()) {
     LogConnectionString();
     log_.Line("Lecture de la configuration effectuée à " + Now());
   }

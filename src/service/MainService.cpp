@@ -310,8 +310,7 @@ void TZirvoService::ReportSettingsWriteFailure(const std::string& message) {
 void TZirvoService::ActualizeSQLServiceState() {
   db::ActualizeSQLServiceState(db::StateReportContext{
       ADO_MSSQLConnection,
-      ServiceLog().Writer(),
-      [this] { return ServiceLog().Debug(); },
+      ServiceLog(),
       [this] { return TimerService.Enabled(); },
       [this] { return CurrentSettings()->ZirvoServiceName; },
       platform::QueryServiceCurrentState,
@@ -320,26 +319,22 @@ void TZirvoService::ActualizeSQLServiceState() {
 
 void TZirvoService::RecordServiceState(std::uint8_t stateNumber, const std::string& stateText,
                                        const std::string& failurePrefix) {
-  db::RecordServiceState(ADO_MSSQLConnection, stateNumber, stateText, failurePrefix,
-                         ServiceLog().Writer());
+  db::RecordServiceState(ADO_MSSQLConnection, stateNumber, stateText, failurePrefix, ServiceLog());
 }
 
 void TZirvoService::WaitSeconds(int seconds) const {
-  const bool debug = ServiceLog().Debug();
-  if (log_) {
-    service::WaitSeconds(seconds, *log_, debug, waitPassage_);
-  } else {
-    service::WaitSeconds(seconds, LogWriter(DefaultLogFilePath()), debug, waitPassage_);
-  }
+  // Straight to the file, as it always was: not through WriteLog's loss reports.
+  const LogWriter writer = log_ ? *log_ : LogWriter(DefaultLogFilePath());
+  service::WaitSeconds(seconds, writer.AsLog([this] { return CurrentSettings()->DebugMode; }),
+                       waitPassage_);
 }
 
 void TZirvoService::HandleDatabaseError(const Exception& error) {
-  db::HandleDatabaseError(error, ServiceLog().Writer(), [this] { ActualizeSQLServiceState(); });
+  db::HandleDatabaseError(error, ServiceLog(), [this] { ActualizeSQLServiceState(); });
 }
 
 void TZirvoService::InitMySQLDB(const std::string& password) {
-  db::InitMySQLDB(ADO_MySQLConnection, platform::AnsiToWide(password), ServiceLog().Debug(),
-                  ServiceLog().Writer());
+  db::InitMySQLDB(ADO_MySQLConnection, platform::AnsiToWide(password), ServiceLog());
 }
 
 config::RemoteAccessCode TZirvoService::RemoteAccess() {
@@ -393,8 +388,7 @@ void TZirvoService::CheckDelivery() {
       .update = MSSQL_Qry2,
       .http = IdHTTP1,
       .gatewayHost = settings->GatewayHost,
-      .writeLog = ServiceLog().Writer(),
-      .debugMode = [this] { return ServiceLog().Debug(); },
+      .log = ServiceLog(),
       .resultFilePath = delivery::ResultFilePath(ExecutablePath()),
       .handleDatabaseError = [this](const Exception& error) { HandleDatabaseError(error); },
       .now = platform::LocalNow,

@@ -46,9 +46,9 @@ class RemoteAccessCodeTest : public ::testing::Test {
         Log([this](const std::string& line) { log_.push_back(line); }, [this] { return debug_; }),
         [this](const std::string& password) { initialised_.push_back(password); },
         [this](const Exception& error) {
-          db::HandleDatabaseError(
-              error, [this](const std::string& line) { log_.push_back(line); },
-              [this] { log_.push_back("(état)"); });
+          db::HandleDatabaseError(error,
+                                  Log([this](const std::string& line) { log_.push_back(line); }),
+                                  [this] { log_.push_back("(état)"); });
         },
     });
   }
