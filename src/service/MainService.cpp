@@ -363,7 +363,7 @@ void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) {
   RunTimerCycle(TimerCycleSteps{
       .newSettingsWriteFailurePeriod = [this] { NewSettingsWriteFailurePeriod(); },
       .readSettings = [this] { LireConfiguration(); },
-      .settingsReadCompleted = [this] { return SettingsReadCompleted(); },
+      .settings = [this] { return CurrentSettings(); },
       .reportState = [this] { ActualizeSQLServiceState(); },
       .busy = Service_Busy,
       .timer = TimerService,
@@ -377,7 +377,6 @@ void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) {
       .stopped = [this] { return Terminated() || Stopping(); },
       .status = [this] { return Status(); },
       .log = ServiceLog(),
-      .accessCodeHost = [this] { return CurrentSettings()->AccessCodeHost; },
   });
 }
 

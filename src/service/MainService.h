@@ -103,11 +103,8 @@ class TZirvoService : public host::ServiceFrame {
   // that stopped at the desktop files changes only the timer: its login is not to be used.
   // The thread of the settings reads.
   void ApplySettings(std::shared_ptr<const config::Settings> settings);
-  // False when the last settings read was abandoned because the desktop files name no
-  // usable SQL Server folder: the login in effect is not the one the files ask for.
   // Publishes `settings` as they are, applying nothing.
   void PublishSettings(std::shared_ptr<const config::Settings> settings);
-  bool SettingsReadCompleted() const { return CurrentSettings()->Outcome.completed; }
   // The next settings write that fails is logged, later ones are not until the next
   // call: at most one such line per cycle. Called at the start and by each cycle.
   void NewSettingsWriteFailurePeriod() { settingsWriteFailureLogged_ = false; }

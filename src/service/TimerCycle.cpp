@@ -121,7 +121,7 @@ void TimerCycle::Work() {
   steps_.readSettings();
   // The read said why it stopped; the login it leaves is not the one the desktop files
   // ask for, and no database is to be touched with it.
-  if (!steps_.settingsReadCompleted()) return;
+  if (!steps_.settings()->Outcome.completed) return;
   try {
     steps_.sqlServer.Open();
     if (Debug()) Log("Connexion MSSQL réussie.");
@@ -148,7 +148,8 @@ void TimerCycle::Work() {
     Log("Connexion internet active - récupération du password à partir de " +
         steps_.addressWatcher.LocalAddress() + " / " + kWatcherName);
   }
-  if (steps_.setupMySQLConnection(config::AccessCodeUrl(steps_.accessCodeHost())).empty()) return;
+  if (steps_.setupMySQLConnection(config::AccessCodeUrl(steps_.settings()->AccessCodeHost)).empty())
+    return;
   if (Debug()) Log("Paramétrage de la connexion MySQL par CheckProxy réussie.");
 
   steps_.mySql.Close();
