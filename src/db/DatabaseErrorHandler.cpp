@@ -19,23 +19,22 @@ std::string EngineErrorClassification(unsigned code) {
   }
 }
 
-void HandleDatabaseError(const Exception& error,
-                         const std::function<void(const std::string&)>& writeLog,
+void HandleDatabaseError(const Exception& error, const Log& log,
                          const std::function<void()>& actualizeState) {
   const auto* engineError = dynamic_cast<const EDBEngineError*>(&error);
   if (dynamic_cast<const EConvertError*>(&error) != nullptr) {
-    writeLog(error.Message());
+    log.Line(error.Message());
   } else if (dynamic_cast<const EAbort*>(&error) != nullptr) {
     // The silent error: nothing to log.
   } else if (engineError != nullptr && !engineError->Errors().empty()) {
     const auto& entries = engineError->Errors();
     const DBEngineErrorEntry& first = entries.front();
-    if (auto line = EngineErrorClassification(first.errorCode); !line.empty()) writeLog(line);
-    writeLog("DB ! " + std::to_string(first.errorCode) + " " + std::to_string(first.Category()) +
+    if (auto line = EngineErrorClassification(first.errorCode); !line.empty()) log.Line(line);
+    log.Line("DB ! " + std::to_string(first.errorCode) + " " + std::to_string(first.Category()) +
              "/" + std::to_string(first.SubCode()) + " - " + first.message);
-    for (std::size_t i = 1; i < entries.size(); ++i) writeLog("DB ! " + entries[i].message);
+    for (std::size_t i = 1; i < entries.size(); ++i) log.Line("DB ! " + entries[i].message);
   } else {
-    writeLog("! " + error.Message());
+    log.Line("! " + error.Message());
   }
   actualizeState();
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/Errors.h"
+#include "base/Log.h"
 
 namespace zirvo::db {
 
@@ -15,10 +16,9 @@ namespace zirvo::db {
 // EDBEngineError without entries has no entry 0 to tell of and is logged as any other
 // error. Then runs `actualizeState` (the service's ActualizeSQLServiceState) once.
 // Raises nothing of its own; an error of `actualizeState` propagates, the lines already
-// written. Each line is one `writeLog` call, whatever the debug switch says. Runs on the
+// written. Each line is one log line, whatever the debug switch says. Runs on the
 // caller's thread; holds no state.
-void HandleDatabaseError(const Exception& error,
-                         const std::function<void(const std::string&)>& writeLog,
+void HandleDatabaseError(const Exception& error, const Log& log,
                          const std::function<void()>& actualizeState);
 
 // The classification line of a native engine code, or empty text for a code the service

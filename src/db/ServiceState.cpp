@@ -26,14 +26,14 @@ std::string ServiceStatusText(const std::string& serviceName, const std::string&
 
 void ActualizeSQLServiceState(const StateReportContext& context) {
   const auto timerText = [&] { return context.timerEnabled() ? "actif" : "inactif"; };
-  if (context.debugMode()) {
-    context.writeLog(std::string("ActualizeSQLServiceState : état du timer : ") + timerText());
+  if (context.log.Debug()) {
+    context.log.Line(std::string("ActualizeSQLServiceState : état du timer : ") + timerText());
   }
   // Read once: the other thread may close the connection meanwhile, and the count must
   // then fail as a closed connection rather than the log contradict itself.
   const bool connected = context.connection.Connected();
-  if (context.debugMode()) {
-    context.writeLog(std::string("ActualizeSQLServiceState : ADO_MSSQLConnection.Connected=") +
+  if (context.log.Debug()) {
+    context.log.Line(std::string("ActualizeSQLServiceState : ADO_MSSQLConnection.Connected=") +
                      (connected ? "True" : "False"));
   }
   if (connected) {
@@ -41,24 +41,24 @@ void ActualizeSQLServiceState(const StateReportContext& context) {
     count.SetText(std::string(kCountStatement));
     count.Open();
     const long long records = count.FieldAsInteger("NbRecords");
-    if (records > kCountLogThreshold && context.debugMode()) {
-      context.writeLog("La table SMS_SENDED contient " + std::to_string(records) +
+    if (records > kCountLogThreshold && context.log.Debug()) {
+      context.log.Line("La table SMS_SENDED contient " + std::to_string(records) +
                        " enregistrements.");
     }
-  } else if (context.debugMode()) {
+  } else if (context.log.Debug()) {
     const std::string status =
         ServiceStatusText(context.serviceName(), std::string(), context.stateQuery);
-    context.writeLog(
+    context.log.Line(
         "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat du service "
         ": " +
         status);
-    context.writeLog(std::string("État du timer : ") + timerText());
+    context.log.Line(std::string("État du timer : ") + timerText());
   }
 }
 
 void RecordServiceState(Connection& connection, std::uint8_t stateNumber,
                         const std::string& stateText, const std::string& failurePrefix,
-                        const std::function<void(const std::string&)>& writeLog) {
+                        const Log& log) {
   Query insert(connection);
   insert.ClearLines();
   insert.AddLine(std::string(kInsertStateStatement));
@@ -68,7 +68,7 @@ void RecordServiceState(Connection& connection, std::uint8_t stateNumber,
   try {
     insert.Execute();
   } catch (const Exception& error) {
-    writeLog(failurePrefix + error.Message());
+    log.Line(failurePrefix + error.Message());
   }
 }
 

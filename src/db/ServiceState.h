@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "base/Log.h"
+
 namespace zirvo::db {
 
 class Connection;
@@ -32,11 +34,10 @@ std::string ServiceStatusText(const std::string& serviceName, const std::string&
 
 // What the state report needs of the service object.
 struct StateReportContext {
-  Connection& connection;                            // ADO_MSSQLConnection
-  std::function<void(const std::string&)> writeLog;  // one log line
-  std::function<bool()> debugMode;                   // DebugMode, read at each use
-  std::function<bool()> timerEnabled;                // TimerService.Enabled
-  std::function<std::string()> serviceName;          // "ZirvoServiceName" setting
+  Connection& connection;                    // ADO_MSSQLConnection
+  Log log;                                   // its debug switch read at each use
+  std::function<bool()> timerEnabled;        // TimerService.Enabled
+  std::function<std::string()> serviceName;  // "ZirvoServiceName" setting
   ServiceStateQuery stateQuery;
 };
 
@@ -55,6 +56,6 @@ void ActualizeSQLServiceState(const StateReportContext& context);
 // The caller has checked that `connection` is open.
 void RecordServiceState(Connection& connection, std::uint8_t stateNumber,
                         const std::string& stateText, const std::string& failurePrefix,
-                        const std::function<void(const std::string&)>& writeLog);
+                        const Log& log);
 
 }  // namespace zirvo::db

@@ -82,14 +82,14 @@ class Check {
  public:
   explicit Check(DeliveryContext& context)
       : context_(context),
-        debug_(context.debugMode ? context.debugMode : [] { return false; }),
         now_(context.now ? context.now() : platform::LocalNow()),
         format_(context.dateFormat ? *context.dateFormat : CurrentRegionalDateFormat()) {}
 
   void Run() {
     context_.http.SetTlsVerification(
         context_.tlsVerification,
-        net::OncePerHostLog(context_.tlsVerification, context_.writeLog, debug_));
+        net::OncePerHostLog(context_.tlsVerification, context_.log.Writer(),
+                            [log = context_.log] { return log.Debug(); }));
     db::Query& selection = context_.selection;
     PrepareSelection(selection);
     BindWindowStart();
@@ -103,7 +103,8 @@ class Check {
       return;
     }
     const long count = selection.RecordCount();
-    if (debug_()) Log("CheckDelivery : nombre de SMS à vérifier : " + std::to_string(count));
+    if (context_.log.Debug())
+      Log("CheckDelivery : nombre de SMS à vérifier : " + std::to_string(count));
     if (count == 0) return;
     if (count < 0) {
       selection.Close();
@@ -122,16 +123,14 @@ class Check {
   }
 
  private:
-  void Log(const std::string& message) const {
-    if (context_.writeLog) context_.writeLog(message);
-  }
+  void Log(const std::string& message) const { context_.log.Line(message); }
 
   void BindWindowStart() {
     db::Query& selection = context_.selection;
     try {
       const double serial = WindowStartSerial(now_);
       selection.ParamByName("datedebut").SetDaySerial(serial);
-      if (debug_()) {
+      if (context_.log.Debug()) {
         Log("CheckDelivery : paramétrage de la date de début de recherche à " +
             DateTimeToStr(db::SerialToDateTime(serial)));
       }
@@ -147,7 +146,7 @@ class Check {
     }
     StopCheck();
     ++requestNumber_;
-    if (debug_()) {
+    if (context_.log.Debug()) {
       Log("Exécution de la recherche n°" + std::to_string(requestNumber_) +
           " à partir du message n°" + batch.messageIds.front());
     }
@@ -171,7 +170,7 @@ class Check {
       return;
     }
     const auto lines = SplitReplyLines(reply);
-    if (debug_()) {
+    if (context_.log.Debug()) {
       Log("Response : " + std::to_string(lines.size()) + " lignes");
       WriteResultFile(context_.resultFilePath, lines);
     }
@@ -183,7 +182,7 @@ class Check {
       StopCheck();
       if (!HandleReportLine(context_, line, format_, now_.year, &asked)) ++skipped;
     }
-    if (skipped > 0 && debug_()) {
+    if (skipped > 0 && context_.log.Debug()) {
       Log("CheckDelivery : " +
           (skipped == 1 ? std::string("1 ligne de réponse ignorée (numéro de message absent")
                         : std::to_string(skipped) +
@@ -197,7 +196,6 @@ class Check {
   }
 
   DeliveryContext& context_;
-  std::function<bool()> debug_;
   LocalDateTime now_;
   RegionalDateFormat format_;
   int requestNumber_ = 0;
@@ -218,8 +216,8 @@ bool HandleReportLine(DeliveryContext& context, const std::string& line,
   const ReportLine report = ReadReportLine(line, format, referenceYear);
   if (report.action == ReportLine::Action::kQueued) return true;
   if (report.action == ReportLine::Action::kNoMessageId) {
-    if (context.debugMode && context.debugMode() && context.writeLog) {
-      context.writeLog("CheckDelivery : ligne de réponse sans numéro de message ignorée : " +
+    if (context.log.Debug()) {
+      context.log.Line("CheckDelivery : ligne de réponse sans numéro de message ignorée : " +
                        EscapeControlBytes(line));
     }
     return true;
@@ -241,11 +239,9 @@ bool HandleReportLine(DeliveryContext& context, const std::string& line,
     update.ParamByName("sms_id").SetText(report.smsId);
     update.Execute();
   } catch (const Exception& error) {
-    if (context.writeLog) {
-      context.writeLog("Message lors de l'actualisation du SMS n°" +
-                       EscapeControlBytes(report.smsId) + " : " + EscapeControlBytes(line) +
-                       error.Message());
-    }
+    context.log.Line("Message lors de l'actualisation du SMS n°" +
+                     EscapeControlBytes(report.smsId) + " : " + EscapeControlBytes(line) +
+                     error.Message());
   }
   return true;
 }

@@ -12,6 +12,7 @@
 
 #include "base/DateTime.h"
 #include "base/Errors.h"
+#include "base/Log.h"
 #include "db/Query.h"
 #include "delivery/GatewayReply.h"
 #include "net/HttpClient.h"
@@ -43,10 +44,9 @@ struct DeliveryContext {
   net::HttpClient& http;
   // "host" or "host:port" of the gateway (the GatewayHost setting).
   std::string gatewayHost;
-  // One diagnostic log line per call.
-  std::function<void(const std::string&)> writeLog;
-  // Read at each decision, so a settings read between two checks takes effect.
-  std::function<bool()> debugMode;
+  // Its debug switch is asked at each decision, so a settings read between two checks
+  // takes effect.
+  zirvo::Log log;
   // Where the debug copy of the last reply goes (ResultFilePath).
   std::string resultFilePath;
   // The service's HandleDatabaseError (required): logs the error and refreshes the state

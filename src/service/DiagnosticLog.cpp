@@ -51,9 +51,9 @@ std::string DefaultLogFilePath() { return ChangeFileExt(platform::ExecutablePath
 
 void WriteLog(const std::string& message) { LogWriter(DefaultLogFilePath()).WriteLog(message); }
 
-void WaitSeconds(int seconds, const LogWriter& log, bool debugMode, const WaitPassage& passage) {
+void WaitSeconds(int seconds, const zirvo::Log& log, const WaitPassage& passage) {
   const std::string count = std::to_string(seconds);
-  if (debugMode) log.WriteLog("Attente de " + count + " seconde(s).");
+  log.DebugLine("Attente de " + count + " seconde(s).");
   if (seconds < 0 || seconds > 59) {
     throw EConvertError("Durée d'attente invalide : " + count +
                         " seconde(s), une valeur de 0 à 59 est attendue.");
@@ -66,7 +66,7 @@ void WaitSeconds(int seconds, const LogWriter& log, bool debugMode, const WaitPa
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   }
-  if (debugMode) log.WriteLog("Attente de " + count + " seconde(s) terminée.");
+  log.DebugLine("Attente de " + count + " seconde(s) terminée.");
 }
 
 }  // namespace zirvo::service

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/DateTime.h"
+#include "base/Log.h"
 
 namespace zirvo::service {
 
@@ -34,6 +35,11 @@ class LogWriter {
   explicit LogWriter(std::string path) : path_(std::move(path)) {}
   const std::string& Path() const { return path_; }
   LogLineOutcome WriteLog(const std::string& message) const;
+  // This file as a Log under `debug`.
+  zirvo::Log AsLog(zirvo::Log::DebugSwitch debug) const {
+    return zirvo::Log([writer = *this](const std::string& line) { writer.WriteLog(line); },
+                      std::move(debug));
+  }
 
  private:
   std::string path_;
@@ -50,11 +56,10 @@ void WriteLog(const std::string& message);
 // that only notes the duration, so that the suite does not sit through the cycle's waits.
 using WaitPassage = std::function<void(std::chrono::milliseconds)>;
 
-// Blocks the calling thread for 0 to 59 seconds, logging before and after when debugMode
-// is set. A number outside 0 to 59 raises EConvertError after the first line and before
-// any wait. The real wait is measured on a steady clock: setting the wall clock back or
-// forth does not change its length; a non-empty `passage` is called instead.
-void WaitSeconds(int seconds, const LogWriter& log, bool debugMode,
-                 const WaitPassage& passage = {});
+// Blocks the calling thread for 0 to 59 seconds, logging before and after in debug mode. A number
+// outside 0 to 59 raises EConvertError after the first line and before any wait. The real wait is
+// measured on a steady clock: setting the wall clock back or forth does not change its length; a
+// non-empty `passage` is called instead.
+void WaitSeconds(int seconds, const zirvo::Log& log, const WaitPassage& passage = {});
 
 }  // namespace zirvo::service

@@ -46,37 +46,6 @@ net::HttpClientOptions MainThreadClientOptions(const host::ServiceFrame& service
   return options;
 }
 
-// What a settings read changes in the service object.
-class ServiceSettingsTarget final : public config::SettingsTarget {
- public:
-  explicit ServiceSettingsTarget(TZirvoService& service) : service_(service) {}
-
-  void SetTimerInterval(std::uint32_t milliseconds) override {
-    service_.TimerService.SetInterval(milliseconds);
-  }
-  std::uint32_t TimerInterval() const override { return service_.TimerService.Interval(); }
-  bool SqlServerConnected() override { return service_.ADO_MSSQLConnection.Connected(); }
-  void CloseSqlServerConnection() override { service_.ADO_MSSQLConnection.Close(); }
-  std::u16string BuildSQLServerConnectionString() override {
-    return db::BuildSQLServerConnectionString(
-        service_.SC, DebugMode, [this](const std::string& line) { service_.WriteLog(line); });
-  }
-  void SetSqlServerConnectionString(const std::u16string& connectionString) override {
-    // The driver setting is read with the login, so both take effect at the next open.
-    service_.ADO_MSSQLConnection.SetSqlServerDriver(
-        platform::AnsiToWide(ServiceSettings.SQLServerDriver));
-    service_.ADO_MSSQLConnection.SetEncryption(ServiceSettings.SqlServerEncrypt);
-    service_.ADO_MSSQLConnection.SetConnectionString(connectionString);
-  }
-  std::u16string SqlServerConnectionString() override {
-    return service_.ADO_MSSQLConnection.ConnectionString();
-  }
-  void SetServiceStartName(const std::string& name) override { service_.SetServiceStartName(name); }
-
- private:
-  TZirvoService& service_;
-};
-
 }  // namespace
 
 TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> log)
@@ -125,7 +94,7 @@ TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> l
       platform::GrantAccess(ServiceStartName(), ProgramFolderGrants(ExecutablePath()));
     }
   };
-  SSLIOHandler->SetLoadReport([this](const std::string& line) { WriteLog(line); });
+  SSLIOHandler->SetLoadReport(ServiceLog().Writer());
   ServiceCreate(*this);
 }
 
@@ -135,6 +104,11 @@ TZirvoService::~TZirvoService() {
 }
 
 platform::ControllerEntry TZirvoService::GetServiceController() { return &ServiceController; }
+
+zirvo::Log TZirvoService::ServiceLog() const {
+  return zirvo::Log([this](const std::string& line) { WriteLog(line); },
+                    [this] { return CurrentSettings()->DebugMode; });
+}
 
 void TZirvoService::WriteLog(const std::string& message) const {
   const LogWriter writer = log_ ? *log_ : LogWriter(DefaultLogFilePath());
@@ -194,14 +168,14 @@ void TZirvoService::ServiceStart(host::ServiceFrame&, bool& started) {
     WriteLog("Lecture de la configuration...");
     NewSettingsWriteFailurePeriod();
     LireConfiguration();
-    if (DebugMode) WriteLog("Service en cours de démarrage...");
+    ServiceLog().DebugLine("Service en cours de démarrage...");
   } catch (const Exception& error) {
     WriteLog("Erreur lors de la lecture de la configuration : " + error.Message());
   }
   // Once per start, whatever the debug mode: others who may change the program or read
   // its secrets are the operator's first concern.
   const std::string outsideAccess = service::OutsideAccessLogLine(
-      service::FindOutsideAccess(ExecutablePath(), ServiceSettings.ZirvoServiceName));
+      service::FindOutsideAccess(ExecutablePath(), CurrentSettings()->ZirvoServiceName));
   if (!outsideAccess.empty()) WriteLog(outsideAccess);
   if (TimerService.Interval() == 0) {
     // A timer without ticks: the service would run without ever doing its work.
@@ -211,7 +185,7 @@ void TZirvoService::ServiceStart(host::ServiceFrame&, bool& started) {
   }
   ActualizeSQLServiceState();
   started = true;
-  if (DebugMode) {
+  if (ServiceLog().Debug()) {
     // The frame reports running only once this handler has returned.
     WriteLog(Status() == host::ServiceStatus::csRunning
                  ? "Le service est en cours d'exécution."
@@ -235,7 +209,7 @@ void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
   WriteLog("TZirvoService.Stop...");
   try {
     if (Service_Busy) {
-      if (DebugMode) {
+      if (ServiceLog().Debug()) {
         WriteLog("Arrêt du service des SMS impossible parce qu'il est occupé (Service_Busy=True).");
       }
       ActualizeSQLServiceState();
@@ -246,12 +220,12 @@ void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
   }
   try {
     ActualizeSQLServiceState();
-    if (DebugMode) WriteLog("ZirvoService mis en pause...");
+    ServiceLog().DebugLine("ZirvoService mis en pause...");
     ActualizeSQLServiceState();
   } catch (const Exception& error) {
     WriteLog("Error in [if not ServiceStop.ZirvoService.Status in...] : " + error.Message());
   }
-  if (DebugMode) {
+  if (ServiceLog().Debug()) {
     WriteLog(TimerService.Enabled() ? "ActualizeSQLServiceState : état du timer : actif"
                                     : "ActualizeSQLServiceState : état du timer : inactif");
   }
@@ -269,7 +243,7 @@ void TZirvoService::ServiceStop(host::ServiceFrame&, bool&) {
 void TZirvoService::ServicePause(host::ServiceFrame&, bool&) {
   WriteLog("Service SMS mis en pause...");
   ActualizeSQLServiceState();
-  if (DebugMode) LogTimerState();
+  if (ServiceLog().Debug()) LogTimerState();
   if (ADO_MSSQLConnection.Connected()) {
     RecordServiceState(7, "Le service est en pause",
                        "Impossible d'enregistrer l'état du service dans la base de données : ");
@@ -278,7 +252,7 @@ void TZirvoService::ServicePause(host::ServiceFrame&, bool&) {
 
 void TZirvoService::ServiceContinue(host::ServiceFrame&, bool&) {
   WriteLog("ZirvoService en cours (ServiceContinue)...");
-  if (DebugMode) WriteLog("ZirvoService en cours (ServiceContinue)...");
+  ServiceLog().DebugLine("ZirvoService en cours (ServiceContinue)...");
   ActualizeSQLServiceState();
 }
 
@@ -289,7 +263,7 @@ void TZirvoService::ServiceShutdown(host::ServiceFrame&) {
 
 void TZirvoService::ServiceDestroy(host::ServiceFrame&) {
   WriteLog("TZirvoService.ServiceDestroy...");
-  if (DebugMode) WriteLog("ZirvoService en cours de destruction...");
+  ServiceLog().DebugLine("ZirvoService en cours de destruction...");
   ActualizeSQLServiceState();
 }
 
@@ -298,22 +272,34 @@ std::string TZirvoService::ExecutablePath() const {
 }
 
 void TZirvoService::LireConfiguration() {
-  ServiceSettingsTarget target(*this);
-  config::SettingsReader reader(
-      ExecutablePath(), [this](const std::string& line) { WriteLog(line); }, target, SC,
-      ServiceSettings, DebugMode);
-  // Publish the service name however the read ends, even by an error.
-  struct NamePublisher {
-    TZirvoService& service;
-    ~NamePublisher() {
-      std::lock_guard<std::mutex> lock(service.reportedNameMutex_);
-      service.reportedServiceName_ = ServiceSettings.ZirvoServiceName;
-    }
-  } publisher{*this};
+  config::SettingsReader reader(ExecutablePath(), ServiceLog());
   reader.SetWriteFailureReporter(
       [this](const std::string& message) { ReportSettingsWriteFailure(message); });
-  settingsReadCompleted_ = true;
-  settingsReadCompleted_ = reader.LireConfiguration();
+  ApplySettings(std::make_shared<const config::Settings>(
+      reader.Read(*CurrentSettings(), ADO_MSSQLConnection.Connected())));
+}
+
+void TZirvoService::ApplySettings(std::shared_ptr<const config::Settings> settings) {
+  TimerService.SetInterval(settings->Interval * 1000u);
+  if (settings->Outcome.completed) {
+    if (ADO_MSSQLConnection.Connected()) ADO_MSSQLConnection.Close();
+    // The driver setting is read with the login, so both take effect at the next open.
+    ADO_MSSQLConnection.SetSqlServerDriver(platform::AnsiToWide(settings->SQLServerDriver));
+    ADO_MSSQLConnection.SetEncryption(settings->SqlServerEncrypt);
+    ADO_MSSQLConnection.SetConnectionString(settings->SqlServerConnectionString);
+    if (settings->ZirvoServiceName != kServiceName) SetServiceStartName(settings->ZirvoServiceName);
+  }
+  PublishSettings(std::move(settings));
+}
+
+void TZirvoService::PublishSettings(std::shared_ptr<const config::Settings> settings) {
+  std::lock_guard<std::mutex> lock(settingsMutex_);
+  settings_ = std::move(settings);
+}
+
+std::shared_ptr<const config::Settings> TZirvoService::CurrentSettings() const {
+  std::lock_guard<std::mutex> lock(settingsMutex_);
+  return settings_;
 }
 
 void TZirvoService::ReportSettingsWriteFailure(const std::string& message) {
@@ -321,54 +307,41 @@ void TZirvoService::ReportSettingsWriteFailure(const std::string& message) {
   WriteLog("Erreur lors de la lecture de la configuration - étape 1 : " + message);
 }
 
-std::string TZirvoService::ReportedServiceName() const {
-  std::lock_guard<std::mutex> lock(reportedNameMutex_);
-  return reportedServiceName_;
-}
-
 void TZirvoService::ActualizeSQLServiceState() {
   db::ActualizeSQLServiceState(db::StateReportContext{
       ADO_MSSQLConnection,
-      [this](const std::string& line) { WriteLog(line); },
-      [] { return DebugMode.load(); },
+      ServiceLog(),
       [this] { return TimerService.Enabled(); },
-      [this] { return ReportedServiceName(); },
+      [this] { return CurrentSettings()->ZirvoServiceName; },
       platform::QueryServiceCurrentState,
   });
 }
 
 void TZirvoService::RecordServiceState(std::uint8_t stateNumber, const std::string& stateText,
                                        const std::string& failurePrefix) {
-  db::RecordServiceState(ADO_MSSQLConnection, stateNumber, stateText, failurePrefix,
-                         [this](const std::string& line) { WriteLog(line); });
+  db::RecordServiceState(ADO_MSSQLConnection, stateNumber, stateText, failurePrefix, ServiceLog());
 }
 
 void TZirvoService::WaitSeconds(int seconds) const {
-  if (log_) {
-    service::WaitSeconds(seconds, *log_, DebugMode, waitPassage_);
-  } else {
-    service::WaitSeconds(seconds, LogWriter(DefaultLogFilePath()), DebugMode, waitPassage_);
-  }
+  // Straight to the file, as it always was: not through WriteLog's loss reports.
+  const LogWriter writer = log_ ? *log_ : LogWriter(DefaultLogFilePath());
+  service::WaitSeconds(seconds, writer.AsLog([this] { return CurrentSettings()->DebugMode; }),
+                       waitPassage_);
 }
 
 void TZirvoService::HandleDatabaseError(const Exception& error) {
-  db::HandleDatabaseError(
-      error, [this](const std::string& line) { WriteLog(line); },
-      [this] { ActualizeSQLServiceState(); });
+  db::HandleDatabaseError(error, ServiceLog(), [this] { ActualizeSQLServiceState(); });
 }
 
 void TZirvoService::InitMySQLDB(const std::string& password) {
-  db::InitMySQLDB(ADO_MySQLConnection, platform::AnsiToWide(password), DebugMode,
-                  [this](const std::string& line) { WriteLog(line); });
+  db::InitMySQLDB(ADO_MySQLConnection, platform::AnsiToWide(password), ServiceLog());
 }
 
 config::RemoteAccessCode TZirvoService::RemoteAccess() {
   config::RemoteAccessCode remoteAccess(config::RemoteAccessCodeContext{
       ChangeFileExt(ExecutablePath(), ".ini"),
       IdHTTP1,
-      ServiceSettings,
-      DebugMode,
-      [this](const std::string& line) { WriteLog(line); },
+      ServiceLog(),
       [this](const std::string& password) { InitMySQLDB(password); },
       [this](const Exception& error) { HandleDatabaseError(error); },
   });
@@ -377,19 +350,20 @@ config::RemoteAccessCode TZirvoService::RemoteAccess() {
   return remoteAccess;
 }
 
-void TZirvoService::ReadProxySettings() { RemoteAccess().ReadProxySettings(); }
-
-bool TZirvoService::CheckProxy(const std::string& url) { return RemoteAccess().CheckProxy(url); }
-
 std::string TZirvoService::SetupMySQLConnection(const std::string& url) {
-  return RemoteAccess().SetupMySQLConnection(url);
+  const std::shared_ptr<const config::Settings> current = CurrentSettings();
+  config::AccessCodeSetup setup = RemoteAccess().SetupMySQLConnection(url, *current);
+  auto next = std::make_shared<config::Settings>(*current);
+  next->Proxy = std::move(setup.proxy);
+  PublishSettings(std::move(next));
+  return setup.password;
 }
 
 void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) {
   RunTimerCycle(TimerCycleSteps{
       .newSettingsWriteFailurePeriod = [this] { NewSettingsWriteFailurePeriod(); },
       .readSettings = [this] { LireConfiguration(); },
-      .settingsReadCompleted = [this] { return SettingsReadCompleted(); },
+      .settings = [this] { return CurrentSettings(); },
       .reportState = [this] { ActualizeSQLServiceState(); },
       .busy = Service_Busy,
       .timer = TimerService,
@@ -402,24 +376,24 @@ void TZirvoService::TimerServiceOnTimer(host::ServiceTimer&) {
       .checkDelivery = [this] { CheckDelivery(); },
       .stopped = [this] { return Terminated() || Stopping(); },
       .status = [this] { return Status(); },
-      .writeLog = [this](const std::string& line) { WriteLog(line); },
+      .log = ServiceLog(),
   });
 }
 
 void TZirvoService::CheckDelivery() {
+  const std::shared_ptr<const config::Settings> settings = CurrentSettings();
   delivery::DeliveryContext context{
       .selection = MSSQL_Qry1,
       .update = MSSQL_Qry2,
       .http = IdHTTP1,
-      .gatewayHost = ServiceSettings.GatewayHost,
-      .writeLog = [this](const std::string& line) { WriteLog(line); },
-      .debugMode = [] { return DebugMode.load(); },
+      .gatewayHost = settings->GatewayHost,
+      .log = ServiceLog(),
       .resultFilePath = delivery::ResultFilePath(ExecutablePath()),
       .handleDatabaseError = [this](const Exception& error) { HandleDatabaseError(error); },
       .now = platform::LocalNow,
       .dateFormat = std::nullopt,
       .stopCheck = [this] { ThrowIfStopping(*this); },
-      .tlsVerification = static_cast<net::TlsVerification>(ServiceSettings.GatewayTlsVerification),
+      .tlsVerification = static_cast<net::TlsVerification>(settings->GatewayTlsVerification),
   };
   delivery::CheckDelivery(context);
 }

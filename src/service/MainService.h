@@ -11,7 +11,9 @@
 #include <utility>
 
 #include "base/Errors.h"
+#include "base/Log.h"
 #include "config/RemoteAccessCode.h"
+#include "config/Settings.h"
 #include "db/Connection.h"
 #include "db/ConnectionStrings.h"
 #include "db/Query.h"
@@ -22,15 +24,11 @@
 #include "net/Tls.h"
 #include "service/DiagnosticLog.h"
 #include "service/FormComponents.h"
-#include "service/Globals.h"
 #include "service/TimerCycle.h"
 
 namespace zirvo::service {
 
-// The SQL Server login, unscrambled once the settings have been read.
-using db::TSQLServerSettings;
-
-inline constexpr const char* kServiceName = "ZirvoService";
+using config::kServiceName;
 inline constexpr const char* kServiceDisplayName = "Quenzar - Service de gestion des SMS";
 
 // One instance per process, created by the program entry on the main thread and owned by
@@ -64,7 +62,6 @@ class TZirvoService : public host::ServiceFrame {
   // True while a timer cycle runs (main thread); read by the stop handler (service
   // thread).
   std::atomic<bool> Service_Busy{false};
-  TSQLServerSettings SC;
 
   // Lifecycle handlers.
   void ServiceCreate(host::ServiceFrame& sender);
@@ -76,6 +73,9 @@ class TZirvoService : public host::ServiceFrame {
   void ServiceShutdown(host::ServiceFrame& sender);
   void ServiceDestroy(host::ServiceFrame& sender);
 
+  // The log every collaborator is given: WriteLog, under the debug switch of the
+  // settings in effect.
+  zirvo::Log ServiceLog() const;
   // One line of the diagnostic log. Any thread. Never raises: a line that cannot be
   // written is lost; the event log hears of the first write failure of the process, and
   // of the first line written after it.
@@ -92,10 +92,19 @@ class TZirvoService : public host::ServiceFrame {
   // first settings read.
   void RemoveOrphanCopies();
   // The work the handlers hand on; virtual so that a test can stand in for a part.
+  // A settings read: the files and the settings in effect make the next settings, which
+  // are applied and published.
   virtual void LireConfiguration();
-  // False when the last settings read was abandoned because the desktop files name no
-  // usable SQL Server folder: the login then in SC is not the one the files ask for.
-  bool SettingsReadCompleted() const { return settingsReadCompleted_; }
+  // The settings in effect: the value the last settings read made (or the defaults
+  // before the first), unchanged for as long as the caller holds it. Any thread.
+  std::shared_ptr<const config::Settings> CurrentSettings() const;
+  // Gives the timer, the SQL Server connection and the registration what `settings` ask
+  // for, then publishes them; the SQL Server connection is closed first if open. A read
+  // that stopped at the desktop files changes only the timer: its login is not to be used.
+  // The thread of the settings reads.
+  void ApplySettings(std::shared_ptr<const config::Settings> settings);
+  // Publishes `settings` as they are, applying nothing.
+  void PublishSettings(std::shared_ptr<const config::Settings> settings);
   // The next settings write that fails is logged, later ones are not until the next
   // call: at most one such line per cycle. Called at the start and by each cycle.
   void NewSettingsWriteFailurePeriod() { settingsWriteFailureLogged_ = false; }
@@ -117,10 +126,8 @@ class TZirvoService : public host::ServiceFrame {
   void HandleDatabaseError(const Exception& error);
   // Closes ADO_MySQLConnection and gives it the connection string for the password.
   void InitMySQLDB(const std::string& password);
-  // The proxy settings and the MySQL access code (see config::RemoteAccessCode). Cycle's
-  // thread.
-  void ReadProxySettings();
-  bool CheckProxy(const std::string& url);
+  // The proxy settings and the MySQL access code (see config::RemoteAccessCode); the
+  // proxy keys read are published with the settings. Cycle's thread.
   std::string SetupMySQLConnection(const std::string& url);
 
   // The path the settings and log files are named after: the executable's, unless the
@@ -137,25 +144,18 @@ class TZirvoService : public host::ServiceFrame {
   config::RemoteAccessCode RemoteAccess();
   void ReportSettingsWriteFailure(const std::string& message);
 
-  // The service name the state report asks the system about. The report runs on the
-  // service thread while a cycle's settings read rewrites ServiceSettings on the main
-  // thread, so it reads this copy, taken under the lock at the end of every read.
-  std::string ReportedServiceName() const;
-
   std::optional<LogWriter> log_;
   WaitPassage waitPassage_;
   std::string executablePath_;
-  mutable std::mutex reportedNameMutex_;
-  std::string reportedServiceName_;
+  // Swapped whole under the lock by the settings reads; read by every thread.
+  mutable std::mutex settingsMutex_;
+  std::shared_ptr<const config::Settings> settings_ = std::make_shared<const config::Settings>();
   // Timer events being handled on the main thread (a count: the anti-freeze pump may
   // nest one event inside another).
   std::atomic<int> cyclesRunning_{0};
   // How far the event log has been told of lost log lines: at most twice per process.
   enum : int { kLogNothingReported, kLogLossReported, kLogRecoveryReported };
   mutable std::atomic<int> logLoss_{kLogNothingReported};
-  // Set by the settings reads: on the service thread at the start, then on the main
-  // thread.
-  std::atomic<bool> settingsReadCompleted_{true};
   std::atomic<bool> settingsWriteFailureLogged_{false};
 };
 

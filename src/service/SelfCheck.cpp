@@ -38,7 +38,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kServiceName[] = "ZirvoService";
+using config::kServiceName;
 constexpr int kStepCount = 7;
 
 std::string Secret(const std::string& value) { return value.empty() ? "(vide)" : "(masqué)"; }
@@ -148,32 +148,6 @@ class PrivateFolder {
   fs::path path_;
 };
 
-// What a settings read changes in the service object, kept here instead.
-class CheckSettingsTarget final : public config::SettingsTarget {
- public:
-  explicit CheckSettingsTarget(const db::TSQLServerSettings& sc) : sc_(sc) {}
-
-  void SetTimerInterval(std::uint32_t milliseconds) override { interval_ = milliseconds; }
-  std::uint32_t TimerInterval() const override { return interval_; }
-  bool SqlServerConnected() override { return false; }
-  void CloseSqlServerConnection() override {}
-  std::u16string BuildSQLServerConnectionString() override {
-    return db::BuildSQLServerConnectionString(sc_, false, [](const std::string&) {});
-  }
-  void SetSqlServerConnectionString(const std::u16string& value) override {
-    connectionString_ = value;
-  }
-  std::u16string SqlServerConnectionString() override { return connectionString_; }
-  void SetServiceStartName(const std::string&) override {}
-
-  const std::u16string& ConnectionString() const { return connectionString_; }
-
- private:
-  const db::TSQLServerSettings& sc_;
-  std::uint32_t interval_ = 1000;
-  std::u16string connectionString_;
-};
-
 struct StepResult {
   enum class Outcome { kPassed, kFailed, kNotChecked };
   Outcome outcome = Outcome::kPassed;
@@ -225,16 +199,9 @@ class SelfCheck {
   net::HttpClient http_;
   std::unique_ptr<PrivateFolder> folder_;
   std::string copyExecutable_;
-  db::TSQLServerSettings sc_;
-  config::TServiceSettings settings_;
-  std::atomic<bool> debugMode_{false};
-  std::uint32_t intervalMilliseconds_ = 0;
-  std::u16string sqlServerConnectionString_;
+  // What the read made, its outcome included, with the proxy keys.
+  config::Settings settings_;
   std::vector<std::string> readerLines_;
-  // The read stopped at the desktop files: the login it would leave is not to be used.
-  bool readAbandoned_ = false;
-  // What ended the read's file part, which the service logs and goes on after.
-  std::string readError_;
   bool settingsUsable_ = false;
   bool accessCodeReady_ = false;
   bool accessCodeStored_ = false;
@@ -291,16 +258,11 @@ void SelfCheck::ReadSettingsCopy(const std::string& settingsText, SettingsFile s
     copy.WriteString("DBKERNEL", "Private", (folder_->Path() / "Private").string());
   }
 
-  CheckSettingsTarget target(sc_);
   config::SettingsReader reader(
-      copyExecutable_, [this](const std::string& line) { readerLines_.push_back(line); }, target,
-      sc_, settings_, debugMode_);
+      copyExecutable_, Log([this](const std::string& line) { readerLines_.push_back(line); }));
   // The desktop application's files are read in place, as the service reads them.
   reader.SetDesktopFolder(ExtractFilePath(options_.executablePath));
-  readAbandoned_ = !reader.LireConfiguration();
-  readError_ = reader.FilePartError();
-  intervalMilliseconds_ = target.TimerInterval();
-  sqlServerConnectionString_ = target.ConnectionString();
+  settings_ = reader.Read(config::Settings{}, false);
   if (dataFolderMissing &&
       settings_.DataBaseDir == AddTrailingBackslash((folder_->Path() / "Private").string())) {
     settings_.DataBaseDir = AddTrailingBackslash(dataFolder);
@@ -309,10 +271,9 @@ void SelfCheck::ReadSettingsCopy(const std::string& settingsText, SettingsFile s
   // The proxy keys are read by the cycle just before the access code; read them now so
   // that they are shown with the rest.
   config::RemoteAccessCode proxy(config::RemoteAccessCodeContext{
-      copyFile, http_, settings_, debugMode_, [](const std::string&) {}, [](const std::string&) {},
-      [](const Exception&) {}});
+      copyFile, http_, Log(), [](const std::string&) {}, [](const Exception&) {}});
   try {
-    proxy.ReadProxySettings();
+    settings_.Proxy = proxy.ReadProxySettings(settings_.Proxy);
   } catch (const Exception& error) {
     // An unreadable file is reported once, by the read above.
     if (state != SettingsFile::kUnreadable)
@@ -340,39 +301,40 @@ StepResult SelfCheck::Settings() {
 
   std::vector<std::string> failures;
   std::vector<std::string> notes;
-  if (readAbandoned_) {
-    // The read logs why it gives up as its last line.
+  const config::SettingsReadOutcome& outcome = settings_.Outcome;
+  const std::string& readError = outcome.filePartError;
+  if (!outcome.completed) {
     failures.push_back(
-        "la lecture s'arrête sur « " +
-        (readerLines_.empty() ? std::string() : readerLines_.back()) +
+        "la lecture s'arrête sur « " + outcome.abandonMessage +
         " » et le cycle avec elle, sans toucher à aucune base. Corrigez Varnox.ini (clé Server de "
         "la section Database) ou rendez Varnox.ver lisible, puis relancez -check.");
-    if (!readerLines_.empty()) readerLines_.pop_back();
   } else {
     settingsUsable_ = true;
   }
-  if (!readError_.empty()) {
+  if (!readError.empty()) {
     failures.push_back(
-        (readable || !exists ? "la lecture échoue : " + FrenchReadError(readError_)
+        (readable || !exists ? "la lecture échoue : " + FrenchReadError(readError)
                              : "le fichier " + path +
                                    " ne peut pas être lu (ce n'est pas un fichier, ou les droits "
                                    "manquent)") +
         ". Le service écrit alors au journal « Erreur lors de la lecture de la configuration - "
         "étape 1 : " +
-        (readable || !exists ? RealPath(readError_)
+        (readable || !exists ? RealPath(readError)
                              // The system's reason is the service's own, not the copy's.
-                             : RealPath(readError_.substr(0, readError_.rfind(" : "))) + " : …") +
+                             : RealPath(readError.substr(0, readError.rfind(" : "))) + " : …") +
         " » et poursuit le cycle avec ce qui a été lu avant l'erreur (ci-dessous) ; les étapes "
         "suivantes l'essaient ainsi. Corrigez " +
         (readable || !exists ? "le fichier " + path + " (ou Varnox.ini / Varnox.ver)"
                              : "ses droits : il doit être lisible par le compte du service") +
         ", puis relancez -check.");
   }
+  // The lines that tell the outcome are shown above, not again as remarks.
   for (const std::string& read : readerLines_) {
-    if (!readError_.empty() && EndsWith(read, readError_)) continue;
+    if (!readError.empty() && EndsWith(read, readError)) continue;
+    if (!outcome.completed && read == outcome.abandonMessage) continue;
     if (const std::optional<std::string> line = MaskedRemark(read)) notes.push_back(*line);
   }
-  if (intervalMilliseconds_ == 0) {
+  if (settings_.Interval == 0) {
     failures.push_back(
         "Interval=0 : aucun cycle ne s'exécutera. Donnez à la clé Interval de la section Main "
         "le nombre de secondes entre deux cycles (3600 par défaut), puis redémarrez le service.");
@@ -400,22 +362,23 @@ StepResult SelfCheck::Settings() {
                                     ? "(valeur intégrée, masquée)"
                                     : "(masqué)";
   result.details = {
-      "Main : DebugMode=" + std::string(debugMode_ ? "1" : "0") +
-          ", Interval=" + std::to_string(intervalMilliseconds_ / 1000) + " s" + ", UseVarnox_ini=" +
+      "Main : DebugMode=" + std::string(settings_.DebugMode ? "1" : "0") +
+          ", Interval=" + std::to_string(settings_.Interval) + " s" + ", UseVarnox_ini=" +
           (fromVarnox ? "1" : "0") + ", ZirvoServiceName=" + Shown(settings_.ZirvoServiceName),
-      "Connexion SQL Server : ServerName=" + Shown(platform::WideToAnsi(sc_.ServerName)) +
-          ", DatabaseName=" + Shown(platform::WideToAnsi(sc_.DatabaseName)) +
-          ", UserName=" + Shown(platform::WideToAnsi(sc_.UserName)) +
-          ", SAPW=" + Secret(platform::WideToAnsi(sc_.Password)) + ", SQLServerDriver=" +
+      "Connexion SQL Server : ServerName=" + Shown(platform::WideToAnsi(settings_.SC.ServerName)) +
+          ", DatabaseName=" + Shown(platform::WideToAnsi(settings_.SC.DatabaseName)) +
+          ", UserName=" + Shown(platform::WideToAnsi(settings_.SC.UserName)) +
+          ", SAPW=" + Secret(platform::WideToAnsi(settings_.SC.Password)) + ", SQLServerDriver=" +
           (settings_.SQLServerDriver.empty() ? "(automatique)" : settings_.SQLServerDriver) +
           ", Encrypt=" + (settings_.SqlServerEncrypt ? "1" : "0"),
       "DBConnexion : MySQLDBPwd=" + mySqlCode + ", MySQLDBPort=" + Shown(settings_.MySQLDBPort),
       "Endpoints : GatewayHost=" + Shown(settings_.GatewayHost) +
           ", AccessCodeHost=" + Shown(settings_.AccessCodeHost),
-      "Proxy : HTTPServer=" + Shown(settings_.HTTPServer) + ", HTTPPort=" +
-          Shown(settings_.HTTPPort) + ", HTTPUserName=" + Shown(settings_.HTTPUserName) +
-          ", HTTPPassword=" + Secret(settings_.HTTPPassword) +
-          ", HTTPBasicAuthentification=" + (settings_.HTTPBasicAuthentification ? "1" : "0"),
+      "Proxy : HTTPServer=" + Shown(settings_.Proxy.HTTPServer) +
+          ", HTTPPort=" + Shown(settings_.Proxy.HTTPPort) +
+          ", HTTPUserName=" + Shown(settings_.Proxy.HTTPUserName) +
+          ", HTTPPassword=" + Secret(settings_.Proxy.HTTPPassword) +
+          ", HTTPBasicAuthentification=" + (settings_.Proxy.HTTPBasicAuthentification ? "1" : "0"),
       "DataBaseDir=" + Shown(RealPath(settings_.DataBaseDir)),
   };
   if (exists && platform::IsReadOnlyFile(file)) {
@@ -452,7 +415,7 @@ StepResult SelfCheck::Settings() {
 
 StepResult SelfCheck::Database() {
   if (!settingsUsable_) return StepResult::NotChecked("les paramètres n'ont pas pu être lus");
-  db::Connection connection(sqlServerConnectionString_);
+  db::Connection connection(settings_.SqlServerConnectionString);
   connection.SetSqlServerDriver(platform::AnsiToWide(settings_.SQLServerDriver));
   connection.SetEncryption(settings_.SqlServerEncrypt);
   connection.SetLoginTimeout(static_cast<int>(options_.bound.count()));
@@ -539,18 +502,16 @@ StepResult SelfCheck::AccessCode() {
   const bool stored = !settings_.MySQLDBPwd.empty();
   accessCodeStored_ = stored;
   const bool builtIn = settings_.MySQLDBPwd == config::kDefaultMySQLDBPwd;
-  // The endpoint's address is put together as the cycle does, from pieces.
-  std::string url = "onnexi";
-  url = "http://" + settings_.AccessCodeHost + "/c" + url;
-  url += "on";
+  const std::string url = config::AccessCodeUrl(settings_.AccessCodeHost);
   std::string downloadError;
   config::RemoteAccessCode access(config::RemoteAccessCodeContext{
-      ChangeFileExt(copyExecutable_, ".ini"), http_, settings_, debugMode_,
-      [](const std::string&) {}, [this](const std::string& password) { mySqlPassword_ = password; },
+      ChangeFileExt(copyExecutable_, ".ini"), http_, Log(), [](const std::string&) {},
       [&downloadError](const Exception& error) { downloadError = error.Message(); }});
   bool ready = false;
   try {
-    ready = access.CheckProxy(url);
+    const config::AccessCode code = access.CheckProxy(url, settings_.MySQLDBPwd, settings_.Proxy);
+    mySqlPassword_ = code.password;
+    ready = code.obtained && !code.password.empty();
   } catch (const Exception& error) {
     return StepResult::Failed(Sentence(error.Message()) +
                               " Corrigez la section Proxy (-scramble).");

@@ -6,10 +6,10 @@
 #include "base/DateTime.h"
 #include "base/Errors.h"
 #include "base/StringUtils.h"
+#include "config/RemoteAccessCode.h"
 #include "net/Connectivity.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
-#include "service/Globals.h"
 #include "service/TimerCycle.h"
 
 namespace zirvo::service {
@@ -48,11 +48,11 @@ class TimerCycle {
   void Run();
 
  private:
-  bool Debug() const { return DebugMode.load(); }
+  bool Debug() const { return steps_.log.Debug(); }
   // Told to end, or on its way to stopped once its thread has ended: either way no new
   // cycle may begin.
   bool Stopped() const { return steps_.stopped(); }
-  void Log(const std::string& message) const { steps_.writeLog(message); }
+  void Log(const std::string& message) const { steps_.log.Line(message); }
   // Runs a step; an Exception it raises is logged after the place's prefix and the
   // cycle goes on.
   void Guarded(const char* prefix, const std::function<void()>& step) const;
@@ -121,7 +121,7 @@ void TimerCycle::Work() {
   steps_.readSettings();
   // The read said why it stopped; the login it leaves is not the one the desktop files
   // ask for, and no database is to be touched with it.
-  if (!steps_.settingsReadCompleted()) return;
+  if (!steps_.settings()->Outcome.completed) return;
   try {
     steps_.sqlServer.Open();
     if (Debug()) Log("Connexion MSSQL réussie.");
@@ -148,12 +148,8 @@ void TimerCycle::Work() {
     Log("Connexion internet active - récupération du password à partir de " +
         steps_.addressWatcher.LocalAddress() + " / " + kWatcherName);
   }
-  // The endpoint's address is put together from pieces so that it never stands whole in
-  // the program file.
-  RemoteAccessURL = "onnexi";
-  RemoteAccessURL = "http://" + ServiceSettings.AccessCodeHost + "/c" + RemoteAccessURL;
-  RemoteAccessURL += "on";
-  if (steps_.setupMySQLConnection(RemoteAccessURL).empty()) return;
+  if (steps_.setupMySQLConnection(config::AccessCodeUrl(steps_.settings()->AccessCodeHost)).empty())
+    return;
   if (Debug()) Log("Paramétrage de la connexion MySQL par CheckProxy réussie.");
 
   steps_.mySql.Close();

@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "base/Errors.h"
+#include "base/Log.h"
+#include "config/Settings.h"
 #include "db/Connection.h"
 #include "host/ServiceFrame.h"
 #include "host/ServiceHost.h"
@@ -17,14 +20,13 @@ namespace zirvo::service {
 
 // Built by the service object for each timer event (TZirvoService::TimerServiceOnTimer)
 // from its members; the callables go through the object's virtual work, so a test that
-// stands in for a part is still the one the cycle calls. Besides these, the cycle reads
-// the process's DebugMode and ServiceSettings.AccessCodeHost and sets RemoteAccessURL.
+// stands in for a part is still the one the cycle calls.
 struct TimerCycleSteps {
   // The settings read: a new period for its write-failure line, the read itself (which
-  // may raise), and whether the read ended with the login the desktop files ask for.
+  // may raise and publishes what it read), and the settings in effect.
   std::function<void()> newSettingsWriteFailurePeriod;
   std::function<void()> readSettings;
-  std::function<bool()> settingsReadCompleted;
+  std::function<std::shared_ptr<const config::Settings>()> settings;
   // The state report; an error goes on to the caller.
   std::function<void()> reportState;
   // Set while the cycle works; read by the stop handler on the service thread.
@@ -46,7 +48,7 @@ struct TimerCycleSteps {
   std::function<bool()> stopped;
   // The service's status, for the debug line of the preamble.
   std::function<host::ServiceStatus()> status;
-  std::function<void(const std::string&)> writeLog;
+  zirvo::Log log;
 };
 
 // One timer cycle: settings, SQL Server, network, MySQL access, delivery check. Errors of

@@ -43,16 +43,22 @@ class RemoteAccessCodeTest : public ::testing::Test {
     return RemoteAccessCode(RemoteAccessCodeContext{
         SettingsFile(),
         client_,
-        settings_,
-        debug_,
-        [this](const std::string& line) { log_.push_back(line); },
+        Log([this](const std::string& line) { log_.push_back(line); }, [this] { return debug_; }),
         [this](const std::string& password) { initialised_.push_back(password); },
         [this](const Exception& error) {
-          db::HandleDatabaseError(
-              error, [this](const std::string& line) { log_.push_back(line); },
-              [this] { log_.push_back("(état)"); });
+          db::HandleDatabaseError(error,
+                                  Log([this](const std::string& line) { log_.push_back(line); }),
+                                  [this] { log_.push_back("(état)"); });
         },
     });
+  }
+
+  // The cycle's set-up, with the proxy keys kept for the next as the service publishes them.
+  std::string SetupMySQLConnection(const std::string& url) {
+    AccessCodeSetup setup = Make().SetupMySQLConnection(url, settings_);
+    settings_.Proxy = setup.proxy;
+    downloadedPort_ = setup.downloadedPort;
+    return setup.password;
   }
 
   void WriteProxy(const std::string& keys) {
@@ -61,8 +67,9 @@ class RemoteAccessCodeTest : public ::testing::Test {
 
   test::TempDir dir_;
   net::HttpClient client_;
-  TServiceSettings settings_;
-  std::atomic<bool> debug_{true};
+  Settings settings_;
+  std::string downloadedPort_;
+  bool debug_ = true;
   std::vector<std::string> log_;
   std::vector<std::string> initialised_;
 };
@@ -71,17 +78,17 @@ TEST_F(RemoteAccessCodeTest, AStoredAccessCodeIsUsedWithoutRequestAndTheProxyKey
   ScriptedPeer peer({{Ok("never")}});
   ASSERT_NE(peer.Port(), 0);
   settings_.MySQLDBPwd = std::string(kDefaultMySQLDBPwd);
-  settings_.HTTPServer = "from an earlier cycle";
-  settings_.HTTPUserName = "from an earlier cycle";
+  settings_.Proxy.HTTPServer = "from an earlier cycle";
+  settings_.Proxy.HTTPUserName = "from an earlier cycle";
   // A proxy an earlier cycle put on the client.
   client_.Proxy().proxyServer = "127.0.0.1";
 
-  const std::string password = Make().SetupMySQLConnection("http://" + peer.Base() + "/connexion");
+  const std::string password = SetupMySQLConnection("http://" + peer.Base() + "/connexion");
 
   const std::string expected = UnscramblePassword(kDefaultMySQLDBPwd);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(password, expected);
-  EXPECT_EQ(settings_.MySQLDBPwd, expected);
+  EXPECT_EQ(settings_.MySQLDBPwd, kDefaultMySQLDBPwd) << "the settings keep the scrambled code";
   EXPECT_EQ(initialised_, std::vector<std::string>{expected});
   EXPECT_TRUE(peer.Requests().empty());
   // Without a server in the settings the client's proxy is no longer used, also when
@@ -92,8 +99,8 @@ TEST_F(RemoteAccessCodeTest, AStoredAccessCodeIsUsedWithoutRequestAndTheProxyKey
                                             "Test des paramètres du proxy terminée."}));
   // An empty key leaves the value in memory, except the server's; the file now lists
   // every key, empty.
-  EXPECT_EQ(settings_.HTTPServer, "");
-  EXPECT_EQ(settings_.HTTPUserName, "from an earlier cycle");
+  EXPECT_EQ(settings_.Proxy.HTTPServer, "");
+  EXPECT_EQ(settings_.Proxy.HTTPUserName, "from an earlier cycle");
   const IniFile file(SettingsFile());
   for (const char* key :
        {"HTTPServer", "HTTPUserName", "HTTPPassword", "HTTPPort", "HTTPBasicAuthentification"}) {
@@ -112,7 +119,7 @@ TEST_F(RemoteAccessCodeTest, AnEmptyAccessCodeIsDownloadedWithItsPortThroughTheP
   client_.Proxy().basicAuthentication = true;
 
   const std::string url = "http://" + peer.Base() + "/connexion";
-  EXPECT_EQ(Make().SetupMySQLConnection(url), "Sezam-42");
+  EXPECT_EQ(SetupMySQLConnection(url), "Sezam-42");
 
   const auto requests = peer.Requests();
   ASSERT_EQ(requests.size(), 2u);
@@ -121,7 +128,7 @@ TEST_F(RemoteAccessCodeTest, AnEmptyAccessCodeIsDownloadedWithItsPortThroughTheP
   EXPECT_NE(requests[0].find("\r\nAuthorization: Basic cXVlbnphcjo=\r\n"), std::string::npos);
   EXPECT_EQ(initialised_, std::vector<std::string>{"Sezam-42"});
   // The port is kept as the server sent it; nothing uses it further.
-  EXPECT_EQ(settings_.MySQLDBPort, ScramblePassword("3306"));
+  EXPECT_EQ(downloadedPort_, ScramblePassword("3306"));
   EXPECT_EQ(client_.Proxy().proxyServer, "");
   EXPECT_EQ(client_.Proxy().proxyUsername, "bob");
   EXPECT_EQ(client_.Proxy().proxyPassword, " pw ");
@@ -137,7 +144,7 @@ TEST_F(RemoteAccessCodeTest, AReplyEndingInALineBreakGivesItsAccessCode) {
   ASSERT_NE(peer.Port(), 0);
   WriteProxy("HTTPPort=" + ScramblePassword("8080") +
              "\r\nHTTPBasicAuthentification=" + ScramblePassword("true") + "\r\n");
-  EXPECT_EQ(Make().SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "Sezam-42");
+  EXPECT_EQ(SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "Sezam-42");
   EXPECT_EQ(initialised_, std::vector<std::string>{"Sezam-42"});
   EXPECT_EQ(client_.Proxy().proxyPort, 8080);
   EXPECT_TRUE(client_.Proxy().basicAuthentication);
@@ -148,14 +155,14 @@ TEST_F(RemoteAccessCodeTest, AFailedDownloadIsHandledAndLeavesNoPassword) {
   {
     ScriptedPeer peer({{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"}});
     ASSERT_NE(peer.Port(), 0);
-    EXPECT_EQ(Make().SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "");
+    EXPECT_EQ(SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "");
     EXPECT_EQ(peer.Requests().size(), 1u);
   }
   EXPECT_EQ(log_, (std::vector<std::string>{"! HTTP/1.1 404 Not Found", "(état)",
                                             "Erreur : le paramétrage de la connexion au "
                                             "serveur MySQL a échoué."}));
   EXPECT_TRUE(initialised_.empty());
-  EXPECT_EQ(settings_.MySQLDBPwd, "");
+  EXPECT_EQ(settings_.MySQLDBPwd, "") << "nothing is kept to be taken for a code";
 
   // The second request failing after the first succeeded ends the same way.
   log_.clear();
@@ -163,18 +170,18 @@ TEST_F(RemoteAccessCodeTest, AFailedDownloadIsHandledAndLeavesNoPassword) {
     ScriptedPeer peer({{Ok(ScramblePassword("Sezam-42")), "keep"},
                        {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"}});
     ASSERT_NE(peer.Port(), 0);
-    EXPECT_EQ(Make().SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "");
+    EXPECT_EQ(SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "");
   }
   EXPECT_EQ(log_.front(), "! HTTP/1.1 500 Internal Server Error");
   EXPECT_EQ(log_.back(), "Erreur : le paramétrage de la connexion au serveur MySQL a échoué.");
-  EXPECT_EQ(settings_.MySQLDBPwd, "");
+  EXPECT_EQ(settings_.MySQLDBPwd, "") << "nothing is kept to be taken for a code";
 
   // An empty access code still reaches the MySQL connection, and counts as a failure.
   log_.clear();
   {
     ScriptedPeer peer({{Ok(""), "keep"}, {Ok("")}});
     ASSERT_NE(peer.Port(), 0);
-    EXPECT_EQ(Make().SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "");
+    EXPECT_EQ(SetupMySQLConnection("http://" + peer.Base() + "/connexion"), "");
   }
   EXPECT_EQ(initialised_, std::vector<std::string>{""});
   EXPECT_EQ(log_, std::vector<std::string>{
@@ -194,7 +201,7 @@ TEST_F(RemoteAccessCodeTest, AFailedDownloadIsHandledAndLeavesNoPassword) {
                "\r\nHTTPPort=" + ScramblePassword(std::to_string(proxy.Port())) +
                "\r\nHTTPUserName=" + ScramblePassword("bob") +
                "\r\nHTTPPassword=" + ScramblePassword("pw") + "\r\n");
-    EXPECT_EQ(Make().SetupMySQLConnection("http://127.0.0.1:9/connexion"), "");
+    EXPECT_EQ(SetupMySQLConnection("http://127.0.0.1:9/connexion"), "");
     EXPECT_EQ(proxy.Requests().size(), 4u) << "answered three times, then given up";
   }
   EXPECT_EQ(log_, (std::vector<std::string>{
@@ -202,7 +209,7 @@ TEST_F(RemoteAccessCodeTest, AFailedDownloadIsHandledAndLeavesNoPassword) {
                       "! HTTP/1.1 407 Proxy Authentication Required", "(état)",
                       "Erreur : le paramétrage de la connexion au serveur MySQL a échoué."}));
   EXPECT_TRUE(initialised_.empty());
-  EXPECT_EQ(settings_.MySQLDBPwd, "");
+  EXPECT_EQ(settings_.MySQLDBPwd, "") << "nothing is kept to be taken for a code";
 }
 
 TEST_F(RemoteAccessCodeTest, EmptyingTheProxyServerGoesDirectFromTheNextCycle) {
@@ -213,14 +220,13 @@ TEST_F(RemoteAccessCodeTest, EmptyingTheProxyServerGoesDirectFromTheNextCycle) {
   const std::string url = "http://" + origin.Base() + "/connexion";
   WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") +
              "\r\nHTTPPort=" + ScramblePassword(std::to_string(proxy.Port())) + "\r\n");
-  EXPECT_EQ(Make().SetupMySQLConnection(url), "Sezam-42");
+  EXPECT_EQ(SetupMySQLConnection(url), "Sezam-42");
   ASSERT_EQ(proxy.Requests().size(), 2u);
   EXPECT_EQ(RequestLine(proxy.Requests()[0]), "GET " + url + " HTTP/1.1");
 
   // The next cycle: the operator has emptied the proxy keys.
   WriteProxy("HTTPServer=\r\nHTTPPort=\r\n");
-  settings_.MySQLDBPwd.clear();
-  EXPECT_EQ(Make().SetupMySQLConnection(url), "Sezam-43");
+  EXPECT_EQ(SetupMySQLConnection(url), "Sezam-43");
   EXPECT_EQ(proxy.Requests().size(), 2u);
   ASSERT_EQ(origin.Requests().size(), 2u);
   EXPECT_EQ(RequestLine(origin.Requests()[0]), "GET /connexion HTTP/1.1");
@@ -232,8 +238,7 @@ TEST_F(RemoteAccessCodeTest, AProxyPortThatIsNoPortNumberStopsBeforeAnyRequest) 
     WriteProxy("HTTPServer=" + ScramblePassword("127.0.0.1") +
                "\r\nHTTPPort=" + ScramblePassword(port) + "\r\n");
     log_.clear();
-    EXPECT_THROW(Make().SetupMySQLConnection("http://127.0.0.1:1/connexion"), EConvertError)
-        << port;
+    EXPECT_THROW(SetupMySQLConnection("http://127.0.0.1:1/connexion"), EConvertError) << port;
     EXPECT_EQ(log_, std::vector<std::string>{"Lecture des paramètres du proxy terminée."});
     EXPECT_TRUE(initialised_.empty());
   }

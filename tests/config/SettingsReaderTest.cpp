@@ -20,75 +20,26 @@ using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
 
-// Plays the service object: records what the read does to it, and the progress marker
-// the settings file shows at each of those moments.
-class FakeTarget : public SettingsTarget {
- public:
-  FakeTarget(const TSQLServerSettings& sc, std::string settingsFile)
-      : sc_(sc), settingsFile_(std::move(settingsFile)) {}
-
-  void SetTimerInterval(std::uint32_t milliseconds) override {
-    Seen("SetTimerInterval");
-    interval = milliseconds;
-  }
-  std::uint32_t TimerInterval() const override { return interval; }
-  bool SqlServerConnected() override {
-    Seen("SqlServerConnected");
-    return connected;
-  }
-  void CloseSqlServerConnection() override {
-    Seen("Close");
-    connected = false;
-  }
-  std::u16string BuildSQLServerConnectionString() override {
-    Seen("Build");
-    if (failBuild) throw Exception("construction impossible");
-    std::u16string text = u"Provider=MSOLEDBSQL.1;Data Source=" + sc_.ServerName;
-    if (!sc_.Password.empty()) text += u";Password=" + sc_.Password;
-    return text + u";User ID=" + sc_.UserName;
-  }
-  void SetSqlServerConnectionString(const std::u16string& text) override {
-    Seen("SetConnectionString");
-    connectionString = text;
-  }
-  std::u16string SqlServerConnectionString() override { return connectionString; }
-  void SetServiceStartName(const std::string& name) override {
-    Seen("SetServiceStartName");
-    if (failStartName) throw Exception("compte refusé");
-    startNames.push_back(name);
-  }
-
-  std::uint32_t interval = 1000;
-  bool connected = false;
-  bool failBuild = false;
-  bool failStartName = false;
-  std::u16string connectionString = u"initial";
-  std::vector<std::string> startNames;
-  // "call: marker in the file at that moment"
-  std::vector<std::string> calls;
-
- private:
-  void Seen(const std::string& call) {
-    try {
-      calls.push_back(call + ": " +
-                      IniFile(settingsFile_).ReadString("Execution", "LastMessage2", "-"));
-    } catch (const EInOutError&) {
-      calls.push_back(call + ": (illisible)");
-    }
-  }
-  const TSQLServerSettings& sc_;
-  std::string settingsFile_;
-};
+// The SQL Server connection string of a login, as the service is given it.
+std::u16string ConnectionString(const std::u16string& server, const std::u16string& password,
+                                const std::u16string& user = u"sa") {
+  return u"Provider=MSOLEDBSQL.1;Persist Security Info=True;Initial File Name=\"\";"
+         u"Server SPN=\"\";Authentication=\"\";Access Token=\"\";Data Source=" +
+         server + u";" +
+         (password.empty() ? u"" : u"User ID=" + user + u";Password=" + password + u";");
+}
 
 class SettingsReaderTest : public ::testing::Test {
  protected:
   SettingsReaderTest()
       : exe_(dir_.File("ZirvoSrv")),
-        target_(sc_, dir_.File("ZirvoSrv.ini")),
-        reader_(
-            exe_, [this](const std::string& line) { log_.push_back(line); }, target_, sc_,
-            settings_, debugMode_) {}
+        reader_(exe_, Log([this](const std::string& line) { Logging(line); })) {}
 
+  // One read, from the value the last one made.
+  bool Read() {
+    value_ = reader_.Read(value_, sqlServerOpen_);
+    return value_.Outcome.completed;
+  }
   IniFile Own() { return IniFile(dir_.File("ZirvoSrv.ini")); }
   void WriteOwn(const std::string& content) { WriteFileBytes(dir_.File("ZirvoSrv.ini"), content); }
   bool Logged(const std::string& line) const {
@@ -98,16 +49,27 @@ class SettingsReaderTest : public ::testing::Test {
 
   TempDir dir_;
   std::string exe_;
-  TSQLServerSettings sc_;
-  TServiceSettings settings_;
-  std::atomic<bool> debugMode_{false};
+  Settings value_;
+  bool sqlServerOpen_ = false;
   std::vector<std::string> log_;
-  FakeTarget target_;
+  // The marker the file shows when the connection string is built (a debug line).
+  std::string markerAtBuild_;
+  bool failBuild_ = false;
   SettingsReader reader_;
+
+ private:
+  void Logging(const std::string& line) {
+    if (line.rfind("ConnStr=", 0) == 0) {
+      markerAtBuild_ = Marker();
+      if (failBuild_) throw Exception("journal inaccessible");
+      return;
+    }
+    log_.push_back(line);
+  }
 };
 
 TEST_F(SettingsReaderTest, FirstRunOnAnEmptyFolderWritesEveryKeyWithItsDefault) {
-  reader_.LireConfiguration();
+  Read();
   std::string content = ReadFileBytes(dir_.File("ZirvoSrv.ini"));
   content = std::regex_replace(content, std::regex("LireConfiguration=[^\r]*"),
                                "LireConfiguration=<now>");
@@ -137,29 +99,29 @@ TEST_F(SettingsReaderTest, FirstRunOnAnEmptyFolderWritesEveryKeyWithItsDefault) 
   EXPECT_EQ(log_,
             std::vector<std::string>{
                 "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage"});
-  EXPECT_EQ(target_.interval, 3600000u);
-  EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=;User ID=sa");
-  EXPECT_TRUE(target_.startNames.empty()) << "the default name leaves the start name alone";
+  EXPECT_EQ(value_.Interval, 3600u);
+  EXPECT_EQ(value_.SqlServerConnectionString, ConnectionString(u"", u""));
+  EXPECT_EQ(value_.ZirvoServiceName, kServiceName);
   EXPECT_EQ(UnscramblePassword(kDefaultMySQLDBPwd).size(), 12u);
-  EXPECT_EQ(settings_.DataBaseDir, privateDir);
+  EXPECT_EQ(value_.DataBaseDir, privateDir);
+  EXPECT_TRUE(value_.Outcome.completed);
+  EXPECT_EQ(value_.Outcome.filePartError, "");
 }
 
 TEST_F(SettingsReaderTest, MarkersAdvanceInOrderThroughTheOwnBranch) {
-  target_.connected = true;
-  reader_.LireConfiguration();
-  EXPECT_EQ(target_.calls, (std::vector<std::string>{
-                               "SetTimerInterval: modification de l'intervale...",
-                               "SqlServerConnected: modification de DataBaseDir...",
-                               "Close: modification de DataBaseDir...",
-                               "Build: La connexion MSSQL était ouverte !",
-                               "SetConnectionString: La connexion MSSQL était ouverte !",
-                           }));
+  WriteOwn("[Main]\r\nDebugMode=1\r\n");
+  Read();
+  EXPECT_EQ(markerAtBuild_, "modification de DataBaseDir...");
+  sqlServerOpen_ = true;
+  Read();
+  EXPECT_EQ(markerAtBuild_, "La connexion MSSQL était ouverte !");
   EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
 }
 
 TEST_F(SettingsReaderTest, AFailureAfterTheFilePartLeavesItsMarkerAndReachesTheCaller) {
-  target_.failBuild = true;
-  EXPECT_THROW(reader_.LireConfiguration(), Exception);
+  WriteOwn("[Main]\r\nDebugMode=1\r\n");
+  failBuild_ = true;
+  EXPECT_THROW(Read(), Exception);
   EXPECT_EQ(Marker(), "modification de DataBaseDir...");
   EXPECT_NE(Own().ReadString("Execution", "LireConfiguration", ""), "");
 }
@@ -167,33 +129,32 @@ TEST_F(SettingsReaderTest, AFailureAfterTheFilePartLeavesItsMarkerAndReachesTheC
 TEST_F(SettingsReaderTest, StoredPasswordIsUnscrambledAndKeptScrambledInTheFile) {
   const std::string scrambled = ScramblePassword("Sécret!");
   WriteOwn("[DBKERNEL]\r\nServerName=srv\\SQLEXPRESS\r\nSAPW=" + scrambled + "\r\n");
-  debugMode_ = false;
-  reader_.LireConfiguration();
-  EXPECT_EQ(platform::WideToAnsi(sc_.Password), "Sécret!");
+  Read();
+  EXPECT_EQ(platform::WideToAnsi(value_.SC.Password), "Sécret!");
+  EXPECT_EQ(value_.ScrambledSAPW, scrambled);
   EXPECT_EQ(Own().ReadString("DBKERNEL", "SAPW", ""), scrambled);
-  reader_.LireConfiguration();
-  EXPECT_EQ(platform::WideToAnsi(sc_.Password), "Sécret!") << "the second run reads the same";
+  Read();
+  EXPECT_EQ(platform::WideToAnsi(value_.SC.Password), "Sécret!") << "the second run reads the same";
   EXPECT_EQ(Own().ReadString("DBKERNEL", "SAPW", ""), scrambled);
 
   for (const char* bad : {"ABC", "0a0b"}) {
     WriteOwn(std::string("[DBKERNEL]\r\nSAPW=") + bad + "\r\n");
-    reader_.LireConfiguration();
-    EXPECT_EQ(sc_.Password, u"_") << bad;
-    EXPECT_EQ(target_.connectionString,
-              u"Provider=MSOLEDBSQL.1;Data Source=;Password=_;User ID=sa");
+    Read();
+    EXPECT_EQ(value_.SC.Password, u"_") << bad;
+    EXPECT_EQ(value_.SqlServerConnectionString, ConnectionString(u"", u"_"));
   }
 }
 
 TEST_F(SettingsReaderTest, DebugModeSwitchesBetweenRunsAndShowsOnlyTwoPasswordCharacters) {
   WriteOwn("[Main]\r\nDebugMode=1\r\n[DBKERNEL]\r\nServerName=srv\r\nSAPW=" +
            ScramblePassword("motdepasse") + "\r\n");
-  reader_.LireConfiguration();
+  Read();
   EXPECT_FALSE(Logged("Exécution de LireConfiguration...")) << "debug was off before this run";
   EXPECT_TRUE(Logged("Chargement des paramètres de démarrage du service SMS. Mode debug actif."));
   EXPECT_TRUE(Logged("Les paramètres de la connexion MSSQL ont été actualisés."));
-  EXPECT_TRUE(
-      Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString="
-             "Provider=MSOLEDBSQL.1;Data Source=srv;Password=mo..."));
+  EXPECT_TRUE(Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString=" +
+                     platform::WideToAnsi(ConnectionString(u"srv", u"")) +
+                     "User ID=sa;Password=mo..."));
   EXPECT_TRUE(std::any_of(log_.begin(), log_.end(), [](const std::string& line) {
     return line.rfind("Lecture de la configuration effectuée à ", 0) == 0;
   }));
@@ -201,20 +162,20 @@ TEST_F(SettingsReaderTest, DebugModeSwitchesBetweenRunsAndShowsOnlyTwoPasswordCh
   log_.clear();
   Own().WriteString("Main", "DebugMode", "0");
   Own().WriteString("DBKERNEL", "SAPW", "");
-  reader_.LireConfiguration();
+  Read();
   EXPECT_EQ(log_,
             (std::vector<std::string>{
                 "Exécution de LireConfiguration...",
                 "!! LireConfiguration : mot de passe de connexion MSSQL vide après décodage"}));
   log_.clear();
   Own().WriteString("Main", "DebugMode", "1");
-  reader_.LireConfiguration();
-  EXPECT_TRUE(
-      Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString="
-             "Provider=MSOLEDBSQL.1;Data Source=srv;User ID=sa - AUCUN MOT DE PASSE"));
+  Read();
+  EXPECT_TRUE(Logged("LireConfiguration : ADO_MSSQLConnection.ConnectionString=" +
+                     platform::WideToAnsi(ConnectionString(u"srv", u"")) +
+                     " - AUCUN MOT DE PASSE"));
   Own().WriteString("Main", "DebugMode", "yes");
-  reader_.LireConfiguration();
-  EXPECT_FALSE(debugMode_);
+  Read();
+  EXPECT_FALSE(value_.DebugMode);
   EXPECT_EQ(Own().ReadString("Main", "DebugMode", ""), "0");
 }
 
@@ -237,8 +198,8 @@ TEST_F(SettingsReaderTest, IntervalEdgeValues) {
   for (const auto& c : cases) {
     log_.clear();
     WriteOwn(std::string("[Main]\r\nInterval=") + c.stored + "\r\n");
-    reader_.LireConfiguration();
-    EXPECT_EQ(target_.interval, c.periodMs) << c.stored;
+    Read();
+    EXPECT_EQ(value_.Interval * 1000u, c.periodMs) << c.stored;
     EXPECT_EQ(Own().ReadString("Main", "Interval", ""), c.writtenBack) << c.stored;
     EXPECT_EQ(log_.size(), c.logged ? 2u : 1u) << c.stored;
   }
@@ -249,8 +210,8 @@ TEST_F(SettingsReaderTest, GatewayTlsVerificationTakesZeroOneOrTwoAndOtherwiseOb
        std::vector<std::pair<std::string, int>>{{" 2 ", 2}, {"0", 0}, {"strict", 1}, {"3", 1}}) {
     log_.clear();
     WriteOwn("[Endpoints]\r\nGatewayTlsVerification=" + stored + "\r\n");
-    reader_.LireConfiguration();
-    EXPECT_EQ(settings_.GatewayTlsVerification, applied) << stored;
+    Read();
+    EXPECT_EQ(value_.GatewayTlsVerification, applied) << stored;
     EXPECT_EQ(Own().ReadString("Endpoints", "GatewayTlsVerification", ""), std::to_string(applied));
     const bool known = stored != "strict" && stored != "3";
     EXPECT_EQ(log_.size(), known ? 1u : 2u) << stored;
@@ -260,25 +221,25 @@ TEST_F(SettingsReaderTest, GatewayTlsVerificationTakesZeroOneOrTwoAndOtherwiseOb
   }
 }
 
-TEST_F(SettingsReaderTest, ServiceStartNameIsSetForAnyOtherNameAndItsFailureIsLogged) {
+TEST_F(SettingsReaderTest, ServiceNameIsReadAsWritten) {
   WriteOwn("[Main]\r\nZirvoServiceName=\r\n");
-  reader_.LireConfiguration();
-  EXPECT_EQ(target_.startNames, std::vector<std::string>{""});
+  Read();
+  EXPECT_EQ(value_.ZirvoServiceName, "");
   WriteOwn("[Main]\r\nZirvoServiceName=zirvoservice\r\n");
-  target_.failStartName = true;
-  reader_.LireConfiguration();
-  EXPECT_TRUE(Logged("Echec lors du paramétrage de ZirvoService.ServiceStartName : compte refusé"));
+  Read();
+  EXPECT_EQ(value_.ZirvoServiceName, "zirvoservice");
   EXPECT_EQ(Marker(), "LireConfiguration() terminée.") << "the run goes on";
 }
 
 TEST_F(SettingsReaderTest, EmptyPrivateDirectoryIsAbsorbedAsAStepOneError) {
   WriteOwn("[DBKERNEL]\r\nPrivate= \t \r\nServerName=srv\r\n");
-  reader_.LireConfiguration();
+  Read();
   EXPECT_TRUE(
       Logged("Erreur lors de la lecture de la configuration - étape 1 : "
              "Unable to create directory"));
-  EXPECT_EQ(sc_.ServerName, u"srv") << "what was read before the error stays";
-  EXPECT_EQ(target_.connectionString, u"Provider=MSOLEDBSQL.1;Data Source=srv;User ID=sa");
+  EXPECT_EQ(value_.SC.ServerName, u"srv") << "what was read before the error stays";
+  EXPECT_EQ(value_.SqlServerConnectionString, ConnectionString(u"srv", u""));
+  EXPECT_EQ(value_.Outcome.filePartError, "Unable to create directory");
   EXPECT_EQ(Marker(), "LireConfiguration() terminée.");
 }
 
@@ -290,15 +251,14 @@ TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedOnceAndTheReadGoesOn) {
   test::MakeReadOnly(dir_.File("ZirvoSrv.ini"));
   for (int run = 0; run < 2; ++run) {
     log_.clear();
-    EXPECT_TRUE(reader_.LireConfiguration());
+    EXPECT_TRUE(Read());
     EXPECT_EQ(log_, std::vector<std::string>{
                         "Erreur lors de la lecture de la configuration - étape 1 : Unable to write "
                         "to " +
                         dir_.File("ZirvoSrv.ini")});
-    EXPECT_EQ(target_.interval, 5000u) << "the interval read is applied";
-    EXPECT_EQ(sc_.Password, u"pw") << "unscrambled once, run " << run;
-    EXPECT_EQ(target_.connectionString,
-              u"Provider=MSOLEDBSQL.1;Data Source=;Password=pw;User ID=sa");
+    EXPECT_EQ(value_.Interval, 5u) << "the interval read is applied";
+    EXPECT_EQ(value_.SC.Password, u"pw") << "unscrambled once, run " << run;
+    EXPECT_EQ(value_.SqlServerConnectionString, ConnectionString(u"", u"pw"));
     EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")), content);
   }
 }
@@ -308,14 +268,13 @@ TEST_F(SettingsReaderTest, ReadOnlySettingsFileIsReportedOnceAndTheReadGoesOn) {
 TEST_F(SettingsReaderTest, AFileThatCannotBeReadFailsTheReadAndNothingIsUnscrambledTwice) {
   WriteOwn("[DBConnexion]\r\nMySQLDBPwd=" + ScramblePassword("code") +
            "\r\n[DBKERNEL]\r\nSAPW=" + ScramblePassword("secret") + "\r\n");
-  reader_.LireConfiguration();
-  ASSERT_EQ(sc_.Password, u"secret");
-  settings_.MySQLDBPwd = "code";  // what the MySQL set-up leaves in a cycle
+  Read();
+  ASSERT_EQ(value_.SC.Password, u"secret");
   log_.clear();
 
   std::filesystem::remove(dir_.File("ZirvoSrv.ini"));
   std::filesystem::create_directory(dir_.File("ZirvoSrv.ini"));
-  EXPECT_TRUE(reader_.LireConfiguration());
+  EXPECT_TRUE(Read());
   ASSERT_FALSE(log_.empty());
   EXPECT_EQ(log_.front().rfind("Erreur lors de la lecture de la configuration - étape 1 : "
                                "Impossible de lire le fichier de paramètres " +
@@ -324,10 +283,9 @@ TEST_F(SettingsReaderTest, AFileThatCannotBeReadFailsTheReadAndNothingIsUnscramb
             0u)
       << log_.front();
   EXPECT_EQ(log_.size(), 1u) << "the markers that cannot be written say nothing more";
-  EXPECT_EQ(sc_.Password, u"secret");
-  EXPECT_EQ(settings_.MySQLDBPwd, ScramblePassword("code"));
-  EXPECT_EQ(target_.connectionString,
-            u"Provider=MSOLEDBSQL.1;Data Source=;Password=secret;User ID=sa");
+  EXPECT_EQ(value_.SC.Password, u"secret");
+  EXPECT_EQ(value_.MySQLDBPwd, ScramblePassword("code"));
+  EXPECT_EQ(value_.SqlServerConnectionString, ConnectionString(u"", u"secret"));
   EXPECT_TRUE(std::filesystem::is_empty(dir_.File("ZirvoSrv.ini"))) << "nothing written";
 }
 
@@ -348,17 +306,17 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
   WriteFileBytes(dir_.File("sqlserver/Varnox.ver"),
                  "[DBKERNEL]\r\nServerName=CABINET\\SQL\r\nDatabaseName=VARNOX\r\nSAPW=" +
                      ScramblePassword("pw") + "\r\n");
-  EXPECT_TRUE(reader_.LireConfiguration());
-  EXPECT_EQ(sc_.ServerName, u"CABINET\\SQL");
-  EXPECT_EQ(sc_.DatabaseName, u"VARNOX");
-  EXPECT_EQ(sc_.UserName, u"sa");
-  EXPECT_EQ(sc_.Password, u"pw");
+  EXPECT_TRUE(Read());
+  EXPECT_EQ(value_.SC.ServerName, u"CABINET\\SQL");
+  EXPECT_EQ(value_.SC.DatabaseName, u"VARNOX");
+  EXPECT_EQ(value_.SC.UserName, u"sa");
+  EXPECT_EQ(value_.SC.Password, u"pw");
   IniFile own = Own();
   EXPECT_EQ(own.ReadString("DBKERNEL", "ServerName", ""), "CABINET\\SQL");
   EXPECT_EQ(own.ReadString("DBKERNEL", "SAPW", ""), ScramblePassword("pw"));
   EXPECT_EQ(own.ReadString("DBKERNEL", "DataBaseDir", ""), dir_.File("Priv") + "/");
   EXPECT_FALSE(std::filesystem::exists(dir_.File("Priv"))) << "this branch creates no directory";
-  EXPECT_EQ(target_.calls[1], "SqlServerConnected: Leture de Varnox.ver terminée.");
+  EXPECT_EQ(markerAtBuild_, "Leture de Varnox.ver terminée.");
   EXPECT_TRUE(Logged("DatabaseDir=" + dir_.File("Priv") + "/\r" + std::string(22, ' ') +
                      "SQLServerDir=" + dir_.File("sqlserver")));
   for (const char* line :
@@ -370,19 +328,21 @@ TEST_F(VarnoxBranchTest, TakesTheLoginFromTheDesktopFiles) {
 }
 
 TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
-  sc_.ServerName = u"previous";
+  value_.SC.ServerName = u"previous";
+  value_.SqlServerConnectionString = u"initial";
   WriteVarnoxIni("");
-  EXPECT_FALSE(reader_.LireConfiguration()) << "the caller must not use the login";
+  EXPECT_FALSE(Read()) << "the caller must not use the login";
   EXPECT_TRUE(
       Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
              "(SQLServerDir=[]). Abandon de la procédure."));
+  EXPECT_EQ(value_.Outcome.abandonMessage, log_.back());
   EXPECT_FALSE(Own().SectionExists("Execution"));
-  EXPECT_EQ(sc_.ServerName, u"previous");
-  EXPECT_EQ(target_.connectionString, u"initial") << "nothing after the abort runs";
+  EXPECT_EQ(value_.SC.ServerName, u"previous");
+  EXPECT_EQ(value_.SqlServerConnectionString, u"initial") << "nothing after the abort runs";
 
   log_.clear();
   WriteVarnoxIni(dir_.File("sqlserver"));
-  EXPECT_FALSE(reader_.LireConfiguration());
+  EXPECT_FALSE(Read());
   EXPECT_TRUE(
       Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
              "(SQLServerDir=[" +
@@ -391,7 +351,7 @@ TEST_F(VarnoxBranchTest, BlankServerOrMissingVarnoxVerAbortsTheRun) {
   // The desktop files are outside text: a control byte in them cannot forge a log line.
   log_.clear();
   WriteVarnoxIni("\x1b[2J\x08nulle part");
-  EXPECT_FALSE(reader_.LireConfiguration());
+  EXPECT_FALSE(Read());
   EXPECT_TRUE(
       Logged("Le chemin de la base de données de Quenzar SQL n'est pas paramétré "
              "(SQLServerDir=[\\x1B[2J\\x08nulle part]). Abandon de la procédure."));
@@ -438,19 +398,17 @@ TEST_F(VarnoxBranchTest, EveryFileReadsTheSameInEachEncoding) {
                      form.save("[Database]\r\nPrivate=" + dir_.File("Privé") +
                                "\r\nServer=" + dir_.File("sqlserver") + "\r\n"));
       WriteFileBytes(dir_.File("sqlserver/Varnox.ver"), form.save(login));
-      sc_ = {};
-      settings_ = {};
-      debugMode_ = false;
-      target_.interval = 0;
+      value_ = {};
+      value_.Interval = 0;
 
-      EXPECT_TRUE(reader_.LireConfiguration());
-      EXPECT_TRUE(debugMode_.load());
-      EXPECT_EQ(target_.interval, 5000u);
-      EXPECT_EQ(sc_.ServerName, u"CABINET\\SQLÉ");
-      EXPECT_EQ(sc_.DatabaseName, u"VARNOX");
-      EXPECT_EQ(sc_.UserName, u"médecin");
-      EXPECT_EQ(sc_.Password, u"pw");
-      EXPECT_EQ(settings_.DataBaseDir, dir_.File("Privé") + "/");
+      EXPECT_TRUE(Read());
+      EXPECT_TRUE(value_.DebugMode);
+      EXPECT_EQ(value_.Interval, 5u);
+      EXPECT_EQ(value_.SC.ServerName, u"CABINET\\SQLÉ");
+      EXPECT_EQ(value_.SC.DatabaseName, u"VARNOX");
+      EXPECT_EQ(value_.SC.UserName, u"médecin");
+      EXPECT_EQ(value_.SC.Password, u"pw");
+      EXPECT_EQ(value_.DataBaseDir, dir_.File("Privé") + "/");
       EXPECT_EQ(ReadFileBytes(dir_.File("ZirvoSrv.ini")).rfind(form.save(""), 0), 0u)
           << "mark kept";
       EXPECT_EQ(Own().ReadString("DBKERNEL", "UserName", ""), "médecin");
@@ -462,8 +420,8 @@ TEST_F(VarnoxBranchTest, EveryFileReadsTheSameInEachEncoding) {
 
 TEST_F(SettingsReaderTest, UseVarnoxIniWithoutVarnoxIniTakesTheOwnBranchSilently) {
   WriteOwn("[Main]\r\nUseVarnox_ini=1\r\n[DBKERNEL]\r\nServerName=own\r\n");
-  reader_.LireConfiguration();
-  EXPECT_EQ(sc_.ServerName, u"own");
+  Read();
+  EXPECT_EQ(value_.SC.ServerName, u"own");
   EXPECT_EQ(log_.size(), 1u) << "only the empty-password line";
 }
 

@@ -41,8 +41,7 @@ SqliteDatabase::SqliteDatabase(bool withSchema) {
 std::unique_ptr<db::Connection> SqliteDatabase::NewConnection() const {
   db::TSQLServerSettings sc;
   sc.ServerName = platform::AnsiToWide(File());
-  auto connection = std::make_unique<db::Connection>(
-      db::BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  auto connection = std::make_unique<db::Connection>(db::BuildSQLServerConnectionString(sc, Log()));
   connection->SetSqlServerDriver(u"SQLite3");
   connection->SetLoginTimeout(3);
   return connection;

@@ -71,11 +71,12 @@ TEST(DatabaseConcurrency, StateReportsAndStateRowsDuringARunningSelectionStayCon
   constexpr int kReports = 150;
   std::thread serviceThread([&] {
     StateReportContext context{*connection,
-                               [&](const std::string& line) {
-                                 if (line.find("enregistrements") != std::string::npos)
-                                   ++countLines;
-                               },
-                               [] { return true; },
+                               Log(
+                                   [&](const std::string& line) {
+                                     if (line.find("enregistrements") != std::string::npos)
+                                       ++countLines;
+                                   },
+                                   [] { return true; }),
                                [] { return true; },
                                [] { return std::string("ZirvoService"); },
                                {}};
@@ -83,7 +84,7 @@ TEST(DatabaseConcurrency, StateReportsAndStateRowsDuringARunningSelectionStayCon
       try {
         ActualizeSQLServiceState(context);
         RecordServiceState(*connection, 7, "Le service est en pause",
-                           "échec : ", [&](const std::string&) { ++reportErrors; });
+                           "échec : ", Log([&](const std::string&) { ++reportErrors; }));
       } catch (const Exception&) {
         ++reportErrors;
       }
@@ -110,8 +111,7 @@ TEST(DatabaseConcurrency, ClosingWhileTheOtherThreadReportsGivesErrorsNeverCrash
   std::atomic<int> reports{0};
   std::thread serviceThread([&] {
     StateReportContext context{*connection,
-                               [](const std::string&) {},
-                               [] { return true; },
+                               Log([](const std::string&) {}, [] { return true; }),
                                [] { return false; },
                                [] { return std::string("ZirvoService"); },
                                {}};

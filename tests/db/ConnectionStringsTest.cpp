@@ -22,7 +22,8 @@ struct Built {
 Built Build(TSQLServerSettings sc, bool debugMode = true) {
   Built built;
   built.text = BuildSQLServerConnectionString(
-      sc, debugMode, [&](const std::string& line) { built.log.push_back(line); });
+      sc, Log([&](const std::string& line) { built.log.push_back(line); },
+              [debugMode] { return debugMode; }));
   return built;
 }
 

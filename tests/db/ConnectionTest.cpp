@@ -34,9 +34,8 @@ Lines OpenFailureLines(Connection& connection) {
     connection.Open();
     ADD_FAILURE() << "the open was expected to fail";
   } catch (const Exception& error) {
-    HandleDatabaseError(
-        error, [&](const std::string& line) { lines.push_back(line); },
-        [&] { lines.push_back("<state>"); });
+    HandleDatabaseError(error, Log([&](const std::string& line) { lines.push_back(line); }),
+                        [&] { lines.push_back("<state>"); });
   }
   EXPECT_FALSE(connection.Connected());
   return lines;
@@ -82,13 +81,14 @@ TEST(Connection, MySQLDataSourceOpensWithTheAccessCodeAndRefusesAWrongOne) {
   Connection mySql(kMySQLCreationConnectionString);
   Lines log;
   const auto writeLog = [&](const std::string& line) { log.push_back(line); };
-  InitMySQLDB(mySql, platform::AnsiToWide(test::MariaDbServer::kPassword), true, writeLog);
+  InitMySQLDB(mySql, platform::AnsiToWide(test::MariaDbServer::kPassword),
+              Log(writeLog, [] { return true; }));
   EXPECT_EQ(log, Lines{"InitMySQLDB terminé."});
   mySql.SetLoginTimeout(5);
   mySql.Open();
   EXPECT_TRUE(mySql.Connected());
   // InitMySQLDB closes an open connection before replacing its string.
-  InitMySQLDB(mySql, u"wrong", false, writeLog);
+  InitMySQLDB(mySql, u"wrong", Log(writeLog));
   EXPECT_FALSE(mySql.Connected());
   EXPECT_EQ(mySql.ConnectionString(), MySQLConnectionString(u"wrong"));
   const Lines lines = OpenFailureLines(mySql);
@@ -133,7 +133,7 @@ TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndC
   const int closedPort = test::FreeLoopbackPort();
   TSQLServerSettings sc{u"127.0.0.1," + platform::AnsiToWide(std::to_string(closedPort)), u"Varnox",
                         u"", u"pw"};
-  Connection sqlServer(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  Connection sqlServer(BuildSQLServerConnectionString(sc, Log()));
   sqlServer.SetSqlServerDriver(u"FreeTDS");
   sqlServer.SetLoginTimeout(3);
   const auto started = steady_clock::now();
@@ -145,7 +145,7 @@ TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndC
   EXPECT_NE(lines[0].find("(SQLSTATE 08001"), std::string::npos) << lines[0];
 
   // On Linux the automatic SQL Server driver is FreeTDS.
-  Connection automatic(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  Connection automatic(BuildSQLServerConnectionString(sc, Log()));
   automatic.SetLoginTimeout(3);
   EXPECT_NE(OpenFailureLines(automatic)[0].find("[FreeTDS]"), std::string::npos);
 
@@ -157,7 +157,7 @@ TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndC
   // is refused before any driver is loaded, naming the key to correct.
   for (const std::u16string driver :
        {u"ODBC Driver 18 for SQL Server", u"/tmp/evil.so", u"..\\evil.dll", u"FreeTDS/../evil"}) {
-    Connection refused(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+    Connection refused(BuildSQLServerConnectionString(sc, Log()));
     refused.SetSqlServerDriver(driver);
     lines = OpenFailureLines(refused);
     EXPECT_EQ(lines[0].rfind("! Pilote SQL Server refusé (clé SQLServerDriver de la section ODBC) "
@@ -170,7 +170,7 @@ TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndC
 
   // A semicolon in the password: refused before any driver sees the string.
   sc.Password = u"ab;cd";
-  Connection semicolon(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  Connection semicolon(BuildSQLServerConnectionString(sc, Log()));
   lines = OpenFailureLines(semicolon);
   EXPECT_EQ(lines[0],
             "! Chaîne de connexion invalide : segment sans signe égal après la clé « Password » "
@@ -178,20 +178,20 @@ TEST(Connection, UnreachableServersMissingSourcesAndBrokenStringsFailQuicklyAndC
 
   test::TempDir folder;
   TSQLServerSettings mistyped{platform::AnsiToWide(folder.File("Varnx.db")), u"", u"", u""};
-  Connection noDatabase(BuildSQLServerConnectionString(mistyped, false, [](const std::string&) {}));
+  Connection noDatabase(BuildSQLServerConnectionString(mistyped, Log()));
   noDatabase.SetSqlServerDriver(u"SQLite3");
   lines = OpenFailureLines(noDatabase);
   EXPECT_NE(lines[0].find("SQLSTATE"), std::string::npos) << lines[0];
   EXPECT_FALSE(std::filesystem::exists(folder.File("Varnx.db"))) << "no empty database left behind";
   mistyped.ServerName.clear();
-  Connection noPath(BuildSQLServerConnectionString(mistyped, false, [](const std::string&) {}));
+  Connection noPath(BuildSQLServerConnectionString(mistyped, Log()));
   noPath.SetSqlServerDriver(u"SQLite3");
   EXPECT_NE(OpenFailureLines(noPath)[0].find("Data Source"), std::string::npos);
 
   test::TempDir missingFolder;
   TSQLServerSettings sqlite{platform::AnsiToWide(missingFolder.File("nowhere/Varnox.db")), u"", u"",
                             u""};
-  Connection noFile(BuildSQLServerConnectionString(sqlite, false, [](const std::string&) {}));
+  Connection noFile(BuildSQLServerConnectionString(sqlite, Log()));
   noFile.SetSqlServerDriver(u"SQLite3");
   lines = OpenFailureLines(noFile);
   EXPECT_EQ(lines[0].rfind("! ", 0), 0u);
@@ -212,9 +212,9 @@ TEST(Connection, EveryDriverEndsItsWaitOnAFrozenServerWithinItsBoundsAndRecovers
   Connection mySql(mySqlText);
   const TSQLServerSettings sc{u"127.0.0.1," + port, u"Varnox",
                               platform::AnsiToWide(test::MariaDbServer::kUser), password};
-  Connection practice(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  Connection practice(BuildSQLServerConnectionString(sc, Log()));
   practice.SetSqlServerDriver(platform::AnsiToWide(test::kMariaDbDriver));
-  Connection freeTds(BuildSQLServerConnectionString(sc, false, [](const std::string&) {}));
+  Connection freeTds(BuildSQLServerConnectionString(sc, Log()));
   freeTds.SetSqlServerDriver(platform::AnsiToWide(test::kFreeTdsDriver));
   for (Connection* connection : {&mySql, &practice, &freeTds}) {
     connection->SetLoginTimeout(2);

@@ -15,9 +15,8 @@ using Lines = std::vector<std::string>;
 // Runs the handler and returns its log lines, the state report shown as "<state>".
 Lines Handle(const Exception& error) {
   Lines lines;
-  HandleDatabaseError(
-      error, [&](const std::string& line) { lines.push_back(line); },
-      [&] { lines.push_back("<state>"); });
+  HandleDatabaseError(error, Log([&](const std::string& line) { lines.push_back(line); }),
+                      [&] { lines.push_back("<state>"); });
   return lines;
 }
 
@@ -51,9 +50,9 @@ TEST(HandleDatabaseError, ConversionAbortAndOtherErrorsInTheirOrder) {
 
   // A failing state report replaces the error; the lines before it are already written.
   Lines lines;
-  EXPECT_THROW(HandleDatabaseError(
-                   Exception("M"), [&](const std::string& line) { lines.push_back(line); },
-                   [] { throw Exception("count failed"); }),
+  EXPECT_THROW(HandleDatabaseError(Exception("M"),
+                                   Log([&](const std::string& line) { lines.push_back(line); }),
+                                   [] { throw Exception("count failed"); }),
                Exception);
   EXPECT_EQ(lines, (Lines{"! M"}));
 }

@@ -58,12 +58,11 @@ TEST(ServiceStatusText, EveryStateCodeMissingServicesAndFailingQueries) {
 class StateReport : public ::testing::Test {
  protected:
   StateReportContext Context(bool debug) {
-    return StateReportContext{*connection_,
-                              [this](const std::string& line) { log_.push_back(line); },
-                              [debug] { return debug; },
-                              [this] { return timerEnabled_; },
-                              [this] { return serviceName_; },
-                              Manager({{"ZirvoService", 4}})};
+    return StateReportContext{
+        *connection_,
+        Log([this](const std::string& line) { log_.push_back(line); }, [debug] { return debug; }),
+        [this] { return timerEnabled_; }, [this] { return serviceName_; },
+        Manager({{"ZirvoService", 4}})};
   }
   void FillSmsSended(int rows) {
     Query fill(*connection_);
@@ -133,7 +132,7 @@ TEST_F(StateReport, FailedStateRowIsLoggedWithItsPrefixAndNotRaised) {
   RecordServiceState(
       *connection_, 7, "Le service des SMS est en pause",
       "Impossible d'enregistrer l'état du service des SMS dans la base de données : ",
-      [this](const std::string& line) { log_.push_back(line); });
+      Log([this](const std::string& line) { log_.push_back(line); }));
   ASSERT_EQ(log_.size(), 1u);
   EXPECT_EQ(log_[0].rfind(
                 "Impossible d'enregistrer l'état du service des SMS dans la base de données : ", 0),

@@ -334,7 +334,7 @@ TEST_P(Statements, StateHistoryCountAndServerErrorsThroughTheStateReport) {
   auto writeLog = [&](const std::string& line) { log.push_back(line); };
   RecordServiceState(
       *connection_, 7, "Le service est en pause",
-      "Impossible d'enregistrer l'état du service dans la base de données : ", writeLog);
+      "Impossible d'enregistrer l'état du service dans la base de données : ", Log(writeLog));
   EXPECT_TRUE(log.empty());
   Query state(*connection_);
   state.SetText("select * from SrvState");

@@ -767,6 +767,11 @@ class ServiceProcessTest(unittest.TestCase):
             ("Varnox.ini illisible", {"UseVarnox": 1}, {},
              {1: "ÉCHEC - la lecture échoue : Impossible de lire le fichier de paramètres %s : "
                  % varnox, 2: "ÉCHEC"}),
+            ("Varnox.ini sans dossier SQL Server", {"UseVarnox": 1}, {},
+             {1: "ÉCHEC - la lecture s'arrête sur « Le chemin de la base de données de Quenzar "
+                 "SQL n'est pas paramétré (SQLServerDir=[]). Abandon de la procédure. » et le "
+                 "cycle avec elle", 2: "NON VÉRIFIÉ", 4: "NON VÉRIFIÉ", 5: "NON VÉRIFIÉ",
+              6: "NON VÉRIFIÉ"}),
             ("intervalle nul", {"Interval": 0}, {},
              {1: "ÉCHEC - Interval=0 : aucun cycle ne s'exécutera."}),
             ("base absente", {"ServerName": d + "/absente.db"}, {},
@@ -809,6 +814,9 @@ class ServiceProcessTest(unittest.TestCase):
                         f.write("[Database]\nServer=%s\n" % d)
                     os.chmod(varnox, 0)
                     launcher = unprivileged
+                if name == "Varnox.ini sans dossier SQL Server":
+                    with open(varnox, "w") as f:
+                        f.write("[Database]\nServer=\n")
                 if name == "compte refusé au dernier cycle":
                     shutil.copy(log, log + ".vu")
                     with open(log, "ab") as f:

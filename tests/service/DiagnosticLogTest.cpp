@@ -121,14 +121,14 @@ TEST(WaitSeconds, ZeroReturnsAtOnceAndStillLogsBothLinesInDebugMode) {
   TempDir dir;
   LogWriter log(dir.File("z.log"));
   const auto start = std::chrono::steady_clock::now();
-  WaitSeconds(0, log, true);
+  WaitSeconds(0, log.AsLog([] { return true; }));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   const auto lines = Lines(ReadFileBytes(log.Path()));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_TRUE(lines[0].ends_with(" : Attente de 0 seconde(s)."));
   EXPECT_TRUE(lines[1].ends_with(" : Attente de 0 seconde(s) terminée."));
 
-  WaitSeconds(0, log, false);
+  WaitSeconds(0, log.AsLog({}));
   EXPECT_EQ(Lines(ReadFileBytes(log.Path())).size(), 2u) << "nothing logged outside debug mode";
 }
 
@@ -136,15 +136,15 @@ TEST(WaitSeconds, OneSecondBlocksAtLeastThatLong) {
   TempDir dir;
   LogWriter log(dir.File("z.log"));
   const auto start = std::chrono::steady_clock::now();
-  WaitSeconds(1, log, false);
+  WaitSeconds(1, log.AsLog({}));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(WaitSeconds, OutOfRangeRaisesConversionErrorAfterTheFirstLine) {
   TempDir dir;
   LogWriter log(dir.File("z.log"));
-  EXPECT_THROW(WaitSeconds(60, log, true), EConvertError);
-  EXPECT_THROW(WaitSeconds(-1, log, false), EConvertError);
+  EXPECT_THROW(WaitSeconds(60, log.AsLog([] { return true; })), EConvertError);
+  EXPECT_THROW(WaitSeconds(-1, log.AsLog({})), EConvertError);
   const auto lines = Lines(ReadFileBytes(log.Path()));
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(lines[0].ends_with(" : Attente de 60 seconde(s)."));

@@ -76,7 +76,6 @@ class LifecycleDatabaseTest : public ::testing::Test {
         service_(host_.CreateService<CycleHoldingService>(LogWriter(dir_.File("ZirvoSrv.log")))) {
     service_.SetExecutablePath(dir_.File("ZirvoSrv"));
   }
-  ~LifecycleDatabaseTest() override { DebugMode = false; }
 
   void WriteSettings(const std::string& main) {
     test::WriteFileBytes(dir_.File("ZirvoSrv.ini"), "[Main]\r\n" + main +
@@ -200,12 +199,12 @@ TEST_F(LifecycleDatabaseTest, TheStateReportAsksTheSystemForTheNamedService) {
   test::TempDir units, runtime;
   test::ScopedEnvironment unitDirectory("ZIRVOSRV_UNIT_DIR", units.Path().string());
   test::ScopedEnvironment runtimeDirectory("ZIRVOSRV_RUNTIME_DIR", runtime.Path().string());
-  DebugMode = true;
   const std::string prefix =
       "ActualizeSQLServiceState : la base de données MSSQL n'est pas connectée. Etat du "
       "service : ";
   WriteSettings("DebugMode=1\r\nZirvoServiceName=ZirvoEssai\r\n");
   service_.LireConfiguration();
+  EXPECT_EQ(service_.ServiceStartName(), "ZirvoEssai") << "the name read is the one registered";
   service_.ActualizeSQLServiceState();
   EXPECT_EQ(Log().back(), "État du timer : inactif");
   EXPECT_TRUE(Logged(prefix + "Le service est inexistant !"));

@@ -48,7 +48,11 @@ class MainServiceTest : public ::testing::Test {
       : manager(system),
         host({}, test::FakeEnvironment(system, manager)),
         service(host.CreateService<SeamService>(LogWriter(directory.File("ZirvoSrv.log")))) {}
-  ~MainServiceTest() override { DebugMode = false; }
+  void DebugOn() {
+    auto settings = std::make_shared<config::Settings>(*service.CurrentSettings());
+    settings->DebugMode = true;
+    service.PublishSettings(std::move(settings));
+  }
 
   std::vector<std::string> LogMessages() const {
     return test::LogMessages(directory.File("ZirvoSrv.log"));
@@ -75,8 +79,9 @@ TEST_F(MainServiceTest, IsCreatedAsTheFormDescribesIt) {
   EXPECT_EQ(service.TimerService.Interval(), 1000u);
   EXPECT_FALSE(service.Service_Busy);
   EXPECT_FALSE(service.ADO_MSSQLConnection.Connected());
-  EXPECT_TRUE(service.SC.ServerName.empty() && service.SC.DatabaseName.empty() &&
-              service.SC.UserName.empty() && service.SC.Password.empty());
+  const db::TSQLServerSettings& sc = service.CurrentSettings()->SC;
+  EXPECT_TRUE(sc.ServerName.empty() && sc.DatabaseName.empty() && sc.UserName.empty() &&
+              sc.Password.empty());
   EXPECT_EQ(service.GetServiceController(), &ServiceController);
   EXPECT_EQ(LogMessages(), std::vector<std::string>{"TZirvoService.ServiceCreate..."});
 }
@@ -120,7 +125,7 @@ TEST_F(MainServiceTest, LogsEveryLifecycleEventAndEnablesTheTimerWhenRunning) {
 }
 
 TEST_F(MainServiceTest, DebugModeAddsItsLines) {
-  DebugMode = true;
+  DebugOn();
   {
     HostRunner runner(host, manager);
     ASSERT_TRUE(system.WaitForState(kRunning));
@@ -176,7 +181,7 @@ TEST_F(MainServiceTest, AStateReportFailureAtStartEndsTheService) {
 }
 
 TEST_F(MainServiceTest, StateReportFailuresAtPauseAndStop) {
-  DebugMode = true;
+  DebugOn();
   HostRunner runner(host, manager);
   ASSERT_TRUE(system.WaitForState(kRunning));
   service.reportFails = true;
@@ -200,7 +205,7 @@ TEST_F(MainServiceTest, StateReportFailuresAtPauseAndStop) {
 }
 
 TEST_F(MainServiceTest, AStopDuringACycleSkipsTheStateWorkButStillStops) {
-  DebugMode = true;
+  DebugOn();
   HostRunner runner(host, manager);
   ASSERT_TRUE(system.WaitForState(kRunning));
   service.Service_Busy = true;

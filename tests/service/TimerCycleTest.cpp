@@ -79,11 +79,6 @@ class TimerCycleTest : public ::testing::Test {
       return std::vector<platform::AdapterAddress>{{false, address_, "255.255.255.0"}};
     });
   }
-  ~TimerCycleTest() override {
-    DebugMode = false;
-    ServiceSettings = {};
-    RemoteAccessURL.clear();
-  }
 
   // `main` is the body of section Main, `more` further sections, `kernel` more keys of
   // section DBKERNEL; the stored access code is the MariaDB user's unless `more` has its
@@ -274,7 +269,7 @@ TEST_F(TimerCycleTest, AFullCycleDownloadsTheAccessCodeAndOpensBothDatabases) {
   onAddress_ = [&lookups] { ++lookups; };
   Tick();
 
-  EXPECT_EQ(RemoteAccessURL, "http://" + peer.Base() + "/connexion");
+  EXPECT_EQ(config::AccessCodeUrl(peer.Base()), "http://" + peer.Base() + "/connexion");
   const auto requests = peer.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_TRUE(requests[0].starts_with("GET /connexion HTTP/1.1\r\n"));
@@ -293,7 +288,7 @@ TEST_F(TimerCycleTest, AFullCycleDownloadsTheAccessCodeAndOpensBothDatabases) {
       << "one second after each database opens";
   EXPECT_EQ(service_.deliveryChecks, 1);
   EXPECT_TRUE(service_.databasesOpen);
-  EXPECT_EQ(ServiceSettings.MySQLDBPwd, test::MariaDbServer::kPassword);
+  EXPECT_EQ(service_.CurrentSettings()->MySQLDBPwd, "") << "the downloaded code is not kept";
   const config::IniFile settings(dir_.File("ZirvoSrv.ini"));
   for (const char* key :
        {"HTTPServer", "HTTPUserName", "HTTPPassword", "HTTPPort", "HTTPBasicAuthentification"}) {
