@@ -84,6 +84,8 @@ class ServiceFrame {
   // settings read may change the start name later, which counts from the next
   // installation.
   const ServiceRegistration& Registration() const { return registration_; }
+  // A start name or a password clears the record's interactive flag; the handlers already
+  // assigned keep allowing what they allow (see Events).
   void SetRegistration(ServiceRegistration registration);
   const std::string& Name() const { return registration_.name; }
   // The display name, or the name when none is set.
