@@ -1,58 +1,20 @@
 // A statement on a Connection: its text as lines, named parameters bound by the kind of
-// their value, a buffered result read row by row, and statements without a result.
+// their value, run for a result it keeps (QueryResult) or for none.
 #pragma once
 
-#include <cstdint>
-#include <deque>
+#include <cstddef>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "base/DateTime.h"
+#include "db/Parameter.h"
+#include "db/QueryResult.h"
 
 namespace zirvo::db {
 
 class Connection;
 struct PreparedStatement;
-
-// The value of one named parameter. Its kind fixes the ODBC type it is bound with.
-class Parameter {
- public:
-  enum class Kind { Unset, Null, Boolean, DateTime, Float, DaySerial, Text, Byte };
-
-  explicit Parameter(std::string name) : name_(std::move(name)) {}
-  const std::string& Name() const { return name_; }
-  Kind ValueKind() const { return kind_; }
-
-  void SetNull() { kind_ = Kind::Null; }
-  void SetBoolean(bool value);
-  void SetDateTime(const LocalDateTime& value);  // bound as a timestamp, to the millisecond
-  void SetFloat(double value);                   // bound as a double everywhere
-  // A date-time as its day-count serial, bound as a double on SQL Server, which reads a
-  // number compared with a datetime as days since 1 January 1900; every other server
-  // gets the timestamp SQL Server would have made of it (the serial's date two days
-  // later), so a date window selects the same rows on every backend.
-  void SetDaySerial(double serial);
-  void SetText(std::string value);  // narrow text, bound as UTF-16
-  void SetByte(std::uint8_t value);
-
-  bool BooleanValue() const { return boolean_; }
-  const LocalDateTime& DateTimeValue() const { return dateTime_; }
-  double FloatValue() const { return number_; }
-  const std::string& TextValue() const { return text_; }
-  std::uint8_t ByteValue() const { return byte_; }
-
- private:
-  std::string name_;
-  Kind kind_ = Kind::Unset;
-  bool boolean_ = false;
-  LocalDateTime dateTime_;
-  double number_ = 0;
-  std::string text_;
-  std::uint8_t byte_ = 0;
-};
 
 // Ownership: the Connection must outlive the Query. A Query object is used by one thread
 // at a time; several Query objects on one Connection may be used by different threads
@@ -100,33 +62,19 @@ class Query {
   // every field, the default.
   void KeepOnlyFields(std::vector<std::string> names);
   // Releases the result; closing a closed query does nothing.
-  void Close() noexcept;
+  void Close() noexcept { result_.Close(); }
 
-  bool Active() const { return active_; }
-  long RecordCount() const;  // rows of the open result
-  bool Eof() const;          // past the last row, or closed
-  void Next();               // past the end it stays there
-  long RecNo() const;        // 1-based position of the current row; -1 without one
-
-  // The current row's field of that name (ASCII case ignored, the first of equal names):
-  // NULL reads as empty text, and as 0 for an integer. A text that is no integer raises
-  // EConvertError.
-  std::string FieldAsText(std::string_view name) const;
-  long long FieldAsInteger(std::string_view name) const;
-  bool FieldIsNull(std::string_view name) const;
+  // The kept result (see QueryResult).
+  bool Active() const { return result_.Active(); }
+  long RecordCount() const { return result_.RecordCount(); }
+  bool Eof() const { return result_.Eof(); }
+  void Next() { result_.Next(); }
+  long RecNo() const { return result_.RecNo(); }
+  std::string FieldAsText(std::string_view name) const { return result_.FieldAsText(name); }
+  long long FieldAsInteger(std::string_view name) const { return result_.FieldAsInteger(name); }
+  bool FieldIsNull(std::string_view name) const { return result_.FieldIsNull(name); }
 
  private:
-  // One kept cell: its bytes in cellBytes_, or NULL. Eight bytes: a large result keeps
-  // three of them per row.
-  struct CellSpan {
-    static constexpr std::uint32_t kNull = 0xFFFFFFFFu;
-    std::uint32_t offset = 0;
-    std::uint32_t length = kNull;
-    bool IsNull() const { return length == kNull; }
-  };
-
-  const CellSpan& Cell(std::string_view name) const;
-  std::string_view CellText(const CellSpan& cell) const;
   void Reparse();
   void DropPrepared() noexcept;
 
@@ -139,17 +87,7 @@ class Query {
   std::vector<std::string> keptFields_;        // empty: every field
   bool keepPrepared_ = false;
   std::unique_ptr<PreparedStatement> prepared_;
-
-  bool active_ = false;
-  std::vector<std::string> columns_;  // the kept columns, in result order
-  // The kept cells row after row. Equal neighbours in a column (the account of
-  // consecutive rows) share their bytes, so a result costs what its distinct texts do.
-  // In blocks, not one array: growing never holds an old and a new copy at once, which
-  // would add to the peak while the driver still holds its own copy of the result.
-  std::deque<CellSpan> cells_;
-  std::string cellBytes_;
-  std::size_t rowCount_ = 0;
-  std::size_t current_ = 0;
+  QueryResult result_;
 };
 
 }  // namespace zirvo::db

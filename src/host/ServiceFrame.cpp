@@ -55,41 +55,37 @@ ServiceFrame::ServiceFrame(ServiceHost& host) : host_(host) {}
 
 ServiceFrame::~ServiceFrame() = default;
 
-void ServiceFrame::SetServiceStartName(std::string startName) {
-  serviceStartName_ = std::move(startName);
-  if (!serviceStartName_.empty()) interactive_ = false;
-}
-
-void ServiceFrame::SetPassword(std::string password) {
-  password_ = std::move(password);
-  if (!password_.empty()) interactive_ = false;
-}
-
-void ServiceFrame::SetInteractive(bool interactive) {
-  interactive_ = interactive;
-  if (interactive) {
-    serviceStartName_.clear();
-    password_.clear();
+void ServiceFrame::SetRegistration(ServiceRegistration registration) {
+  registration_ = std::move(registration);
+  if (!registration_.startName.empty() || !registration_.password.empty()) {
+    registration_.interactive = false;
   }
+  if (onStop_) registration_.allowStop = true;
+  if (onPause_ || onContinue_) registration_.allowPause = true;
+}
+
+void ServiceFrame::SetServiceStartName(std::string startName) {
+  registration_.startName = std::move(startName);
+  if (!registration_.startName.empty()) registration_.interactive = false;
 }
 
 void ServiceFrame::SetOnStop(StopEvent handler) {
   onStop_ = std::move(handler);
-  if (onStop_) allowStop_ = true;
+  if (onStop_) registration_.allowStop = true;
 }
 
 void ServiceFrame::SetOnPause(PauseEvent handler) {
   onPause_ = std::move(handler);
-  if (onPause_) allowPause_ = true;
+  if (onPause_) registration_.allowPause = true;
 }
 
 void ServiceFrame::SetOnContinue(ContinueEvent handler) {
   onContinue_ = std::move(handler);
-  if (onContinue_) allowPause_ = true;
+  if (onContinue_) registration_.allowPause = true;
 }
 
 std::uint32_t ServiceFrame::ManagerServiceType() const {
-  switch (serviceType_) {
+  switch (registration_.serviceType) {
     case ServiceType::stDevice:
       return platform::kServiceKernelDriver;
     case ServiceType::stFileSystem:
@@ -99,7 +95,7 @@ std::uint32_t ServiceFrame::ManagerServiceType() const {
   }
   std::uint32_t type = host_.Services().size() > 1 ? platform::kServiceWin32ShareProcess
                                                    : platform::kServiceWin32OwnProcess;
-  if (interactive_) type |= platform::kServiceInteractiveProcess;
+  if (registration_.interactive) type |= platform::kServiceInteractiveProcess;
   return type;
 }
 
@@ -115,12 +111,12 @@ void ServiceFrame::ReportServiceStatus() {
   if (!statusHandle_) return;
   const ServiceStatus status = status_.load();
   platform::ServiceStatusRecord record;
-  record.serviceType = runServiceType_;
+  record.serviceType = run_.serviceType;
   record.currentState = static_cast<std::uint32_t>(status);
   if (status != ServiceStatus::csStartPending) {
     record.controlsAccepted = platform::kServiceAcceptShutdown;
-    if (allowStop_) record.controlsAccepted |= platform::kServiceAcceptStop;
-    if (allowPause_) record.controlsAccepted |= platform::kServiceAcceptPauseContinue;
+    if (run_.allowStop) record.controlsAccepted |= platform::kServiceAcceptStop;
+    if (run_.allowPause) record.controlsAccepted |= platform::kServiceAcceptPauseContinue;
   }
   record.win32ExitCode = errCode_ != 0 ? platform::kErrorServiceSpecificError : win32ErrCode_;
   record.serviceSpecificExitCode = errCode_;
@@ -128,7 +124,7 @@ void ServiceFrame::ReportServiceStatus() {
     std::lock_guard<std::mutex> checkPointLock(checkPointMutex);
     record.checkPoint = processCheckPoints.Next(status);
   }
-  record.waitHint = waitHint_;
+  record.waitHint = run_.waitHint;
   const std::uint32_t error = statusHandle_->SetServiceStatus(record);
   if (error != 0) LogServiceEvent(platform::SystemErrorText(error));
 }
@@ -139,7 +135,7 @@ void ServiceFrame::ProcessServiceRequests(bool wait) {
 
 void ServiceFrame::LogServiceEvent(const std::string& text) const {
   std::lock_guard<std::mutex> lock(eventMutex_);
-  if (!eventSource_) eventSource_ = host_.Environment().openEventSource(name_);
+  if (!eventSource_) eventSource_ = host_.Environment().openEventSource(registration_.name);
   if (eventSource_) eventSource_->ReportError(text);
 }
 
@@ -155,8 +151,8 @@ void ServiceFrame::Controller(std::uint32_t code) {
 void ServiceFrame::Main(const std::vector<std::string>& arguments) {
   params_.insert(params_.end(), arguments.begin(), arguments.end());
   std::uint32_t registrationError = 0;
-  auto handle = host_.Environment().manager->RegisterControlHandler(name_, GetServiceController(),
-                                                                    registrationError);
+  auto handle = host_.Environment().manager->RegisterControlHandler(
+      registration_.name, GetServiceController(), registrationError);
   if (!handle) {
     LogServiceEvent(platform::SystemErrorText(registrationError));
     return;
@@ -164,7 +160,8 @@ void ServiceFrame::Main(const std::vector<std::string>& arguments) {
   {
     std::lock_guard<std::mutex> lock(reportMutex_);
     statusHandle_ = std::move(handle);
-    runServiceType_ = ManagerServiceType();
+    run_ = {ManagerServiceType(), registration_.allowStop, registration_.allowPause,
+            registration_.waitHint};
   }
   try {
     // The stopped report must go out whatever happened before it: the manager waits for

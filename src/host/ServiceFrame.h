@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/ServiceRegistration.h"
 #include "platform/EventLog.h"
 #include "platform/ServiceManager.h"
 
@@ -33,10 +34,6 @@ enum class ServiceStatus : std::uint32_t {
 };
 
 bool IsPending(ServiceStatus status);
-
-enum class ServiceType { stWin32, stDevice, stFileSystem };
-enum class StartType { stBoot = 0, stSystem = 1, stAuto = 2, stManual = 3, stDisabled = 4 };
-enum class ErrorSeverity { esIgnore = 0, esNormal = 1, esSevere = 2, esCritical = 3 };
 
 // Control codes the manager sends.
 inline constexpr std::uint32_t kControlStop = 1;
@@ -64,10 +61,10 @@ using InstallHook = std::function<void(class ServiceFrame& sender)>;
 // The base of a service. The host owns it; it is created and destroyed on the main
 // thread. During a run the manager's thread runs Main, the service thread runs the
 // start, execute and control events, and the manager's dispatcher thread calls
-// Controller. Settings are set before Run; the status reports of a run use them as they
-// were when the run began, so a setting changed during a run (the start name a settings
-// read sets on the main thread) counts from the next installation, never half-way
-// through a report on another thread.
+// Controller. The registration is set before Run; the status reports of a run use it as
+// it was when the run began, so a change during a run (the start name a settings read
+// sets on the main thread) counts from the next installation, never half-way through a
+// report on another thread.
 class ServiceFrame {
  public:
   using StartEvent = std::function<void(ServiceFrame& sender, bool& started)>;
@@ -83,44 +80,28 @@ class ServiceFrame {
 
   ServiceHost& Host() const { return host_; }
 
-  // Settings.
-  const std::string& Name() const { return name_; }
-  void SetName(std::string name) { name_ = std::move(name); }
+  // Settings: the registration record, copied. The owner fills it before Run; the
+  // settings read may change the start name later, which counts from the next
+  // installation.
+  const ServiceRegistration& Registration() const { return registration_; }
+  // A start name or a password clears the record's interactive flag; the handlers already
+  // assigned keep allowing what they allow (see Events).
+  void SetRegistration(ServiceRegistration registration);
+  const std::string& Name() const { return registration_.name; }
   // The display name, or the name when none is set.
-  const std::string& DisplayName() const { return displayName_.empty() ? name_ : displayName_; }
-  void SetDisplayName(std::string displayName) { displayName_ = std::move(displayName); }
-  const std::string& ServiceStartName() const { return serviceStartName_; }
-  // Setting an account or a password clears Interactive; setting Interactive clears both.
+  const std::string& DisplayName() const {
+    return registration_.displayName.empty() ? registration_.name : registration_.displayName;
+  }
+  const std::string& ServiceStartName() const { return registration_.startName; }
+  // Clears Interactive when not empty.
   void SetServiceStartName(std::string startName);
-  const std::string& Password() const { return password_; }
-  void SetPassword(std::string password);
-  bool Interactive() const { return interactive_; }
-  void SetInteractive(bool interactive);
-  ServiceType GetServiceType() const { return serviceType_; }
-  void SetServiceType(ServiceType type) { serviceType_ = type; }
-  StartType GetStartType() const { return startType_; }
-  void SetStartType(StartType type) { startType_ = type; }
-  ErrorSeverity GetErrorSeverity() const { return errorSeverity_; }
-  void SetErrorSeverity(ErrorSeverity severity) { errorSeverity_ = severity; }
-  bool AllowStop() const { return allowStop_; }
-  void SetAllowStop(bool allow) { allowStop_ = allow; }
-  bool AllowPause() const { return allowPause_; }
-  void SetAllowPause(bool allow) { allowPause_ = allow; }
-  std::uint32_t WaitHint() const { return waitHint_; }
-  void SetWaitHint(std::uint32_t milliseconds) { waitHint_ = milliseconds; }
-  const std::string& LoadGroup() const { return loadGroup_; }
-  void SetLoadGroup(std::string group) { loadGroup_ = std::move(group); }
-  const std::vector<std::string>& Dependencies() const { return dependencies_; }
-  void SetDependencies(std::vector<std::string> names) { dependencies_ = std::move(names); }
-  std::uint32_t TagID() const { return tagId_; }
-  void SetTagID(std::uint32_t tag) { tagId_ = tag; }
-  // Files named in the registration for administrators, as (label, full path).
-  const std::vector<std::pair<std::string, std::string>>& DocumentedFiles() const {
-    return documentedFiles_;
-  }
-  void SetDocumentedFiles(std::vector<std::pair<std::string, std::string>> files) {
-    documentedFiles_ = std::move(files);
-  }
+  const std::string& Password() const { return registration_.password; }
+  bool Interactive() const { return registration_.interactive; }
+  StartType GetStartType() const { return registration_.startType; }
+  bool AllowStop() const { return registration_.allowStop; }
+  bool AllowPause() const { return registration_.allowPause; }
+  std::uint32_t WaitHint() const { return registration_.waitHint; }
+  std::uint32_t TagID() const { return registration_.tagId; }
 
   // Events. Assigning a pause or continue handler allows pause; a stop handler, stop.
   void SetOnStart(StartEvent handler) { onStart_ = std::move(handler); }
@@ -208,21 +189,7 @@ class ServiceFrame {
   void WaitForWork();
 
   ServiceHost& host_;
-  std::string name_;
-  std::string displayName_;
-  std::string serviceStartName_;
-  std::string password_;
-  bool interactive_ = false;
-  ServiceType serviceType_ = ServiceType::stWin32;
-  StartType startType_ = StartType::stAuto;
-  ErrorSeverity errorSeverity_ = ErrorSeverity::esNormal;
-  bool allowStop_ = true;
-  bool allowPause_ = true;
-  std::uint32_t waitHint_ = 5000;
-  std::string loadGroup_;
-  std::vector<std::string> dependencies_;
-  std::uint32_t tagId_ = 0;
-  std::vector<std::pair<std::string, std::string>> documentedFiles_;
+  ServiceRegistration registration_;
 
   StartEvent onStart_;
   NotifyEvent onExecute_;
@@ -237,8 +204,13 @@ class ServiceFrame {
   std::vector<std::string> params_;
   std::mutex reportMutex_;
   std::unique_ptr<platform::ServiceStatusHandle> statusHandle_;
-  // The type field of the run's reports, taken with the status handle.
-  std::uint32_t runServiceType_ = 0;
+  // What the run's reports say of the registration, taken with the status handle.
+  struct RunRegistration {
+    std::uint32_t serviceType = 0;
+    bool allowStop = true;
+    bool allowPause = true;
+    std::uint32_t waitHint = 0;
+  } run_;
   std::unique_ptr<ServiceThread> serviceThread_;
   // Read by any thread (the timer cycle on the main thread) while the manager's thread
   // creates and frees the service thread.

@@ -222,23 +222,24 @@ bool ServiceHost::Installation(bool install) {
     try {
       if (install) {
         if (service->BeforeInstall) service->BeforeInstall(*service);
+        const ServiceRegistration registration = service->Registration();
         platform::ServiceInstallation installation;
-        installation.name = service->Name();
+        installation.name = registration.name;
         installation.displayName = service->DisplayName();
         installation.serviceType = service->ManagerServiceType();
-        std::uint32_t startType = static_cast<std::uint32_t>(service->GetStartType());
+        std::uint32_t startType = static_cast<std::uint32_t>(registration.startType);
         if (startType < platform::kServiceAutoStart &&
-            service->GetServiceType() != ServiceType::stDevice) {
+            registration.serviceType != ServiceType::stDevice) {
           startType = platform::kServiceAutoStart;
         }
         installation.startType = startType;
-        installation.errorControl = static_cast<std::uint32_t>(service->GetErrorSeverity());
+        installation.errorControl = static_cast<std::uint32_t>(registration.errorSeverity);
         installation.binaryPath = environment_.programPath;
-        installation.loadGroup = service->LoadGroup();
-        installation.dependencies = service->Dependencies();
-        installation.startName = service->ServiceStartName();
-        installation.password = service->Password();
-        installation.documentedFiles = service->DocumentedFiles();
+        installation.loadGroup = registration.loadGroup;
+        installation.dependencies = registration.dependencies;
+        installation.startName = registration.startName;
+        installation.password = registration.password;
+        installation.documentedFiles = registration.documentedFiles;
         // A fresh machine has no account of the service's own: rather than refuse, the
         // service runs under its virtual account where the system has one (only the rights
         // granted to it), otherwise under the system's account; the operator is told.
@@ -257,9 +258,11 @@ bool ServiceHost::Installation(bool install) {
           notes += "\nLe service « " + service->DisplayName() +
                    " » est installé sous le compte « " + installation.startName + " ».";
         }
-        std::uint32_t tag = service->TagID();
+        std::uint32_t tag = registration.tagId;
         database->CreateServiceEntry(installation, tag);
-        service->SetTagID(tag);
+        ServiceRegistration installed = service->Registration();
+        installed.tagId = tag;
+        service->SetRegistration(std::move(installed));
         try {
           if (service->AfterInstall) service->AfterInstall(*service);
         } catch (...) {

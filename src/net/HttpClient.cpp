@@ -147,9 +147,7 @@ void HttpClient::EstablishTunnel(const Url& url, std::uint16_t port, const std::
     if (IsSuccess(reply.code)) return;
 
     const std::string body = ReadReplyBody(reader, reply, false);
-    const bool canAnswer = reply.code == 407 && ProxyCredentialsConfigured() &&
-                           (proxy_.basicAuthentication || OffersBasic(reply.headers));
-    if (!canAnswer || round >= kMaxAuthRounds) {
+    if (!CanAnswerProxy(reply) || round >= kMaxAuthRounds) {
       throw HttpProtocolError(reply.code, EscapeControlBytes(reply.statusLine),
                               BodyToText(body, reply.headers.Value("Content-Type")));
     }
@@ -162,113 +160,140 @@ void HttpClient::EstablishTunnel(const Url& url, std::uint16_t port, const std::
   }
 }
 
+HttpClient::Routing HttpClient::RouteRequest(std::string_view urlText, bool post) {
+  Routing routing;
+  Url& url = routing.url;
+  url = ParseUrl(urlText);
+  if (url.protocol.empty()) url.protocol = lastProtocol_ == "https" ? "https" : "http";
+  lastProtocol_ = url.protocol;
+  routing.port = EffectivePort(url);
+  routing.version = post ? "1.0" : "1.1";
+  routing.target = RequestTarget(url);
+  Place& place = routing.place;
+  place.tls = url.protocol == "https";
+  if (!proxy_.proxyServer.empty()) {
+    place.route = place.tls ? Route::kTunnel : Route::kProxyPlain;
+    place.host = proxy_.proxyServer;
+    place.port = proxy_.proxyPort;
+    if (place.tls) place.tunnelTarget = url.host + ":" + std::to_string(routing.port);
+  } else {
+    place.host = url.host;
+    place.port = routing.port;
+  }
+  return routing;
+}
+
+std::string HttpClient::RequestMessage(const Routing& routing, const std::string& contentType,
+                                       const std::string* formBody,
+                                       bool sendProxyCredentials) const {
+  const Url& url = routing.url;
+  const Route route = routing.place.route;
+  const bool post = formBody != nullptr;
+  RequestHead head;
+  head.method = post ? "POST" : "GET";
+  head.target = route == Route::kProxyPlain ? AbsoluteTarget(url, routing.port) : routing.target;
+  head.version = routing.version;
+  if (route == Route::kDirect && !routing.place.tls && routing.version == "1.0") {
+    head.connection = "keep-alive";
+  }
+  if (route == Route::kProxyPlain && routing.version == "1.0") head.proxyConnection = "keep-alive";
+  head.contentType = contentType;
+  if (post) head.contentLength = formBody->size();
+  head.host = HostHeaderValue(url, routing.port);
+  head.accept = kAccept;
+  head.acceptEncoding = WithIdentityEncoding("");
+  head.userAgent = kUserAgent;
+  head.authorization = BasicCredentials(kUserName, "");
+  if (sendProxyCredentials) head.proxyAuthorization = ProxyAuthorization();
+  head.cookie = cookies_.HeaderFor(url.host, routing.target, routing.place.tls,
+                                   std::chrono::system_clock::now());
+  std::string message = WriteRequestHead(head);
+  if (post) message += *formBody;
+  return message;
+}
+
+ReplyHead HttpClient::Exchange(const Routing& routing, const std::string& message,
+                               const std::string& contentType, bool post, bool reused,
+                               Deadline deadline) {
+  for (bool firstAttempt = true;; firstAttempt = false) {
+    const std::uint64_t receivedBefore = connection_->BytesReceived();
+    try {
+      connection_->Write(message);
+      contentType_ = contentType;
+      return ReadReplyHead(connection_->Reader());
+    } catch (...) {
+      // A server may close an idle kept-alive connection just as the next request
+      // goes out. A GET that got no byte of answer on such a connection is sent once
+      // more on a fresh one; a server that is merely silent is not asked twice, and
+      // what the main loop's pump raised (a stop of the service) ends the request.
+      const bool stale = reused && firstAttempt && !post && !pumpInterrupted_ &&
+                         IsConnectionFailure(std::current_exception()) &&
+                         connection_->BytesReceived() == receivedBefore;
+      Disconnect();
+      if (!stale) throw;
+    }
+    Connect(routing.place, routing.url, routing.port, routing.version, deadline);
+  }
+}
+
+std::string HttpClient::ReadReplyRest(const Routing& routing, ReplyHead& reply) {
+  const Url& url = routing.url;
+  std::string body;
+  try {
+    for (const auto& value : reply.headers.Values("Set-Cookie")) {
+      cookies_.Store(value, url.host, routing.target, std::chrono::system_clock::now(),
+                     url.protocol == "https");
+    }
+    body = ReadReplyBody(connection_->Reader(), reply, false);
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+  const bool keep = !closeAfterExchange_ && !connection_->PeerClosed() &&
+                    KeepsConnection(routing.version == "1.0", reply.headers.Value("Connection"),
+                                    reply.headers.Value("Proxy-Connection"));
+  if (!keep) Disconnect();
+  return BodyToText(body, reply.headers.Value("Content-Type"));
+}
+
+bool HttpClient::CanAnswerProxy(const ReplyHead& reply) const {
+  return reply.code == 407 && ProxyCredentialsConfigured() &&
+         (proxy_.basicAuthentication || OffersBasic(reply.headers));
+}
+
 std::string HttpClient::Request(std::string_view urlText, const std::string* formBody) {
   pumpInterrupted_ = false;
   const Deadline deadline = std::chrono::steady_clock::now() + options_.waits.requestTimeout;
-  Url url = ParseUrl(urlText);
-  if (url.protocol.empty()) url.protocol = lastProtocol_ == "https" ? "https" : "http";
-  lastProtocol_ = url.protocol;
-  const std::uint16_t port = EffectivePort(url);
   const bool post = formBody != nullptr;
-  const std::string version = post ? "1.0" : "1.1";
-  const bool tls = url.protocol == "https";
-  const bool viaProxy = !proxy_.proxyServer.empty();
-
-  Place place;
-  place.tls = tls;
-  if (viaProxy) {
-    place.route = tls ? Route::kTunnel : Route::kProxyPlain;
-    place.host = proxy_.proxyServer;
-    place.port = proxy_.proxyPort;
-    if (tls) place.tunnelTarget = url.host + ":" + std::to_string(port);
-  } else {
-    place.host = url.host;
-    place.port = port;
-  }
+  const Routing routing = RouteRequest(urlText, post);
 
   if (post) Disconnect();
-  if (connection_ && (!(place == place_) || !connection_->StillUsable())) Disconnect();
+  if (connection_ && (!(routing.place == place_) || !connection_->StillUsable())) Disconnect();
   // A form POST changes the client's type for good, but only once its request is written:
   // a POST that never reached a server leaves the following GETs as they were.
   const std::string contentType =
       post && IsReplaceableContentType(contentType_) ? kFormContentType : contentType_;
-  const std::string target = RequestTarget(url);
   // Proxy credentials go to the proxy only: inside a tunnel the request reaches the
   // server itself, which must not learn them.
-  bool sendProxyCredentials = place.route == Route::kProxyPlain && proxy_.basicAuthentication;
+  bool sendProxyCredentials =
+      routing.place.route == Route::kProxyPlain && proxy_.basicAuthentication;
 
   for (int round = 0;; ++round) {
     const bool reused = connection_ != nullptr;
     if (reused) {
       connection_->SetDeadline(deadline);
     } else {
-      Connect(place, url, port, version, deadline);
+      Connect(routing.place, routing.url, routing.port, routing.version, deadline);
     }
-
-    RequestHead head;
-    head.method = post ? "POST" : "GET";
-    head.target = place.route == Route::kProxyPlain ? AbsoluteTarget(url, port) : target;
-    head.version = version;
-    if (place.route == Route::kDirect && !tls && version == "1.0") head.connection = "keep-alive";
-    if (place.route == Route::kProxyPlain && version == "1.0") head.proxyConnection = "keep-alive";
-    head.contentType = contentType;
-    if (post) head.contentLength = formBody->size();
-    head.host = HostHeaderValue(url, port);
-    head.accept = kAccept;
-    head.acceptEncoding = WithIdentityEncoding("");
-    head.userAgent = kUserAgent;
-    head.authorization = BasicCredentials(kUserName, "");
-    if (sendProxyCredentials) head.proxyAuthorization = ProxyAuthorization();
-    head.cookie = cookies_.HeaderFor(url.host, target, tls, std::chrono::system_clock::now());
-    std::string message = WriteRequestHead(head);
-    if (post) message += *formBody;
-
-    ReplyHead reply;
-    for (bool firstAttempt = true;; firstAttempt = false) {
-      const std::uint64_t receivedBefore = connection_->BytesReceived();
-      try {
-        connection_->Write(message);
-        contentType_ = contentType;
-        reply = ReadReplyHead(connection_->Reader());
-        break;
-      } catch (...) {
-        // A server may close an idle kept-alive connection just as the next request
-        // goes out. A GET that got no byte of answer on such a connection is sent once
-        // more on a fresh one; a server that is merely silent is not asked twice, and
-        // what the main loop's pump raised (a stop of the service) ends the request.
-        const bool stale = reused && firstAttempt && !post && !pumpInterrupted_ &&
-                           IsConnectionFailure(std::current_exception()) &&
-                           connection_->BytesReceived() == receivedBefore;
-        Disconnect();
-        if (!stale) throw;
-      }
-      Connect(place, url, port, version, deadline);
-    }
-    std::string body;
-    try {
-      for (const auto& value : reply.headers.Values("Set-Cookie")) {
-        cookies_.Store(value, url.host, target, std::chrono::system_clock::now(),
-                       url.protocol == "https");
-      }
-      body = ReadReplyBody(connection_->Reader(), reply, false);
-    } catch (...) {
-      Disconnect();
-      throw;
-    }
-
-    const bool keep = !closeAfterExchange_ && !connection_->PeerClosed() &&
-                      KeepsConnection(version == "1.0", reply.headers.Value("Connection"),
-                                      reply.headers.Value("Proxy-Connection"));
-    if (!keep) Disconnect();
-
-    std::string text = BodyToText(body, reply.headers.Value("Content-Type"));
+    const std::string message =
+        RequestMessage(routing, contentType, formBody, sendProxyCredentials);
+    ReplyHead reply = Exchange(routing, message, contentType, post, reused, deadline);
+    std::string text = ReadReplyRest(routing, reply);
     if (IsSuccess(reply.code)) return text;
     // A proxy that asks for credentials on a plain request is answered as it is for a
     // tunnel; its refusal page is never a reply of the server behind it.
-    const bool canAnswer = reply.code == 407 && place.route == Route::kProxyPlain &&
-                           round < kMaxAuthRounds && ProxyCredentialsConfigured() &&
-                           (proxy_.basicAuthentication || OffersBasic(reply.headers));
-    if (!canAnswer) {
+    if (routing.place.route != Route::kProxyPlain || round >= kMaxAuthRounds ||
+        !CanAnswerProxy(reply)) {
       throw HttpProtocolError(reply.code, EscapeControlBytes(reply.statusLine), std::move(text));
     }
     sendProxyCredentials = true;

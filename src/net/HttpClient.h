@@ -13,6 +13,7 @@
 
 #include "net/Connection.h"
 #include "net/Cookies.h"
+#include "net/HttpReply.h"
 #include "net/Tls.h"
 #include "net/Url.h"
 
@@ -104,7 +105,29 @@ class HttpClient {
     bool operator==(const Place&) const = default;
   };
 
+  // Where one request goes and how, fixed before anything is sent.
+  struct Routing {
+    Url url;
+    std::uint16_t port = 0;
+    std::string version;
+    std::string target;  // the origin-form target: the path and the query
+    Place place;
+  };
+
+  // Routes, then sends in rounds: another round only to answer a plain proxy's 407.
   std::string Request(std::string_view urlText, const std::string* formBody);
+  Routing RouteRequest(std::string_view urlText, bool post);
+  // The request's head and body as they go out.
+  std::string RequestMessage(const Routing& routing, const std::string& contentType,
+                             const std::string* formBody, bool sendProxyCredentials) const;
+  // Writes the message on the open connection and reads the reply's head; a connection
+  // kept from an earlier request (reused) found closed is replaced once for a GET.
+  ReplyHead Exchange(const Routing& routing, const std::string& message,
+                     const std::string& contentType, bool post, bool reused, Deadline deadline);
+  // Stores the reply's cookies, reads its body as text and keeps or ends the connection.
+  std::string ReadReplyRest(const Routing& routing, ReplyHead& reply);
+  // Whether a 407 can be answered with the configured proxy credentials.
+  bool CanAnswerProxy(const ReplyHead& reply) const;
   void Connect(const Place& place, const Url& url, std::uint16_t port, const std::string& version,
                Deadline deadline);
   void OpenSocketTo(const std::string& host, std::uint16_t port, Deadline deadline);

@@ -285,6 +285,53 @@ bool IsUnexpectedEof(unsigned long code) {
   return (code & 0x7FFFFF) == kReasonUnexpectedEof || (code & 0xFFF) == kReasonUnexpectedEof;
 }
 
+// Why a call of the handshake, a read or a write did not succeed.
+struct TlsFailure {
+  enum class Kind {
+    kWantRead,   // the socket must be readable before the same call is made again
+    kWantWrite,  // ... writable
+    kClosed,     // the peer ended the session with its closing alert
+    kCut,        // the connection ended without that alert
+    kSocket,     // the system failed the socket call: systemError
+    kLibrary,    // anything else: the library's text, if it queued one
+  };
+  Kind kind = Kind::kLibrary;
+  int error = 0;  // SSL_get_error's code, for a failure nothing else names
+  std::uint32_t systemError = 0;
+  std::string text;  // the library's first queued error, or empty
+  bool Wants() const { return kind == Kind::kWantRead || kind == Kind::kWantWrite; }
+};
+
+// Reads, right after a call returned `result`, what went wrong; a failure (not a wait)
+// empties the library's error queue. The library queues no error with the closing alert,
+// and an empty queue, no system error or a 0 return (the system's error then being an
+// old one) mean the connection ended.
+TlsFailure ClassifyFailure(const TlsFunctions& f, const ssl_st* session, int result) {
+  TlsFailure failure;
+  failure.error = f.getError(session, result);
+  if (failure.error == kSslErrorWantRead) {
+    failure.kind = TlsFailure::Kind::kWantRead;
+    return failure;
+  }
+  if (failure.error == kSslErrorWantWrite) {
+    failure.kind = TlsFailure::Kind::kWantWrite;
+    return failure;
+  }
+  // The system's error first: reading the library's queue may overwrite it.
+  failure.systemError = platform::LastSocketError();
+  unsigned long code = 0;
+  failure.text = LibraryErrorText(f, code);
+  if (failure.error == kSslErrorZeroReturn) {
+    failure.kind = TlsFailure::Kind::kClosed;
+  } else if (failure.error == kSslErrorSyscall && code == 0) {
+    failure.kind = result == 0 || failure.systemError == 0 ? TlsFailure::Kind::kCut
+                                                           : TlsFailure::Kind::kSocket;
+  } else if (IsUnexpectedEof(code)) {
+    failure.kind = TlsFailure::Kind::kCut;
+  }
+  return failure;
+}
+
 constexpr char kConnectFailure[] = "Error connecting with SSL.\r\n";
 constexpr char kEofText[] = "EOF was observed that violates the protocol";
 
@@ -402,33 +449,29 @@ TlsSession::TlsSession(TlsContext& context, std::intptr_t socketHandle,
       verdictPending = PrepareVerification(peerName);
     }
   }
-  int result = 0;
-  int error = 0;
+  TlsFailure failure;
   for (;;) {
     f.errClearError();
-    result = f.connect(session);
-    if (result == 1) break;
-    error = f.getError(session, result);
-    if (error != kSslErrorWantRead && error != kSslErrorWantWrite) break;
-    waitForSocket(error == kSslErrorWantWrite);
+    const int result = f.connect(session);
+    if (result == 1) {
+      if (verdictPending) ReadVerdict();
+      return;
+    }
+    failure = ClassifyFailure(f, session, result);
+    if (!failure.Wants()) break;
+    waitForSocket(failure.kind == TlsFailure::Kind::kWantWrite);
   }
-  if (result == 1) {
-    if (verdictPending) ReadVerdict();
-    return;
-  }
-  const std::uint32_t systemError = platform::LastSocketError();
-  unsigned long code = 0;
-  std::string text = LibraryErrorText(f, code);
+  std::string text = failure.text;
   if (strict_) {
     const long verifyResult = f.verification.getVerifyResult(session);
     if (verifyResult != 0) text += " (" + VerifyErrorText(f, verifyResult) + ")";
   }
-  if (error == kSslErrorSyscall && code == 0) {
-    text = result == 0 || systemError == 0 ? kEofText : ESocketError(systemError).Message();
-  } else if (IsUnexpectedEof(code)) {
+  if (failure.kind == TlsFailure::Kind::kCut) {
     text = kEofText;
+  } else if (failure.kind == TlsFailure::Kind::kSocket) {
+    text = ESocketError(failure.systemError).Message();
   } else if (text.empty()) {
-    text = "SSL_connect: " + std::to_string(error);
+    text = "SSL_connect: " + std::to_string(failure.error);
   }
   throw Exception("Error connecting with SSL.\r\n" + text);
 }
@@ -489,26 +532,27 @@ std::size_t TlsSession::Read(char* buffer, std::size_t size, const SocketWait& w
     f.errClearError();
     const int result = f.read(handles_->session.get(), buffer, chunk);
     if (result > 0) return static_cast<std::size_t>(result);
-    const int error = f.getError(handles_->session.get(), result);
+    const TlsFailure failure = ClassifyFailure(f, handles_->session.get(), result);
     // The socket does not block: the library needs more of it, and the wait is ours.
-    if (error == kSslErrorWantRead || error == kSslErrorWantWrite) {
-      waitForSocket(error == kSslErrorWantWrite);
+    if (failure.Wants()) {
+      waitForSocket(failure.kind == TlsFailure::Kind::kWantWrite);
       continue;
     }
-    const std::uint32_t systemError = platform::LastSocketError();
-    unsigned long code = 0;
-    const std::string text = LibraryErrorText(f, code);
-    if (error == kSslErrorZeroReturn) return 0;
-    // Servers often close without the closing alert; for a reply read until the close,
-    // that is the end of the data, not a failure. Strict mode takes it for what it may
-    // also be: a reply cut short by someone on the way.
-    const bool eof =
-        (error == kSslErrorSyscall && code == 0 && (result == 0 || systemError == 0)) ||
-        IsUnexpectedEof(code);
-    if (eof && strict_) throw Exception(kEofText);
-    if (eof) return 0;
-    if (error == kSslErrorSyscall && code == 0) throw ESocketError(systemError);
-    throw Exception(text.empty() ? "SSL_read: " + std::to_string(error) : text);
+    switch (failure.kind) {
+      case TlsFailure::Kind::kClosed:
+        return 0;
+      case TlsFailure::Kind::kCut:
+        // Servers often close without the closing alert; for a reply read until the
+        // close, that is the end of the data, not a failure. Strict mode takes it for
+        // what it may also be: a reply cut short by someone on the way.
+        if (strict_) throw Exception(kEofText);
+        return 0;
+      case TlsFailure::Kind::kSocket:
+        throw ESocketError(failure.systemError);
+      default:
+        throw Exception(failure.text.empty() ? "SSL_read: " + std::to_string(failure.error)
+                                             : failure.text);
+    }
   }
 }
 
@@ -522,24 +566,19 @@ void TlsSession::Write(std::string_view bytes, const SocketWait& waitForSocket) 
       bytes.remove_prefix(static_cast<std::size_t>(result));
       continue;
     }
-    const int error = f.getError(handles_->session.get(), result);
+    const TlsFailure failure = ClassifyFailure(f, handles_->session.get(), result);
     // The library wants the same bytes again once the socket is ready.
-    if (error == kSslErrorWantRead || error == kSslErrorWantWrite) {
-      waitForSocket(error == kSslErrorWantWrite);
+    if (failure.Wants()) {
+      waitForSocket(failure.kind == TlsFailure::Kind::kWantWrite);
       continue;
     }
-    const std::uint32_t systemError = platform::LastSocketError();
-    unsigned long code = 0;
-    const std::string text = LibraryErrorText(f, code);
-    if (error == kSslErrorSyscall && code == 0 && systemError != 0) {
-      throw ESocketError(systemError);
-    }
-    if (!text.empty()) throw Exception(text);
+    if (failure.kind == TlsFailure::Kind::kSocket) throw ESocketError(failure.systemError);
+    if (!failure.text.empty()) throw Exception(failure.text);
     // Nothing more specific is known: the peer has ended the session.
-    if (error == kSslErrorZeroReturn || error == kSslErrorSyscall) {
+    if (failure.kind == TlsFailure::Kind::kClosed || failure.kind == TlsFailure::Kind::kCut) {
       throw Exception("Connection Closed Gracefully.");
     }
-    throw Exception("SSL_write: " + std::to_string(error));
+    throw Exception("SSL_write: " + std::to_string(failure.error));
   }
 }
 

@@ -61,9 +61,8 @@ TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> l
       log_(std::move(log)) {
   for (std::string_view line : db::kUpdateLines) MSSQL_Qry2.AddLine(std::string(line));
   ZirvoService = this;
-  SetName(kServiceName);
-  SetDisplayName(kServiceDisplayName);
-  SetServiceStartName(kServiceName);
+  SetRegistration(
+      {.name = kServiceName, .displayName = kServiceDisplayName, .startName = kServiceName});
   TimerService.SetEnabled(false);
   TimerService.SetInterval(1000);
   TimerService.OnTimer = [this](host::ServiceTimer& sender) {
@@ -84,8 +83,10 @@ TZirvoService::TZirvoService(host::ServiceHost& host, std::optional<LogWriter> l
   OnDestroy = [this](host::ServiceFrame& sender) { ServiceDestroy(sender); };
   // The unit (Linux) names the files an administrator looks for first.
   BeforeInstall = [this](host::ServiceFrame&) {
-    SetDocumentedFiles({{"Paramètres", ChangeFileExt(ExecutablePath(), ".ini")},
-                        {"Journal", ChangeFileExt(ExecutablePath(), ".log")}});
+    host::ServiceRegistration registration = Registration();
+    registration.documentedFiles = {{"Paramètres", ChangeFileExt(ExecutablePath(), ".ini")},
+                                    {"Journal", ChangeFileExt(ExecutablePath(), ".log")}};
+    SetRegistration(std::move(registration));
   };
   // The account the service was installed under gets what it needs of the program's
   // folder and nothing more; the system's own account needs no grant.

@@ -20,6 +20,14 @@
 
 namespace zirvo::test {
 
+// Changes a service's registration as its owner does: a copy, changed, handed back.
+template <typename Change>
+void ChangeRegistration(host::ServiceFrame& service, Change change) {
+  host::ServiceRegistration registration = service.Registration();
+  change(registration);
+  service.SetRegistration(std::move(registration));
+}
+
 struct RecordedEvent {
   std::string source;
   std::string text;

@@ -25,7 +25,7 @@ constexpr std::uint32_t kStopped = 1, kStartPending = 2, kStopPending = 3, kRunn
 class TestService : public ServiceFrame {
  public:
   explicit TestService(ServiceHost& host) : ServiceFrame(host) {
-    SetName("TestSvc");
+    SetRegistration({.name = "TestSvc"});
     instance.store(this);
   }
   ~TestService() override { instance.store(nullptr); }
@@ -446,31 +446,33 @@ TEST_F(ServiceFrameTest, ADispatcherFailureIsWrittenUnderTheProgramNameAndFailsT
 
 TEST_F(ServiceFrameTest, SettingsFollowTheirCouplingRules) {
   EXPECT_EQ(service.DisplayName(), "TestSvc");
-  service.SetInteractive(true);
+  const ServiceRegistration interactive{.name = "TestSvc", .interactive = true};
+  service.SetRegistration(interactive);
   EXPECT_EQ(service.ManagerServiceType(),
             platform::kServiceWin32OwnProcess | platform::kServiceInteractiveProcess);
   service.SetServiceStartName("compte");
   EXPECT_FALSE(service.Interactive());
-  service.SetPassword("secret");
-  service.SetInteractive(true);
+  // A record replaces the whole registration, the start name set since included.
+  service.SetRegistration(interactive);
   EXPECT_EQ(service.ServiceStartName(), "");
   EXPECT_EQ(service.Password(), "");
-  service.SetPassword("secret");
+  test::ChangeRegistration(service, [](ServiceRegistration& r) { r.password = "secret"; });
   EXPECT_FALSE(service.Interactive());
-  service.SetAllowPause(false);
+  test::ChangeRegistration(service, [](ServiceRegistration& r) { r.allowPause = false; });
   service.SetOnContinue([](ServiceFrame&, bool&) {});
   EXPECT_TRUE(service.AllowPause());
-  service.SetAllowStop(false);
   service.SetOnStop([](ServiceFrame&, bool&) {});
+  test::ChangeRegistration(service, [](ServiceRegistration& r) { r.allowStop = false; });
   EXPECT_TRUE(service.AllowStop());
-  service.SetServiceType(ServiceType::stDevice);
+  test::ChangeRegistration(service,
+                           [](ServiceRegistration& r) { r.serviceType = ServiceType::stDevice; });
   EXPECT_EQ(service.ManagerServiceType(), platform::kServiceKernelDriver);
 }
 
 // Also run under ThreadSanitizer by the test script: the service's settings reads set the
 // start name on another thread than the one that reports.
 TEST_F(ServiceFrameTest, ServiceConcurrencyReportsKeepTheTypeTheRunBeganWith) {
-  service.SetInteractive(true);
+  test::ChangeRegistration(service, [](ServiceRegistration& r) { r.interactive = true; });
   {
     HostRunner runner(host, manager);
     ASSERT_TRUE(system.WaitForState(kRunning));
@@ -513,7 +515,7 @@ TEST_F(ServiceFrameTest, ExitCodesGoIntoEveryReport) {
 }
 
 TEST_F(ServiceFrameTest, ControlsAcceptedFollowAllowStopAndAllowPause) {
-  service.SetAllowPause(false);
+  test::ChangeRegistration(service, [](ServiceRegistration& r) { r.allowPause = false; });
   HostRunner runner(host, manager);
   ASSERT_TRUE(system.WaitForState(kRunning));
   manager.Send(kControlStop);

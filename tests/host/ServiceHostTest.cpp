@@ -20,7 +20,7 @@ using test::FakeSystem;
 class PlainService : public ServiceFrame {
  public:
   explicit PlainService(ServiceHost& host, std::string name) : ServiceFrame(host) {
-    SetName(std::move(name));
+    SetRegistration({.name = std::move(name)});
   }
   platform::ControllerEntry GetServiceController() override { return &Ignore; }
   static void Ignore(std::uint32_t) {}
@@ -55,13 +55,14 @@ TEST_F(InstallTest, InstallRegistersEveryServiceWithItsSettingsAndHooks) {
     manager.installations.clear();
     auto host = MakeHost({argument});
     auto& service = host->CreateService<PlainService>("Svc");
-    service.SetDisplayName("Mon service");
-    service.SetServiceStartName("compte");
-    service.SetStartType(StartType::stBoot);
-    service.SetErrorSeverity(ErrorSeverity::esCritical);
-    service.SetLoadGroup("groupe");
-    service.SetDependencies({"Autre", "+Groupe"});
-    service.SetTagID(3);
+    service.SetRegistration({.name = "Svc",
+                             .displayName = "Mon service",
+                             .startName = "compte",
+                             .startType = StartType::stBoot,
+                             .errorSeverity = ErrorSeverity::esCritical,
+                             .loadGroup = "groupe",
+                             .dependencies = {"Autre", "+Groupe"},
+                             .tagId = 3});
     std::vector<std::string> hooks;
     service.BeforeInstall = [&](ServiceFrame&) {
       hooks.push_back("before");
@@ -100,9 +101,10 @@ TEST_F(InstallTest, AMissingAccountFallsBackToTheVirtualAccountWhichTheHooksSee)
   environment.fallbackAccount = [](const std::string& name) { return "NT SERVICE\\" + name; };
   ServiceHost host({"-install"}, environment);
   auto& service = host.CreateService<PlainService>("Svc");
-  service.SetDisplayName("Mon service");
-  service.SetServiceStartName("ZirvoService");
-  service.SetPassword("secret");
+  service.SetRegistration({.name = "Svc",
+                           .displayName = "Mon service",
+                           .startName = "ZirvoService",
+                           .password = "secret"});
   std::string seen;
   service.AfterInstall = [&](ServiceFrame& sender) { seen = sender.ServiceStartName(); };
   EXPECT_EQ(host.Run(), 0);
@@ -125,7 +127,8 @@ TEST_F(InstallTest, SilentSuppressesOnlyTheSuccessBox) {
   }
   manager.createFailure = platform::kErrorInvalidServiceAccount;
   auto host = MakeHost({"-INSTALL", "-SILENT"});
-  host->CreateService<PlainService>("Svc").SetDisplayName("Mon service");
+  host->CreateService<PlainService>("Svc").SetRegistration(
+      {.name = "Svc", .displayName = "Mon service"});
   EXPECT_EQ(host->Run(), 1);
   ASSERT_EQ(system.messages.size(), 1u);
   EXPECT_EQ(system.messages[0].first, platform::MessageKind::kError);

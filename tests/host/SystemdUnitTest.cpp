@@ -43,7 +43,9 @@ class DatabaseOnlyManager final : public platform::ServiceControlManager {
 
 class UnitService : public ServiceFrame {
  public:
-  explicit UnitService(ServiceHost& host) : ServiceFrame(host) { SetName("ZirvoEssai"); }
+  explicit UnitService(ServiceHost& host) : ServiceFrame(host) {
+    SetRegistration({.name = "ZirvoEssai"});
+  }
   platform::ControllerEntry GetServiceController() override { return &Ignore; }
   static void Ignore(std::uint32_t) {}
 };
@@ -79,11 +81,12 @@ class SystemdUnitTest : public ::testing::Test {
 
 TEST_F(SystemdUnitTest, InstallWritesTheUnitAndUninstallRemovesIt) {
   const auto configure = [](UnitService& service) {
-    service.SetDisplayName("Essai – 100% des SMS");
-    service.SetServiceStartName("root");
-    service.SetDependencies({"reseau", "+Groupe"});
-    service.SetDocumentedFiles({{"Paramètres", "/opt/Zirvo 100%/ZirvoSrv.ini"},
-                                {"Journal", "/opt/Zirvo 100%/ZirvoSrv.log"}});
+    service.SetRegistration({.name = "ZirvoEssai",
+                             .displayName = "Essai – 100% des SMS",
+                             .startName = "root",
+                             .dependencies = {"reseau", "+Groupe"},
+                             .documentedFiles = {{"Paramètres", "/opt/Zirvo 100%/ZirvoSrv.ini"},
+                                                 {"Journal", "/opt/Zirvo 100%/ZirvoSrv.log"}}});
   };
   ASSERT_EQ(Run({"-install"}, configure, true), 0);
   // The sandbox is systemd's to rate (below); here, only where it lets the service write.
@@ -146,7 +149,10 @@ TEST_F(SystemdUnitTest, InstallWritesTheUnitAndUninstallRemovesIt) {
 
 TEST_F(SystemdUnitTest, AManualServiceWithoutAccountHasNoUserAndNoInstallSection) {
   ASSERT_EQ(Run({"-install", "-silent"},
-                [](UnitService& service) { service.SetStartType(StartType::stManual); }),
+                [](UnitService& service) {
+                  test::ChangeRegistration(
+                      service, [](ServiceRegistration& r) { r.startType = StartType::stManual; });
+                }),
             0);
   const std::string text = test::ReadFileBytes(UnitFile());
   EXPECT_NE(text.find("Description=ZirvoEssai\n"), std::string::npos);
@@ -237,10 +243,13 @@ TEST_F(SystemdUnitTest, TheSandboxRatesAtMostFourWhereverTheProgramLies) {
 }
 
 TEST_F(SystemdUnitTest, ALineBreakCannotSlipASettingIntoTheUnit) {
-  EXPECT_EQ(
-      Run({"-install"},
-          [](UnitService& service) { service.SetDisplayName("Essai\nExecStartPre=/bin/false"); }),
-      1);
+  EXPECT_EQ(Run({"-install"},
+                [](UnitService& service) {
+                  test::ChangeRegistration(service, [](ServiceRegistration& r) {
+                    r.displayName = "Essai\nExecStartPre=/bin/false";
+                  });
+                }),
+            1);
   ASSERT_EQ(system.messages.size(), 1u);
   EXPECT_EQ(system.messages[0].second,
             "Service \"Essai\nExecStartPre=/bin/false\" failed to install with error: \"Texte "
