@@ -21,6 +21,7 @@
 #include "net/Tls.h"
 #include "platform/Sockets.h"
 #include "support/TempDir.h"
+#include "support/TestLabels.h"
 
 namespace zirvo::test {
 
@@ -48,6 +49,7 @@ class BackgroundProcess {
   BackgroundProcess(const std::string& command, int timeLimitSeconds, const std::string& pidFile,
                     const std::string& logFile)
       : pidFile_(pidFile) {
+    RequireTestLabel("peer");
     RunCommand("timeout " + std::to_string(timeLimitSeconds) + " " + command + " >" + logFile +
                " 2>&1 & echo $! >" + pidFile);
   }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "peers/OdbcTestSetup.h"
+#include "support/TestLabels.h"
 
 namespace zirvo::test {
 
@@ -35,6 +36,7 @@ std::string FirstLine(const std::string& path) {
 }  // namespace
 
 MariaDbServer::MariaDbServer(bool own) {
+  RequireTestLabel("mariadb");
   std::string state;
   if (const char* shared = std::getenv("ZIRVO_MARIADB_STATE");
       !own && shared != nullptr && *shared) {
