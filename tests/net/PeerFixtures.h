@@ -247,6 +247,7 @@ class ScriptedPeer {
     }
     std::sort(names.begin(), names.end());
     std::vector<std::string> result;
+    result.reserve(names.size());
     for (const auto& name : names) {
       result.push_back(connectionNames ? name.substr(4, 3)
                                        : ReadFileBytes(RecordDir() + "/" + name));
@@ -260,7 +261,7 @@ class ScriptedPeer {
 };
 
 // The system's TLS library with some functions hidden, as an older one lacks them.
-inline std::shared_ptr<net::TlsLibrary> TlsLibraryWithout(std::vector<std::string> hidden) {
+inline std::shared_ptr<net::TlsLibrary> TlsLibraryWithout(const std::vector<std::string>& hidden) {
   class Hiding : public platform::SharedLibraries {
    public:
     Hiding(std::unique_ptr<platform::SharedLibraries> files, std::vector<std::string> hidden)

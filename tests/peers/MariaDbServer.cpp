@@ -61,8 +61,10 @@ MariaDbServer::MariaDbServer(bool own) {
   const std::string password = std::string(kPassword);
   std::string sql = "CREATE DATABASE IF NOT EXISTS Quenzar; CREATE DATABASE IF NOT EXISTS Varnox;";
   for (const char* host : {"localhost", "%"}) {
-    sql += " CREATE USER IF NOT EXISTS '" + user + "'@'" + host + "' IDENTIFIED BY '" + password +
-           "'; GRANT ALL ON *.* TO '" + user + "'@'" + host + "';";
+    const std::string account =
+        std::string("'").append(user).append("'@'").append(host).append("'");
+    sql.append(" CREATE USER IF NOT EXISTS ").append(account).append(" IDENTIFIED BY '");
+    sql.append(password).append("'; GRANT ALL ON *.* TO ").append(account).append(";");
   }
   RunAsRoot(sql);
 }
