@@ -12,7 +12,7 @@ packages=(
   unixodbc unixodbc-dev libsqliteodbc odbc-mariadb tdsodbc mariadb-server mariadb-client
   squid apache2-utils iproute2 strace
   systemd
-  clang-format-14
+  clang-format-14 clang-tidy-14
 )
 
 missing=()

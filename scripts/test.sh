@@ -22,3 +22,4 @@ echo "Compilation Windows réussie : build-win/ZirvoSrv.exe"
 scripts/test-windows.sh
 scripts/test-ini-wine.sh
 scripts/check-format.sh
+scripts/check-tidy.sh

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zirvo {
@@ -72,7 +73,7 @@ class EInOutError : public Exception {
 class HttpProtocolError : public Exception {
  public:
   HttpProtocolError(int code, std::string statusLine, std::string body)
-      : Exception(statusLine), code_(code), body_(std::move(body)) {}
+      : Exception(std::move(statusLine)), code_(code), body_(std::move(body)) {}
   int Code() const { return code_; }
   const std::string& StatusLine() const { return Message(); }
   const std::string& Body() const { return body_; }

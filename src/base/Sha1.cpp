@@ -24,7 +24,7 @@ std::array<std::uint8_t, 20> Sha1(std::string_view bytes) {
   }
   for (std::size_t block = 0; block < message.size(); block += 64) {
     std::uint32_t w[80];
-    for (int i = 0; i < 16; ++i) {
+    for (std::size_t i = 0; i < 16; ++i) {
       const auto* p = reinterpret_cast<const unsigned char*>(message.data() + block + 4 * i);
       w[i] = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
              (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};

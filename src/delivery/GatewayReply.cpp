@@ -67,7 +67,7 @@ std::vector<DigitRun> DigitRuns(std::string_view text) {
     }
     DigitRun run;
     while (i < text.size() && IsDigit(text[i])) run.digits += text[i++];
-    run.next = i < text.size() ? text[i] : 0;
+    run.next = i < text.size() ? text[i] : '\0';
     runs.push_back(run);
   }
   return runs;

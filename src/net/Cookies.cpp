@@ -121,7 +121,7 @@ std::optional<std::chrono::system_clock::time_point> ParseCookieDate(std::string
       std::chrono::duration_cast<std::chrono::seconds>(TimePoint::min().time_since_epoch()).count();
   const long long seconds =
       DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-      hour * 3600 + minute * 60 + second;
+      hour * 3600LL + minute * 60LL + second;
   if (seconds >= kLastSecond) return TimePoint::max();
   if (seconds <= kFirstSecond) return TimePoint::min();
   return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::seconds(seconds)));

@@ -81,7 +81,7 @@ std::string HtmlMetaCharset(std::string_view body) {
         rest = TrimSpaces(rest.substr(1));
         if (!rest.empty() && (rest.front() == '"' || rest.front() == '\'')) rest.remove_prefix(1);
         const auto stop = rest.find_first_of("\"'; />");
-        const std::string value(rest.substr(0, stop));
+        std::string value(rest.substr(0, stop));
         if (!value.empty()) return value;
       }
     }
@@ -272,7 +272,7 @@ std::string ReplyCharset(std::string_view contentType, std::string_view body) {
   if (type == "text") {
     if (xmlSubtype) return "us-ascii";
     if (subtype == "html") {
-      const std::string meta = LowerCase(HtmlMetaCharset(body));
+      std::string meta = LowerCase(HtmlMetaCharset(body));
       if (!meta.empty()) return meta;
     }
     return "iso-8859-1";

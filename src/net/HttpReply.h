@@ -17,7 +17,7 @@ inline constexpr std::size_t kMaxLineLength = 16384;
 // machine's memory.
 inline constexpr std::uint64_t kMaxBodyBytes = 64ull * 1024 * 1024;
 // Status lines and header lines of one reply (continue replies and trailers included).
-inline constexpr std::size_t kMaxHeadBytes = 1024 * 1024;
+inline constexpr std::size_t kMaxHeadBytes = std::size_t{1024} * 1024;
 
 class ByteSource {
  public:

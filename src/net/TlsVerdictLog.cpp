@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <set>
+#include <utility>
 
 #include "base/StringUtils.h"
 
@@ -38,7 +39,8 @@ TlsVerdictObserver OncePerHostLog(TlsVerification verification,
                                   std::function<void(const std::string&)> writeLog,
                                   std::function<bool()> debugMode) {
   auto named = std::make_shared<std::set<std::string>>();
-  return [=](const std::string& host, const TlsPeerVerdict& verdict) {
+  return [verification, named, writeLog = std::move(writeLog), debugMode = std::move(debugMode)](
+             const std::string& host, const TlsPeerVerdict& verdict) {
     const bool accepted = verdict.outcome == TlsPeerVerdict::Outcome::kAccepted;
     if (accepted && !(debugMode && debugMode())) return;
     // A library that cannot check says so once, whatever the host.

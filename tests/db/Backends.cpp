@@ -9,6 +9,7 @@
 #include "peers/MariaDbServer.h"
 #include "peers/OdbcTestSetup.h"
 #include "platform/CodePage.h"
+#include "support/TestLabels.h"
 
 namespace zirvo::test {
 
@@ -30,6 +31,7 @@ void RunScript(db::Connection& connection, const std::string& path) {
 }
 
 SqliteDatabase::SqliteDatabase(bool withSchema) {
+  RequireTestLabel("sqlite");
   WriteFileBytes(File(), "");  // an empty file is an empty database
   if (withSchema) {
     auto connection = NewConnection();

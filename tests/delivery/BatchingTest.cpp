@@ -44,6 +44,7 @@ class RowCursor {
 std::vector<Row> Rows(int count, const std::string& member, const std::string& password,
                       int firstId) {
   std::vector<Row> rows;
+  rows.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) rows.push_back({member, password, std::to_string(firstId + i)});
   return rows;
 }
@@ -62,6 +63,7 @@ std::vector<Batch> Cut(std::vector<Row> rows) {
 
 std::vector<std::size_t> Sizes(const std::vector<Batch>& batches) {
   std::vector<std::size_t> sizes;
+  sizes.reserve(batches.size());
   for (const auto& batch : batches) sizes.push_back(batch.messageIds.size());
   return sizes;
 }

@@ -28,7 +28,7 @@ TEST(ReplyLines, EveryLineEndCountsOnceAndNulEndsTheText) {
   EXPECT_EQ(SplitReplyLines("a\n\r\nb"), (Lines{"a", "", "b"})) << "LF then CR LF: an empty line";
   EXPECT_EQ(SplitReplyLines("a\n\rb"), (Lines{"a", "", "b"})) << "LF CR is two line ends";
   EXPECT_EQ(SplitReplyLines("\r\n"), Lines{""});
-  EXPECT_EQ(SplitReplyLines(std::string("a\r\nb\0c\r\nd", 10)), (Lines{"a", "b"}));
+  EXPECT_EQ(SplitReplyLines(std::string("a\r\nb\0c\r\nd", 9)), (Lines{"a", "b"}));
 }
 
 TEST(ReplyFields, FieldsAreTrimmedOfControlsAndMissingOnesAreEmpty) {

@@ -21,6 +21,7 @@
 #include "net/Tls.h"
 #include "platform/Sockets.h"
 #include "support/TempDir.h"
+#include "support/TestLabels.h"
 
 namespace zirvo::test {
 
@@ -48,6 +49,7 @@ class BackgroundProcess {
   BackgroundProcess(const std::string& command, int timeLimitSeconds, const std::string& pidFile,
                     const std::string& logFile)
       : pidFile_(pidFile) {
+    RequireTestLabel("peer");
     RunCommand("timeout " + std::to_string(timeLimitSeconds) + " " + command + " >" + logFile +
                " 2>&1 & echo $! >" + pidFile);
   }
@@ -245,6 +247,7 @@ class ScriptedPeer {
     }
     std::sort(names.begin(), names.end());
     std::vector<std::string> result;
+    result.reserve(names.size());
     for (const auto& name : names) {
       result.push_back(connectionNames ? name.substr(4, 3)
                                        : ReadFileBytes(RecordDir() + "/" + name));
@@ -258,7 +261,7 @@ class ScriptedPeer {
 };
 
 // The system's TLS library with some functions hidden, as an older one lacks them.
-inline std::shared_ptr<net::TlsLibrary> TlsLibraryWithout(std::vector<std::string> hidden) {
+inline std::shared_ptr<net::TlsLibrary> TlsLibraryWithout(const std::vector<std::string>& hidden) {
   class Hiding : public platform::SharedLibraries {
    public:
     Hiding(std::unique_ptr<platform::SharedLibraries> files, std::vector<std::string> hidden)

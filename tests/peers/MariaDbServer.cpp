@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "peers/OdbcTestSetup.h"
+#include "support/TestLabels.h"
 
 namespace zirvo::test {
 
@@ -35,6 +36,7 @@ std::string FirstLine(const std::string& path) {
 }  // namespace
 
 MariaDbServer::MariaDbServer(bool own) {
+  RequireTestLabel("mariadb");
   std::string state;
   if (const char* shared = std::getenv("ZIRVO_MARIADB_STATE");
       !own && shared != nullptr && *shared) {
@@ -59,8 +61,10 @@ MariaDbServer::MariaDbServer(bool own) {
   const std::string password = std::string(kPassword);
   std::string sql = "CREATE DATABASE IF NOT EXISTS Quenzar; CREATE DATABASE IF NOT EXISTS Varnox;";
   for (const char* host : {"localhost", "%"}) {
-    sql += " CREATE USER IF NOT EXISTS '" + user + "'@'" + host + "' IDENTIFIED BY '" + password +
-           "'; GRANT ALL ON *.* TO '" + user + "'@'" + host + "';";
+    const std::string account =
+        std::string("'").append(user).append("'@'").append(host).append("'");
+    sql.append(" CREATE USER IF NOT EXISTS ").append(account).append(" IDENTIFIED BY '");
+    sql.append(password).append("'; GRANT ALL ON *.* TO ").append(account).append(";");
   }
   RunAsRoot(sql);
 }

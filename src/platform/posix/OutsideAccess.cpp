@@ -138,7 +138,7 @@ OutsideAccess QueryOutsideAccess(const std::string& path, const std::string& ser
         const bool sticky = (folderInfo.st_mode & S_ISVTX) != 0;
         const std::string who = Who(folder, folderInfo, trusted, S_IWOTH, S_IWGRP);
         if (!who.empty() && !(sticky && trusted.User(childInfo.st_uid))) {
-          writer = who + ", dossier parent " + folder;
+          writer = std::string(who).append(", dossier parent ").append(folder);
         }
       }
     }

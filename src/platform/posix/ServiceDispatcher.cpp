@@ -67,6 +67,7 @@ class PosixServiceManager final : public ServiceControlManager {
     const pthread_t dispatcher = ::pthread_self();
     std::atomic<std::size_t> finished{0};
     std::vector<std::thread> mains;
+    mains.reserve(serviceNames.size());
     for (const auto& name : serviceNames) {
       mains.emplace_back([&, name] {
         serviceMain({name});

@@ -30,6 +30,7 @@ void RunSystemctl(const std::vector<std::string>& arguments) {
   std::vector<std::string> words{"systemctl"};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   // The control signals are blocked in every thread of this process; systemctl must
@@ -92,7 +93,7 @@ std::string UnitValue(const std::string& text) {
 }
 
 std::string UnitWord(const std::string& path) {
-  const std::string escaped = UnitValue(path);
+  std::string escaped = UnitValue(path);
   if (escaped.find_first_of(" \t\"\\'") == std::string::npos) return escaped;
   std::string quoted = "\"";
   for (char c : escaped) {
