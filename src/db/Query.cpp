@@ -66,7 +66,9 @@ void Query::DropPrepared() noexcept {
   ConnectionCore& core = *connection_.core_;
   std::lock_guard lock(core.mutex);
   // A closed or reopened connection has freed the statement with its handle.
-  if (prepared_->generation != core.generation) prepared_->statement.release();
+  if (prepared_->generation != core.generation) {
+    static_cast<void>(prepared_->statement.release());
+  }
   prepared_.reset();
 }
 
@@ -88,7 +90,8 @@ void Query::AddLine(std::string line) {
 }
 
 void Query::SetText(std::string statement) {
-  lines_.assign(1, std::move(statement));
+  lines_.clear();
+  lines_.push_back(std::move(statement));
   Reparse();
 }
 
@@ -158,7 +161,8 @@ void Query::Execute() {
     return;
   }
   if (prepared_ && prepared_->generation != core.generation) {
-    prepared_->statement.release();  // freed with the connection handle that owned it
+    // Freed with the connection handle that owned it.
+    static_cast<void>(prepared_->statement.release());
     prepared_.reset();
   }
   try {

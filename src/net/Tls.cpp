@@ -255,7 +255,7 @@ const TlsFunctions& TlsLibrary::Require() {
 struct TlsContext::Handle {
   struct Free {
     const TlsFunctions* f;
-    void operator()(ssl_ctx_st* context) const { f->ctxFree(context); }
+    void operator()(ssl_ctx_st* raw) const { f->ctxFree(raw); }
   };
   std::unique_ptr<ssl_ctx_st, Free> context;
 };
@@ -263,7 +263,7 @@ struct TlsContext::Handle {
 struct TlsSession::Handles {
   struct SessionFree {
     const TlsFunctions* f;
-    void operator()(ssl_st* session) const { f->sslFree(session); }
+    void operator()(ssl_st* raw) const { f->sslFree(raw); }
   };
   std::unique_ptr<ssl_st, SessionFree> session;
 };

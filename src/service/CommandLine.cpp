@@ -35,8 +35,8 @@ std::vector<std::string> UsageText() {
       "  -console     exécute le service au premier plan ; Ctrl-C l'arrête",
       "  -check       vérifie tout de suite chaque condition d'un cycle, sans rien écrire",
       "  -scramble    brouille une valeur tapée au clavier, pour les clés secrètes",
-      "  -permissions [compte]  Windows : accorde au compte du service (par défaut NT "
-      "SERVICE\\ZirvoService) ses droits sur le dossier du programme, sans l'inscrire",
+      ("  -permissions [compte]  Windows : accorde au compte du service (par défaut NT "
+       "SERVICE\\ZirvoService) ses droits sur le dossier du programme, sans l'inscrire"),
       "Une option commence par « - » ou « / », en majuscules ou en minuscules.",
   };
 }

@@ -60,7 +60,7 @@ class TimerCycle {
   bool Preamble();
   // The work; returning early ends the work.
   void Work();
-  void Closing(std::exception_ptr escaping);
+  void Closing(const std::exception_ptr& escaping);
 
   const TimerCycleSteps& steps_;
 };
@@ -165,7 +165,7 @@ void TimerCycle::Work() {
   steps_.checkDelivery();
 }
 
-void TimerCycle::Closing(std::exception_ptr escaping) {
+void TimerCycle::Closing(const std::exception_ptr& escaping) {
   // A log line that cannot be written (a full disk) must not keep the timer disabled
   // and the service busy for good: such a failure is held back until the state is
   // restored, then raised in place of whatever error was on its way out.

@@ -19,7 +19,7 @@ struct Built {
   std::vector<std::string> log;
 };
 
-Built Build(TSQLServerSettings sc, bool debugMode = true) {
+Built Build(const TSQLServerSettings& sc, bool debugMode = true) {
   Built built;
   built.text = BuildSQLServerConnectionString(
       sc, Log([&](const std::string& line) { built.log.push_back(line); },

@@ -19,7 +19,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 // A service manager that knows some services; the others are not installed.
-ServiceStateQuery Manager(std::map<std::string, std::uint32_t> services) {
+ServiceStateQuery Manager(const std::map<std::string, std::uint32_t>& services) {
   return [services](const std::string& name,
                     const std::string& machine) -> std::optional<std::uint32_t> {
     if (!machine.empty()) return std::nullopt;

@@ -306,8 +306,8 @@ TEST_P(DeliveryCheckTest, RepliesUpdateTheRowsAsMappedAndOnlyOpenMessagesOfTheWi
                       "Exécution de la recherche n°1 à partir du message n°101",
                       "Response : 9 lignes",
                       "CheckDelivery : ligne de réponse sans numéro de message ignorée : ",
-                      "CheckDelivery : 1 ligne de réponse ignorée (numéro de message absent de "
-                      "la demande)",
+                      ("CheckDelivery : 1 ligne de réponse ignorée (numéro de message absent de "
+                       "la demande)"),
                   }));
   EXPECT_EQ(test::ReadFileBytes(ResultFile()),
             "101|15/03/2025 10:20:30|DELIVRD\r\n102 | |UNDELIV |x\r\n"
@@ -344,6 +344,7 @@ TEST_P(DeliveryCheckTest, BatchesKeepToOneAccountAndCutAtEveryThousandthRecord) 
   }
   Insert(messages);
   std::vector<Exchange> script;
+  script.reserve(5);
   for (int i = 0; i < 5; ++i) script.push_back({Reply("")});
   script[2] = {Reply("101999|01/06/2026 09:00:00|DELIVRD\r\n")};
   ScriptedPeer peer(script, Tls());
@@ -573,8 +574,8 @@ TEST_P(DeliveryCheckTest, TheGatewaysCertificateIsHeldToTheMode) {
     const std::string b = "r" + std::to_string(number) + "b";
     SCOPED_TRACE(a);
     Insert({Msg(a), Msg(b).Member(config::ScramblePassword("compte2"))});
-    const std::string body =
-        a + "|01/06/2026 09:00:00|DELIVRD\r\n" + b + "|01/06/2026 09:00:00|DELIVRD\r\n";
+    std::string body = a + "|01/06/2026 09:00:00|DELIVRD\r\n";
+    body += b + "|01/06/2026 09:00:00|DELIVRD\r\n";
     const std::string reply =
         flag('c') ? "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body : Reply(body);
     ScriptedPeer peer(

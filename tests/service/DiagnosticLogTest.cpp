@@ -97,6 +97,7 @@ TEST(LogWriter, ConcurrentWritersOfTheProcessLoseNothing) {
   constexpr int kThreads = 4;
   constexpr int kLinesEach = 200;
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&log, t] {
       for (int i = 0; i < kLinesEach; ++i) {

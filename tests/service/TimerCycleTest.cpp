@@ -275,8 +275,8 @@ TEST_F(TimerCycleTest, AFullCycleDownloadsTheAccessCodeAndOpensBothDatabases) {
   EXPECT_TRUE(requests[0].starts_with("GET /connexion HTTP/1.1\r\n"));
   EXPECT_TRUE(requests[1].starts_with("GET /connexionport HTTP/1.1\r\n"));
   ExpectInOrder({"Connexion MSSQL réussie.",
-                 "Connexion internet active - récupération du password à partir de 192.0.2.10 / "
-                 "IdIPWatch1",
+                 ("Connexion internet active - récupération du password à partir de 192.0.2.10 / "
+                  "IdIPWatch1"),
                  "Lecture des paramètres du proxy terminée.",
                  "Code d'accès au serveur internet téléchargé.", "InitMySQLDB terminé.",
                  "Test des paramètres du proxy terminée.",
