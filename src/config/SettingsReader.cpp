@@ -38,7 +38,7 @@ void ForceDirectories(const std::string& directory) {
 
 }  // namespace
 
-SettingsReader::SettingsReader(std::string executablePath, Log log)
+SettingsReader::SettingsReader(std::string executablePath, const Log& log)
     : executablePath_(std::move(executablePath)),
       log_(log.WithDebug([this] { return value_.DebugMode; })) {}
 

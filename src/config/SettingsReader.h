@@ -32,7 +32,7 @@ class SettingsReader {
 
   // executablePath decides where the files are. The log's own debug switch is not asked:
   // the read follows the switch of the value it is reading.
-  SettingsReader(std::string executablePath, Log log);
+  SettingsReader(std::string executablePath, const Log& log);
   SettingsReader(const SettingsReader&) = delete;
   SettingsReader& operator=(const SettingsReader&) = delete;
 
