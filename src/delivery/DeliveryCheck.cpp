@@ -86,10 +86,8 @@ class Check {
         format_(context.dateFormat ? *context.dateFormat : CurrentRegionalDateFormat()) {}
 
   void Run() {
-    context_.http.SetTlsVerification(
-        context_.tlsVerification,
-        net::OncePerHostLog(context_.tlsVerification, context_.log.Writer(),
-                            [log = context_.log] { return log.Debug(); }));
+    context_.http.SetTlsVerification(context_.tlsVerification,
+                                     net::OncePerHostLog(context_.tlsVerification, context_.log));
     db::Query& selection = context_.selection;
     PrepareSelection(selection);
     BindWindowStart();

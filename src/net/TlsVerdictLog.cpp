@@ -35,20 +35,18 @@ std::string TlsVerdictLine(const std::string& host, const TlsPeerVerdict& verdic
   return {};
 }
 
-TlsVerdictObserver OncePerHostLog(TlsVerification verification,
-                                  std::function<void(const std::string&)> writeLog,
-                                  std::function<bool()> debugMode) {
+TlsVerdictObserver OncePerHostLog(TlsVerification verification, Log log) {
   auto named = std::make_shared<std::set<std::string>>();
-  return [verification, named, writeLog = std::move(writeLog), debugMode = std::move(debugMode)](
-             const std::string& host, const TlsPeerVerdict& verdict) {
+  return [verification, named, log = std::move(log)](const std::string& host,
+                                                     const TlsPeerVerdict& verdict) {
     const bool accepted = verdict.outcome == TlsPeerVerdict::Outcome::kAccepted;
-    if (accepted && !(debugMode && debugMode())) return;
+    if (accepted && !log.Debug()) return;
     // A library that cannot check says so once, whatever the host.
     const std::string key =
         verdict.outcome == TlsPeerVerdict::Outcome::kUnavailable ? std::string() : host;
     if (!named->insert(key).second) return;
     const std::string line = TlsVerdictLine(host, verdict, verification);
-    if (!line.empty() && writeLog) writeLog(line);
+    if (!line.empty()) log.Line(line);
   };
 }
 

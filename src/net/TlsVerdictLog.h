@@ -2,9 +2,9 @@
 // that writes each of them once.
 #pragma once
 
-#include <functional>
 #include <string>
 
+#include "base/Log.h"
 #include "net/HttpClient.h"
 #include "net/Tls.h"
 
@@ -18,9 +18,7 @@ std::string TlsVerdictLine(const std::string& host, const TlsPeerVerdict& verdic
 
 // An observer that writes the line of each host's first verdict of its life (one
 // cycle): a gateway asked for many batches is named once. Accepted certificates are
-// written only when `debugMode` says so at that moment.
-TlsVerdictObserver OncePerHostLog(TlsVerification verification,
-                                  std::function<void(const std::string&)> writeLog,
-                                  std::function<bool()> debugMode);
+// written only in debug mode at that moment.
+TlsVerdictObserver OncePerHostLog(TlsVerification verification, Log log);
 
 }  // namespace zirvo::net
