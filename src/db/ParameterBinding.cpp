@@ -56,23 +56,19 @@ BoundValue Bind(const Parameter& parameter, bool sqlServer) {
       bound.small = parameter.ByteValue();
       bound.indicator = 1;
       break;
+    case Parameter::Kind::DaySerial:
+      // SQL Server reads the number as days itself; other servers get its timestamp.
+      if (!sqlServer) {
+        SetTimestamp(bound, SerialToDateTime(parameter.FloatValue() + kSqlServerNumberEpochShift));
+        break;
+      }
+      [[fallthrough]];
     case Parameter::Kind::Float:
       bound.valueType = SQL_C_DOUBLE;
       bound.parameterType = SQL_DOUBLE;
       bound.columnSize = 15;
       bound.number = parameter.FloatValue();
       bound.indicator = sizeof bound.number;
-      break;
-    case Parameter::Kind::DaySerial:
-      if (sqlServer) {
-        bound.valueType = SQL_C_DOUBLE;
-        bound.parameterType = SQL_DOUBLE;
-        bound.columnSize = 15;
-        bound.number = parameter.FloatValue();
-        bound.indicator = sizeof bound.number;
-      } else {
-        SetTimestamp(bound, SerialToDateTime(parameter.FloatValue() + kSqlServerNumberEpochShift));
-      }
       break;
     case Parameter::Kind::DateTime:
       SetTimestamp(bound, parameter.DateTimeValue());
