@@ -19,7 +19,6 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-win -j"$(nproc)"
 echo "Compilation Windows réussie : build-win/ZirvoSrv.exe"
-scripts/test-windows.sh
-scripts/test-ini-wine.sh
+(cd build && ZIRVO_WINDOWS_CHECKS=1 ctest -L windows --verbose)
 scripts/check-format.sh
 scripts/check-tidy.sh
