@@ -102,7 +102,6 @@ AccessCode RemoteAccessCode::CheckProxy(const std::string& url, const std::strin
       return result;
     }
   }
-  result.obtained = true;
   result.password = UnscramblePassword(code);
   context_.initMySQLDB(result.password);
   context_.log.DebugLine(kProxyCheckedMessage);

@@ -50,9 +50,8 @@ struct RemoteAccessCodeContext {
 
 // What CheckProxy obtained.
 struct AccessCode {
-  // False when the download failed (handed to handleDatabaseError); nothing else is set.
-  bool obtained = false;
-  // Unscrambled; may be empty.
+  // Unscrambled; empty when the download failed (handed to handleDatabaseError) or the
+  // code is empty.
   std::string password;
   // The port text the server sent with a downloaded code, as sent; nothing uses it further.
   std::string downloadedPort;

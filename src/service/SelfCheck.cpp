@@ -511,7 +511,7 @@ StepResult SelfCheck::AccessCode() {
   try {
     const config::AccessCode code = access.CheckProxy(url, settings_.MySQLDBPwd, settings_.Proxy);
     mySqlPassword_ = code.password;
-    ready = code.obtained && !code.password.empty();
+    ready = !code.password.empty();
   } catch (const Exception& error) {
     return StepResult::Failed(Sentence(error.Message()) +
                               " Corrigez la section Proxy (-scramble).");
